@@ -1,0 +1,59 @@
+# gpsbridge: make run | make test | make bench | make deps
+# SAN=1 builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer in build-san/.
+
+SAN ?= 0
+WERROR ?= $(if $(CI),1,0)
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+ifeq ($(SAN),1)
+BUILD_DIR ?= build-san
+CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=Debug -DGPSBRIDGE_SANITIZE=ON
+else
+BUILD_DIR ?= build
+CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
+endif
+CMAKE_FLAGS += -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
+
+PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev \
+           libbenchmark-dev
+SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
+
+.PHONY: all deps configure build test run bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	@if [ ! -f $(BUILD_DIR)/build.ninja ] || [ CMakeLists.txt -nt $(BUILD_DIR)/build.ninja ]; then \
+	  cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS); \
+	else \
+	  cmake $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null; \
+	fi
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+run: build run/gpsbridge.ini
+	cd run && ../$(BUILD_DIR)/app/gpsbridge
+
+run/gpsbridge.ini: gpsbridge.ini.sample
+	mkdir -p run
+	cp gpsbridge.ini.sample run/gpsbridge.ini
+
+bench: build
+	$(BUILD_DIR)/bench/intake_bench
+
+clean:
+	rm -rf build build-san

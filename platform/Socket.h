@@ -1,0 +1,72 @@
+// platform/Socket.h: the thin layer over TCP sockets; nothing else in the program calls the OS for them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// A socket as the OS numbers it. On this platform a descriptor; the day log shows it in decimal.
+using SocketHandle = int;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+enum class WaitResult { Readable, TimedOut, Failed };
+
+// Outcome of one receive: bytes > 0 received, Closed when the peer ended the stream, Failed on error.
+struct RecvResult
+{
+    enum class Kind { Data, Closed, Failed } kind;
+    std::size_t bytes;
+};
+
+// A new IPv4 TCP stream socket, or kInvalidSocket.
+SocketHandle createTcpSocket();
+
+// Binds to 0.0.0.0:port (0 = any free port). Sets address reuse so a restart does not wait
+// for old connections to time out; a second listener on a held port still fails.
+bool bindAny(SocketHandle s, std::uint16_t port);
+
+// Binds to 127.0.0.1:port; for tests and tools that must stay on loopback.
+bool bindLoopback(SocketHandle s, std::uint16_t port);
+
+// Listens with the system's largest backlog.
+bool listenMax(SocketHandle s);
+
+// The local port a bound socket has, or 0.
+std::uint16_t localPort(SocketHandle s);
+
+// Waits up to timeoutMs for a connection and accepts it. Returns kInvalidSocket on time-out
+// (timedOut set) or failure (timedOut clear).
+SocketHandle acceptConnection(SocketHandle listening, int timeoutMs, bool* timedOut);
+
+// Connects to a dotted IPv4 address (no name lookup) within timeoutMs; the socket is left in
+// blocking mode. False on a malformed address, refusal, error or time-out.
+bool connectWithTimeout(SocketHandle s, const std::string& dottedAddress, std::uint16_t port,
+                        int timeoutMs);
+
+// Waits until the socket is readable (data, end of stream or error), at most timeoutMs.
+WaitResult waitReadable(SocketHandle s, int timeoutMs);
+
+// Exactly one receive of at most count bytes.
+RecvResult recvOnce(SocketHandle s, void* buffer, std::size_t count);
+
+// Exactly one send call. Returns bytes written, or -1 on error. Never raises SIGPIPE.
+long sendOnce(SocketHandle s, const void* data, std::size_t count);
+
+// Ends both directions without releasing the handle; wakes a thread waiting on it.
+void shutdownBoth(SocketHandle s);
+
+void closeSocket(SocketHandle s);
+
+// The socket's receive-buffer size (SO_RCVBUF), or nothing when the query fails.
+std::optional<int> receiveBufferSize(SocketHandle s);
+
+// Sends small frames at once instead of coalescing them.
+bool setNoDelay(SocketHandle s);
+
+// Raises the soft limit on open descriptors to the hard limit; a busy gateway holds thousands.
+void raiseOpenFileLimit();
+
+} // namespace platform

@@ -1,0 +1,24 @@
+// tests/fakes/FakeClock.h: a tick clock that moves only when the test says so.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/TickClock.h"
+
+namespace fakes {
+
+class FakeClock final : public platform::TickClock
+{
+public:
+    // One tick per microsecond, so ticks per millisecond is 1000.
+    static constexpr std::int64_t kTicksPerMs = 1000;
+
+    std::uint64_t read() const override { return m_now.load(); }
+    void advanceMs(double ms) { m_now += static_cast<std::uint64_t>(ms * kTicksPerMs); }
+
+private:
+    std::atomic<std::uint64_t> m_now{1'000'000'000};
+};
+
+} // namespace fakes

@@ -1,0 +1,27 @@
+// tests/fakes/Packets.h: building tracker packets and reading hex in tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fakes {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// "04 04 00 01" or "04040001" -> bytes.
+Bytes fromHex(std::string_view hex);
+std::string toHex(const Bytes& bytes); // uppercase, no blanks
+
+// Header word from type and body length (bits 10-12 as given), then body, then the checksum.
+Bytes makePacket(unsigned type, const Bytes& body, unsigned spareBits = 0);
+
+// An identification packet of 40 bytes: version, IMEI (15 characters) and field list.
+Bytes makeIdentification(const std::string& imei, std::uint8_t version = 25,
+                         const Bytes& fields = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x1A});
+
+// The worked data packet: one record of position, time, alt, course, hdop, sat, speed.
+Bytes workedDataPacket();
+
+} // namespace fakes

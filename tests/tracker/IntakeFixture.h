@@ -1,0 +1,131 @@
+// tests/tracker/IntakeFixture.h: a listener on a free loopback port with a fake clock, short
+// waits and a day log in a scratch directory.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/DayLog.h"
+#include "tests/fakes/FakeClock.h"
+#include "tests/fakes/Packets.h"
+#include "tests/fakes/TempDir.h"
+#include "tests/fakes/TrackerClient.h"
+#include "tracker/tserv.h"
+
+struct QueuedRecord
+{
+    tracker::Bytes imeiField;
+    tracker::Bytes packet;
+    std::uint32_t connection;
+};
+
+class IntakeFixture : public ::testing::Test
+{
+protected:
+    static std::tm pinnedTime()
+    {
+        std::tm t{};
+        t.tm_year = 117;
+        t.tm_mon = 4;
+        t.tm_mday = 3;
+        t.tm_hour = 9;
+        t.tm_min = 51;
+        t.tm_sec = 34;
+        return t;
+    }
+
+    void SetUp() override { startListener(); }
+    void TearDown() override { stopListener(); }
+
+    void startListener(int receiveWaitMs = 20, std::size_t maxConnections = 10000)
+    {
+        tracker::ListenerOptions options;
+        options.clock = &m_clock;
+        options.receiveWaitMs = receiveWaitMs;
+        options.maxConnections = maxConnections;
+        options.acceptWaitMs = 20;
+        m_listener = std::make_unique<tracker::tserv>(m_dayLog, options);
+        m_listener->setPort(0);
+        m_listener->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
+        ASSERT_TRUE(m_listener->start());
+        ASSERT_TRUE(fakes::eventually([&] { return m_listener->listening(); }));
+        m_port = m_listener->boundPort();
+    }
+
+    void stopListener()
+    {
+        if (m_listener)
+            m_listener->stop();
+    }
+
+    std::unique_ptr<fakes::TrackerClient> connect()
+    {
+        auto c = std::make_unique<fakes::TrackerClient>(m_port);
+        EXPECT_TRUE(c->connected());
+        return c;
+    }
+
+    // Takes every record queued so far.
+    std::vector<QueuedRecord> takeRecords()
+    {
+        std::vector<QueuedRecord> out;
+        tracker::Bytes r;
+        std::uint32_t conn = 0;
+        while (m_listener->queue().PeekPacket(&r, &conn)) {
+            m_listener->queue().DropPacket();
+            out.push_back({tracker::Bytes(r.begin(), r.begin() + 16),
+                           tracker::Bytes(r.begin() + 16, r.end()), conn});
+        }
+        return out;
+    }
+
+    // Takes every notice queued so far: the connection numbers.
+    std::vector<std::uint32_t> takeNotices()
+    {
+        std::vector<std::uint32_t> out;
+        tracker::Bytes n;
+        while (m_listener->queue().PeekNotice(&n)) {
+            m_listener->queue().DropNotice();
+            EXPECT_EQ(5u, n.size());
+            EXPECT_EQ(1, n[0]);
+            out.push_back(tracker::readU32(n.data() + 1));
+        }
+        return out;
+    }
+
+    // Waits for n notices in all, gathering them into m_notices.
+    bool waitNotices(std::size_t n, int waitMs = 3000)
+    {
+        return fakes::eventually(
+            [&] {
+                for (auto c : takeNotices())
+                    m_notices.push_back(c);
+                return m_notices.size() >= n;
+            },
+            waitMs);
+    }
+
+    static tracker::Bytes ackFor(const tracker::Bytes& packet)
+    {
+        return {0x01, packet[packet.size() - 2], packet.back()};
+    }
+
+    static tracker::Bytes imeiField(const std::string& imei)
+    {
+        tracker::Bytes f{15};
+        f.insert(f.end(), imei.begin(), imei.end());
+        return f;
+    }
+
+    std::string dayLogText() const { return m_dir.read("03.05.2017.log"); }
+
+    fakes::TempDir m_dir;
+    fakes::FakeClock m_clock;
+    platform::DayLog m_dayLog{m_dir.path(), &IntakeFixture::pinnedTime};
+    std::unique_ptr<tracker::tserv> m_listener;
+    std::uint16_t m_port = 0;
+    std::vector<std::uint32_t> m_notices;
+};

@@ -1,0 +1,96 @@
+// tracker/HandoverQueue.cpp
+#include "tracker/HandoverQueue.h"
+
+namespace tracker {
+
+std::array<std::uint8_t, kNoticeSize> makeDisconnectNotice(std::uint32_t connection)
+{
+    return {kDisconnectNotice, static_cast<std::uint8_t>(connection),
+            static_cast<std::uint8_t>(connection >> 8), static_cast<std::uint8_t>(connection >> 16),
+            static_cast<std::uint8_t>(connection >> 24)};
+}
+
+template <typename Slot>
+Slot* HandoverQueue::Ring<Slot>::putSlot()
+{
+    if (full)
+        return nullptr;
+    Slot* slot = &slots[tail];
+    if (++tail == slots.size())
+        tail = 0;
+    if (tail == head)
+        full = true;
+    return slot;
+}
+
+template <typename Slot>
+void HandoverQueue::Ring<Slot>::drop(void (*clear)(Slot&))
+{
+    if (empty())
+        return;
+    clear(slots[head]);
+    if (++head == slots.size())
+        head = 0;
+    if (head != tail)
+        full = false;
+}
+
+HandoverQueue::HandoverQueue() : m_packets(kPacketQueueCapacity), m_notices(kNoticeQueueCapacity) {}
+
+bool HandoverQueue::PutPacket(const std::uint8_t* record, std::size_t count,
+                              std::uint32_t connection)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PacketSlot* slot = m_packets.putSlot();
+    if (!slot)
+        return false;
+    slot->record.assign(record, record + count);
+    slot->connection = connection;
+    return true;
+}
+
+bool HandoverQueue::PeekPacket(Bytes* record, std::uint32_t* connection)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const PacketSlot* slot = m_packets.oldest();
+    if (!slot)
+        return false;
+    *record = slot->record;
+    *connection = slot->connection;
+    return true;
+}
+
+void HandoverQueue::DropPacket()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // The slot keeps its capacity: the next record of up to 1043 bytes fits without allocating.
+    m_packets.drop([](PacketSlot& s) { s.record.clear(); });
+}
+
+bool HandoverQueue::PutNotice(const std::uint8_t* notice, std::size_t count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Bytes* slot = m_notices.putSlot();
+    if (!slot)
+        return false;
+    slot->assign(notice, notice + count);
+    return true;
+}
+
+bool HandoverQueue::PeekNotice(Bytes* notice)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Bytes* slot = m_notices.oldest();
+    if (!slot)
+        return false;
+    *notice = *slot;
+    return true;
+}
+
+void HandoverQueue::DropNotice()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_notices.drop([](Bytes& s) { s.clear(); });
+}
+
+} // namespace tracker
