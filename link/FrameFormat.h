@@ -1,0 +1,97 @@
+// link/FrameFormat.h: the byte layout of the frames exchanged with the message server.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace msglink {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Envelope (21 bytes) before every payload: marker, 4 reserved, payload length (signed 32),
+// 8 reserved, payload length again. We send zeros in the reserved bytes and ignore them on
+// receipt.
+inline constexpr std::size_t kEnvelopeSize = 21;
+inline constexpr std::size_t kEnvelopeLengthOffset = 5;
+inline constexpr std::size_t kEnvelopeLengthCopyOffset = 17;
+inline constexpr std::uint8_t kEnvelopeMarker = 0xFF;    // what we send
+inline constexpr std::uint8_t kEnvelopeMarkerAlt = 0xF0; // also accepted on receipt
+
+// Message header (18 bytes) at the start of every payload: start marker, code (unsigned 32),
+// body length (signed 32), message number (signed 64), end marker. The body follows.
+inline constexpr std::size_t kHeaderSize = 18;
+inline constexpr std::size_t kHeaderCodeOffset = 1;
+inline constexpr std::size_t kHeaderBodyLengthOffset = 5;
+inline constexpr std::size_t kHeaderNumberOffset = 9;
+inline constexpr std::size_t kHeaderEndOffset = 17;
+inline constexpr std::uint8_t kHeaderStartMarker = 0xFF;
+inline constexpr std::uint8_t kHeaderEndMarker = 0xFE;
+
+// The server never sends payloads anywhere near this; a larger declared length is a broken
+// envelope, refused before anything is allocated.
+inline constexpr std::size_t kMaxPayloadLength = 16u * 1024 * 1024;
+
+// Codes we send.
+inline constexpr std::uint32_t kModuleIdentification = 0x02000001;
+inline constexpr std::uint32_t kPortReport = 0x02200062;
+inline constexpr std::uint32_t kFirstNumberReport = 0x02200065;
+inline constexpr std::uint32_t kVersionReport = 0x02200063;
+inline constexpr std::uint32_t kPoll = 0x02000000;
+inline constexpr std::uint32_t kDataMessage = 0x022000C7;
+inline constexpr std::uint32_t kEchoReply = 0x02FFFFFF;
+
+// Codes the server sends that we act on.
+inline constexpr std::uint32_t kLoginAccepted = 0x02000003;
+inline constexpr std::uint32_t kEchoRequest = 0x02000004;
+inline constexpr std::uint32_t kPollReply = 0x02000000;
+inline constexpr std::uint32_t kCloseOrder = 0x02000005;
+inline constexpr std::uint32_t kCloseOrderAlt = 0x02FFFFFE;
+inline constexpr std::uint32_t kDisconnectCommand = 0x02FFFFFD;
+inline constexpr std::array<std::uint32_t, 27> kDeliveryConfirmations = {
+    0x0220002B, 0x03000003, 0x03000005, 0x03000007, 0x03000009, 0x0300000B, 0x0300000D,
+    0x03000014, 0x03000016, 0x03000019, 0x0300001D, 0x0300001F, 0x03000021, 0x03000025,
+    0x03000029, 0x0300002B, 0x0300002D, 0x0300002F, 0x03000031, 0x03000033, 0x03000037,
+    0x0300005C, 0x03000060, 0x03000062, 0x03000064, 0x03000066, 0x03000068};
+
+// Our module code in the module identification body.
+inline constexpr std::uint16_t kModuleCode = 54;
+
+// The file version this build reports to the server.
+inline constexpr std::string_view kFileVersion = "8.17.5.26";
+
+// Link timings and sizes; the defaults are what the program runs with.
+inline constexpr int kReplyWaitMs = 5000;
+inline constexpr int kConnectTimeoutMs = 5000;
+inline constexpr int kDefaultPacketSize = 2000;
+
+inline std::uint32_t readU32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline std::int32_t readI32(const std::uint8_t* p) { return static_cast<std::int32_t>(readU32(p)); }
+
+inline std::int64_t readI64(const std::uint8_t* p)
+{
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(readU32(p)) |
+                                     (static_cast<std::uint64_t>(readU32(p + 4)) << 32));
+}
+
+inline void writeU32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+inline void writeI64(std::uint8_t* p, std::int64_t v)
+{
+    auto u = static_cast<std::uint64_t>(v);
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+
+} // namespace msglink

@@ -1,0 +1,89 @@
+// link/LinkTransport.h: the socket to the message server and the four operations that carry
+// frames over it: open link, send frame, receive frame, drop link.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "link/FrameFormat.h"
+#include "platform/Socket.h"
+
+namespace msglink {
+
+struct LinkOptions
+{
+    // How long receive frame waits for the reply to start, and then for each further piece.
+    int replyWaitMs = kReplyWaitMs;
+    // Limit on one connect, so an unreachable server cannot hold the client thread.
+    int connectTimeoutMs = kConnectTimeoutMs;
+    // The first chunk size of a payload read (setting PacketSize); later chunks take the
+    // socket's receive-buffer size.
+    int packetSize = kDefaultPacketSize;
+    // A larger declared payload length is a broken envelope.
+    std::size_t maxPayloadLength = kMaxPayloadLength;
+    // Run by dropLink after the link is marked down and before the socket is closed; the
+    // client uses it to have the window advance its link activity indicator.
+    std::function<void()> onDrop;
+};
+
+// Why receive frame gave nothing, or Ok.
+enum class ReceiveStatus
+{
+    Ok,
+    TimedOut,       // no data within the wait, for the envelope or a payload piece
+    WaitFailed,     // the readiness wait itself failed
+    Closed,         // the peer ended the stream
+    ReadFailed,     // the read reported an error
+    ShortEnvelope,  // the first read brought fewer than 21 bytes
+    BadMarker,      // envelope marker neither 0xFF nor 0xF0
+    EmptyPayload,   // declared payload length 0 or less
+    Oversized,      // declared payload length above the limit
+    NotOpen         // there is no link
+};
+
+// Client thread only: no operation is safe to call from two threads at once. The transport owns
+// its socket and closes it when dropped or destroyed.
+class LinkTransport
+{
+public:
+    explicit LinkTransport(LinkOptions options = {});
+    ~LinkTransport();
+
+    LinkTransport(const LinkTransport&) = delete;
+    LinkTransport& operator=(const LinkTransport&) = delete;
+
+    // Connects to a dotted IPv4 address (names are not looked up) within the connect limit and
+    // sets TCP_NODELAY. A link still open is closed first (without the drop hook). On failure the
+    // socket is closed and forgotten.
+    bool openLink(const std::string& dottedAddress, std::uint16_t port);
+
+    // Wraps the payload in its envelope and writes it with one send call. False when there is no
+    // link, the payload is above the limit, or the send reports an error (counting that is the
+    // caller's business). A short write is not retried.
+    bool sendFrame(const Bytes& payload);
+
+    // Reads one frame: waits for readiness, makes one read of up to 21 bytes that must bring all
+    // of them, checks the envelope, then reads the declared payload in pieces, each awaited
+    // with the reply wait. On Ok, payload holds exactly the declared bytes; otherwise it is
+    // empty and a partly received payload is never passed on. Memory grows with what actually
+    // arrives, not with the declared length.
+    ReceiveStatus receiveFrame(Bytes& payload);
+
+    // Marks the link down, runs the drop hook, closes the socket. Safe to call when already down.
+    void dropLink();
+
+    bool isOpen() const { return m_socket != platform::kInvalidSocket; }
+
+    // The chunk size the next payload piece starts from (the last receive-buffer size seen).
+    int chunkSize() const { return m_chunkSize; }
+
+private:
+    ReceiveStatus readPayload(Bytes& payload, std::size_t length);
+
+    LinkOptions m_options;
+    platform::SocketHandle m_socket = platform::kInvalidSocket;
+    int m_chunkSize;
+};
+
+} // namespace msglink
