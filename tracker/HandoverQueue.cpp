@@ -15,8 +15,8 @@ Slot* HandoverQueue::Ring<Slot>::putSlot()
 {
     if (full)
         return nullptr;
-    Slot* slot = &slots[tail];
-    if (++tail == slots.size())
+    Slot* slot = &cells[tail];
+    if (++tail == cells.size())
         tail = 0;
     if (tail == head)
         full = true;
@@ -28,8 +28,8 @@ void HandoverQueue::Ring<Slot>::drop(void (*clear)(Slot&))
 {
     if (empty())
         return;
-    clear(slots[head]);
-    if (++head == slots.size())
+    clear(cells[head]);
+    if (++head == cells.size())
         head = 0;
     if (head != tail)
         full = false;
@@ -46,6 +46,7 @@ bool HandoverQueue::PutPacket(const std::uint8_t* record, std::size_t count,
         return false;
     slot->record.assign(record, record + count);
     slot->connection = connection;
+    ++m_recordsPut;
     return true;
 }
 
@@ -63,34 +64,46 @@ bool HandoverQueue::PeekPacket(Bytes* record, std::uint32_t* connection)
 void HandoverQueue::DropPacket()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_packets.empty())
+        return;
     // The slot keeps its capacity: the next record of up to 1043 bytes fits without allocating.
     m_packets.drop([](PacketSlot& s) { s.record.clear(); });
+    ++m_recordsDropped;
 }
 
 bool HandoverQueue::PutNotice(const std::uint8_t* notice, std::size_t count)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Bytes* slot = m_notices.putSlot();
+    NoticeSlot* slot = m_notices.putSlot();
     if (!slot)
         return false;
-    slot->assign(notice, notice + count);
+    slot->notice.assign(notice, notice + count);
+    slot->recordsBefore = m_recordsPut;
     return true;
 }
 
-bool HandoverQueue::PeekNotice(Bytes* notice)
+bool HandoverQueue::PeekNotice(Bytes* notice, std::uint64_t* recordsBefore)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const Bytes* slot = m_notices.oldest();
+    const NoticeSlot* slot = m_notices.oldest();
     if (!slot)
         return false;
-    *notice = *slot;
+    *notice = slot->notice;
+    if (recordsBefore)
+        *recordsBefore = slot->recordsBefore;
     return true;
 }
 
 void HandoverQueue::DropNotice()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_notices.drop([](Bytes& s) { s.clear(); });
+    m_notices.drop([](NoticeSlot& s) { s.notice.clear(); });
+}
+
+std::uint64_t HandoverQueue::recordsDropped() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_recordsDropped;
 }
 
 } // namespace tracker

@@ -39,14 +39,20 @@ public:
     // Dispatcher only. Removes the oldest record; nothing on an empty queue.
     void DropPacket();
 
-    // Any thread. Copies the notice; false when the queue is full.
+    // Any thread. Copies the notice; false when the queue is full. The notice remembers how
+    // many records had been put before it.
     bool PutNotice(const std::uint8_t* notice, std::size_t count);
 
-    // Dispatcher only. A copy of the oldest notice; false when empty.
-    bool PeekNotice(Bytes* notice);
+    // Dispatcher only. A copy of the oldest notice; false when empty. *recordsBefore is the
+    // number of records put before this notice: once that many have been dropped, every
+    // record its connection queued ahead of it has been taken.
+    bool PeekNotice(Bytes* notice, std::uint64_t* recordsBefore = nullptr);
 
     // Dispatcher only. Removes the oldest notice; nothing on an empty queue.
     void DropNotice();
+
+    // Records dropped since the queue was made.
+    std::uint64_t recordsDropped() const;
 
 private:
     struct PacketSlot
@@ -55,24 +61,32 @@ private:
         std::uint32_t connection = 0;
     };
 
+    struct NoticeSlot
+    {
+        Bytes notice;
+        std::uint64_t recordsBefore = 0;
+    };
+
     template <typename Slot>
     struct Ring
     {
-        explicit Ring(std::size_t capacity) : slots(capacity) {}
+        explicit Ring(std::size_t capacity) : cells(capacity) {}
         bool empty() const { return head == tail && !full; }
         Slot* putSlot();  // the slot to fill and advance past, or null when full
-        const Slot* oldest() const { return empty() ? nullptr : &slots[head]; }
+        const Slot* oldest() const { return empty() ? nullptr : &cells[head]; }
         void drop(void (*clear)(Slot&));
 
-        std::vector<Slot> slots;
+        std::vector<Slot> cells;
         std::size_t head = 0;
         std::size_t tail = 0;
         bool full = false;
     };
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     Ring<PacketSlot> m_packets; // guarded by m_mutex
-    Ring<Bytes> m_notices;      // guarded by m_mutex
+    Ring<NoticeSlot> m_notices; // guarded by m_mutex
+    std::uint64_t m_recordsPut = 0;     // guarded by m_mutex
+    std::uint64_t m_recordsDropped = 0; // guarded by m_mutex
 };
 
 } // namespace tracker

@@ -1,0 +1,297 @@
+// tests/tracker/DispatcherTest.cpp: identification, data and disconnects as the dispatcher
+// takes them from the queue; the position message text.
+#include "tracker/Dispatcher.h"
+
+#include <clocale>
+#include <locale>
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/FakeClock.h"
+#include "tests/fakes/Packets.h"
+#include "tests/fakes/RecordingSink.h"
+#include "tests/fakes/TempDir.h"
+#include "tracker/PositionMessage.h"
+
+using fakes::Bytes;
+using fakes::fromHex;
+using namespace tracker;
+
+namespace {
+
+const std::string kImei = "356307042441013";
+const std::string kWorkedJson =
+    R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013","lat":51.201128,"lon":51.371756,)"
+    R"("time":"03.05.2017 9:51:34","alt":39,"course":706,"hdop":8,"sat":14,"speed":12})";
+const std::string kPrefix = R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013")";
+
+std::tm pinned()
+{
+    std::tm t{};
+    t.tm_year = 117;
+    t.tm_mon = 4;
+    t.tm_mday = 3;
+    t.tm_hour = 9;
+    t.tm_min = 51;
+    t.tm_sec = 34;
+    return t;
+}
+
+// A data packet of records built from raw record bytes.
+Bytes dataPacket(unsigned records, const Bytes& recordBytes)
+{
+    Bytes body{static_cast<std::uint8_t>(records)};
+    body.insert(body.end(), recordBytes.begin(), recordBytes.end());
+    return fakes::makePacket(2, body);
+}
+
+Bytes u32(std::uint32_t v)
+{
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+class DispatcherTest : public ::testing::Test
+{
+protected:
+    void put(const Bytes& packet, std::uint32_t connection, const std::string& imei = "")
+    {
+        Bytes record(16, 0);
+        if (!imei.empty()) {
+            record[0] = 15;
+            std::copy(imei.begin(), imei.end(), record.begin() + 1);
+        }
+        record.insert(record.end(), packet.begin(), packet.end());
+        ASSERT_TRUE(m_queue.PutPacket(record.data(), record.size(), connection));
+    }
+
+    void disconnect(std::uint32_t connection)
+    {
+        auto n = makeDisconnectNotice(connection);
+        ASSERT_TRUE(m_queue.PutNotice(n.data(), n.size()));
+    }
+
+    const TrackerRow& row(std::size_t i) { return m_dispatcher.table().rows().at(i); }
+
+    fakes::TempDir m_dir;
+    fakes::FakeClock m_clock;
+    platform::DayLog m_dayLog{m_dir.path(), &pinned};
+    HandoverQueue m_queue;
+    fakes::RecordingSink m_sink;
+    Dispatcher m_dispatcher{m_queue, m_dayLog, m_sink, m_clock, fakes::FakeClock::kTicksPerMs};
+};
+
+} // namespace
+
+TEST_F(DispatcherTest, WorkedExampleGivesTheWorkedJsonAndHexLines)
+{
+    Bytes id = fakes::makeIdentification(kImei);
+    put(id, 1, kImei);
+    put(fakes::workedDataPacket(), 1, kImei);
+    EXPECT_TRUE(m_dispatcher.tick());
+    ASSERT_EQ(1u, m_sink.messages.size());
+    EXPECT_EQ(kWorkedJson, m_sink.messages[0]);
+    EXPECT_EQ("9:51:34 " + fakes::toHex(id) + "\r\n9:51:34 " +
+                  "15440168440D03ECDE0F0326A809592700C202080E0C003400\r\n",
+              m_dir.read("03.05.2017.log"));
+    ASSERT_EQ(1u, m_dispatcher.table().size());
+    EXPECT_EQ(kImei, row(0).imeiText());
+    EXPECT_EQ(25, row(0).version);
+    EXPECT_EQ(1, row(0).dataCount);
+    EXPECT_TRUE(row(0).linked);
+}
+
+TEST_F(DispatcherTest, PointIsTheDecimalMarkUnderACommaLocale)
+{
+    struct CommaDecimal : std::numpunct<char>
+    {
+        char do_decimal_point() const override { return ','; }
+        char do_thousands_sep() const override { return ' '; }
+        std::string do_grouping() const override { return "\3"; }
+    };
+    std::locale savedCpp = std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+    std::string savedC = std::setlocale(LC_ALL, nullptr);
+    // Where the system has a comma locale, the C library uses it too.
+    for (const char* name : {"ru_RU.UTF-8", "de_DE.UTF-8", "ru_RU.utf8", "de_DE.utf8"})
+        if (std::setlocale(LC_ALL, name))
+            break;
+    put(fakes::makeIdentification(kImei), 1, kImei);
+    put(fakes::workedDataPacket(), 1, kImei);
+    m_dispatcher.tick();
+    std::setlocale(LC_ALL, savedC.c_str());
+    std::locale::global(savedCpp);
+    ASSERT_EQ(1u, m_sink.messages.size());
+    EXPECT_EQ(kWorkedJson, m_sink.messages[0]);
+}
+
+TEST_F(DispatcherTest, NumberAndTimeEdgesOfTheMessage)
+{
+    put(fakes::makeIdentification(kImei, 1, {16, 17}), 1, kImei);
+    Bytes records = u32(5);
+    for (const Bytes& part : {u32(4294967295u), u32(0), u32(0), u32(0), u32(86400 * 3), u32(60)})
+        records.insert(records.end(), part.begin(), part.end());
+    // Records: (5, 4294967295, time 0), (0, 0, three days), then 60 s runs past the packet.
+    put(dataPacket(3, records), 1, kImei);
+    m_dispatcher.tick();
+    ASSERT_EQ(2u, m_sink.messages.size());
+    EXPECT_EQ(kPrefix + R"(,"lat":0.000005,"lon":4294.967295,"time":"01.01.1970"})",
+              m_sink.messages[0]);
+    EXPECT_EQ(kPrefix + R"(,"lat":0.000000,"lon":0.000000,"time":"04.01.1970"})",
+              m_sink.messages[1]);
+    EXPECT_EQ(3, row(0).dataCount);
+}
+
+TEST_F(DispatcherTest, ThreeRecordsInOrderAndSkippedFieldsMoveTheOffset)
+{
+    put(fakes::makeIdentification(kImei, 1, {18, 22, 23, 24, 25, 20}), 1, kImei);
+    Bytes records;
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        Bytes rec(17, 9); // alt (2), four skipped fields (14), hdop (1)
+        rec[0] = i;
+        rec[1] = 0;
+        rec[16] = static_cast<std::uint8_t>(i * 10);
+        records.insert(records.end(), rec.begin(), rec.end());
+    }
+    put(dataPacket(3, records), 1, kImei);
+    m_dispatcher.tick();
+    ASSERT_EQ(3u, m_sink.messages.size());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(kPrefix + ",\"alt\":" + std::to_string(i + 1) + ",\"hdop\":" +
+                      std::to_string((i + 1) * 10) + "}",
+                  m_sink.messages[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(3, row(0).dataCount);
+}
+
+TEST_F(DispatcherTest, UnknownIdInThirdPlaceSendsNothingButCountsRecords)
+{
+    put(fakes::makeIdentification(kImei, 1, {18, 19, 15, 26}), 1, kImei);
+    put(dataPacket(2, Bytes(16, 1)), 1, kImei);
+    put(dataPacket(4, Bytes(32, 1)), 1, kImei);
+    m_dispatcher.tick();
+    EXPECT_TRUE(m_sink.messages.empty());
+    EXPECT_EQ(6, row(0).dataCount);
+}
+
+TEST_F(DispatcherTest, EmptyFieldListGivesTheFixedMembersPerRecord)
+{
+    put(fakes::makeIdentification(kImei, 1, {}), 1, kImei);
+    put(dataPacket(2, {}), 1, kImei);
+    m_dispatcher.tick();
+    ASSERT_EQ(2u, m_sink.messages.size());
+    EXPECT_EQ(kPrefix + "}", m_sink.messages[0]);
+    EXPECT_EQ(kPrefix + "}", m_sink.messages[1]);
+}
+
+TEST_F(DispatcherTest, DataBeforeIdentificationOrWithZeroRecordsGivesOnlyTheHexLine)
+{
+    put(fakes::workedDataPacket(), 1);                // empty IMEI field
+    put(fakes::workedDataPacket(), 1, "999999999999999"); // no row of this IMEI
+    put(fakes::makeIdentification(kImei), 1, kImei);
+    put(dataPacket(0, Bytes(21, 0)), 1, kImei);
+    put(fakes::makePacket(5, {1, 2, 3}), 1, kImei);
+    m_dispatcher.tick();
+    EXPECT_TRUE(m_sink.messages.empty());
+    EXPECT_EQ(0, row(0).dataCount);
+    std::string log = m_dir.read("03.05.2017.log");
+    EXPECT_EQ(5, std::count(log.begin(), log.end(), '\n'));
+}
+
+TEST_F(DispatcherTest, SecondIdentificationReplacesVersionAndFieldsWithoutANewRow)
+{
+    put(fakes::makeIdentification(kImei, 7, {18}), 1, kImei);
+    put(dataPacket(1, {0x10, 0}), 1, kImei);
+    put(fakes::makeIdentification(kImei, 9, {19, 20}), 2, kImei);
+    put(dataPacket(1, {0x10, 0, 3}), 2, kImei);
+    m_dispatcher.tick();
+    ASSERT_EQ(1u, m_dispatcher.table().size());
+    EXPECT_EQ(9, row(0).version);
+    EXPECT_EQ(2u, row(0).connection);
+    EXPECT_EQ(2, row(0).dataCount);
+    ASSERT_EQ(2u, m_sink.messages.size());
+    EXPECT_EQ(kPrefix + R"(,"alt":16})", m_sink.messages[0]);
+    EXPECT_EQ(kPrefix + R"(,"course":16,"hdop":3})", m_sink.messages[1]);
+}
+
+TEST_F(DispatcherTest, DisconnectClearsTheLinkOnlyOfItsOwnConnection)
+{
+    put(fakes::makeIdentification(kImei), 1, kImei);
+    m_dispatcher.tick();
+    put(fakes::makeIdentification(kImei), 2, kImei); // reconnected before the old one ended
+    m_dispatcher.tick();
+    disconnect(1);
+    EXPECT_FALSE(m_dispatcher.tick());
+    EXPECT_TRUE(row(0).linked);
+    disconnect(2);
+    EXPECT_TRUE(m_dispatcher.tick());
+    EXPECT_FALSE(row(0).linked);
+    EXPECT_FALSE(m_dispatcher.tick());
+}
+
+TEST_F(DispatcherTest, DisconnectWaitsForRecordsQueuedBeforeIt)
+{
+    DispatchBudget small;
+    small.maxRecords = 2;
+    Dispatcher d(m_queue, m_dayLog, m_sink, m_clock, fakes::FakeClock::kTicksPerMs, small);
+    put(fakes::makePacket(0, {}), 1);
+    put(fakes::makePacket(0, {}), 1);
+    put(fakes::makeIdentification(kImei), 1, kImei);
+    disconnect(1);
+    d.tick(); // two records: the identification and the notice must wait
+    EXPECT_EQ(0u, d.table().size());
+    d.tick();
+    ASSERT_EQ(1u, d.table().size());
+    EXPECT_FALSE(d.table().rows()[0].linked);
+}
+
+TEST_F(DispatcherTest, TickTakesRecordsUpToItsBudgetInOrder)
+{
+    put(fakes::makeIdentification(kImei, 1, {18}), 1, kImei);
+    for (std::uint16_t i = 0; i < 2500; ++i)
+        put(dataPacket(1, {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)}), 1,
+            kImei);
+    m_dispatcher.tick();
+    EXPECT_EQ(1999u, m_sink.messages.size());
+    m_dispatcher.tick();
+    ASSERT_EQ(2500u, m_sink.messages.size());
+    for (std::size_t i = 0; i < 2500; ++i)
+        ASSERT_EQ(kPrefix + ",\"alt\":" + std::to_string(i) + "}", m_sink.messages[i]);
+}
+
+TEST_F(DispatcherTest, ShortPacketsAreReadOnlyAsFarAsTheyGo)
+{
+    // Identification without room for the IMEI: no row.
+    put(fakes::makePacket(1, Bytes(10, '1')), 1);
+    // IMEI and version, but the count byte stands in the checksum: no fields.
+    Bytes noCount = fakes::makeIdentification(kImei, 4, {});
+    noCount.resize(26);
+    put(fakes::makePacket(1, Bytes(noCount.begin() + 2, noCount.end())), 1, kImei);
+    m_dispatcher.tick();
+    ASSERT_EQ(1u, m_dispatcher.table().size());
+    EXPECT_EQ(4, row(0).version);
+    EXPECT_EQ(0, row(0).fieldCount);
+    // A count of 200 with only 3 ids before the checksum takes those 3.
+    Bytes body(26, 0);
+    std::copy(kImei.begin(), kImei.end(), body.begin() + 3);
+    body[25] = 200;
+    for (std::uint8_t id : {18, 20, 21})
+        body.push_back(id);
+    put(fakes::makePacket(1, body), 1, kImei);
+    put(dataPacket(2, {7, 0, 1, 2, 8, 0}), 1, kImei); // second record is one byte short
+    m_dispatcher.tick();
+    EXPECT_EQ(3, row(0).fieldCount);
+    ASSERT_EQ(1u, m_sink.messages.size());
+    EXPECT_EQ(kPrefix + R"(,"alt":7,"hdop":1,"sat":2})", m_sink.messages[0]);
+    EXPECT_EQ(2, row(0).dataCount);
+}
+
+TEST(PositionMessageTest, ImeiCharactersAreEscapedTheJsonWay)
+{
+    TrackerRow row;
+    std::string imei = "12\"4\\6\n89012345";
+    row.imei[0] = 15;
+    std::copy_n(imei.begin(), 15, row.imei.begin() + 1);
+    Bytes packet = fakes::makePacket(2, {1});
+    std::string out;
+    ASSERT_NE(0u, buildPositionMessage(row, packet.data(), 3, 3, out));
+    EXPECT_EQ(R"({"$c$":"gps","type":"gt20v5","imei":"12\"4\\6\u000a89012345"})", out);
+}

@@ -1,0 +1,140 @@
+// tracker/Dispatcher.cpp
+#include "tracker/Dispatcher.h"
+
+#include <algorithm>
+
+#include "tracker/PositionMessage.h"
+
+namespace tracker {
+
+namespace {
+
+constexpr std::size_t kVersionOffset = 3;
+constexpr std::size_t kFieldCountOffset = 27;
+constexpr std::size_t kFieldListOffset = 28;
+
+} // namespace
+
+Dispatcher::Dispatcher(HandoverQueue& queue, platform::DayLog& dayLog, PositionSink& sink,
+                       const platform::TickClock& clock, std::int64_t ticksPerMs,
+                       DispatchBudget budget)
+    : m_queue(queue), m_dayLog(dayLog), m_sink(sink), m_clock(clock), m_ticksPerMs(ticksPerMs),
+      m_budget(budget)
+{
+}
+
+bool Dispatcher::tick()
+{
+    const std::uint64_t start = m_clock.read();
+    bool changed = applyReadyNotices();
+    std::uint32_t connection = 0;
+    m_emptied = false;
+    for (std::size_t taken = 0; taken < m_budget.maxRecords; ++taken) {
+        if (platform::elapsedMs(start, m_clock.read(), m_ticksPerMs) > m_budget.maxMs)
+            break;
+        if (!m_queue.PeekPacket(&m_record, &connection)) {
+            m_emptied = true;
+            break;
+        }
+        // Out of the queue before anything else, whatever happens to it next.
+        m_queue.DropPacket();
+        changed |= handleRecord(m_record, connection);
+        // A notice queued right behind this record may apply now; later records of other
+        // trackers must not wait for it.
+        changed |= applyReadyNotices();
+    }
+    return changed;
+}
+
+bool Dispatcher::drain()
+{
+    bool changed = false;
+    do {
+        changed |= tick();
+    } while (!m_emptied);
+    return changed;
+}
+
+bool Dispatcher::applyReadyNotices()
+{
+    bool changed = false;
+    std::uint64_t recordsBefore = 0;
+    while (m_queue.PeekNotice(&m_notice, &recordsBefore) &&
+           recordsBefore <= m_queue.recordsDropped()) {
+        m_queue.DropNotice();
+        if (m_notice.size() == kNoticeSize && m_notice[0] == kDisconnectNotice)
+            changed |= m_table.connectionEnded(readU32(m_notice.data() + 1));
+    }
+    return changed;
+}
+
+bool Dispatcher::handleRecord(const Bytes& record, std::uint32_t connection)
+{
+    if (record.size() < kImeiFieldSize + kHeaderSize + kChecksumSize)
+        return false;
+    ImeiField imei;
+    std::copy_n(record.begin(), kImeiFieldSize, imei.begin());
+    const std::uint8_t* packet = record.data() + kImeiFieldSize;
+    const std::size_t size = record.size() - kImeiFieldSize;
+    writeHexLine(packet, size);
+    switch (packetType(readU16(packet))) {
+    case kIdentificationPacket:
+        return identify(packet, size, connection);
+    case kDataPacket:
+        return dispatchData(imei, packet, size);
+    default:
+        return false;
+    }
+}
+
+bool Dispatcher::identify(const std::uint8_t* packet, std::size_t size, std::uint32_t connection)
+{
+    // Nothing is read beyond the packet: without the IMEI there is no row to touch, and a
+    // field list is taken only as far as it stands before the checksum.
+    if (size < kImeiOffset + kImeiLength)
+        return false;
+    ImeiField imei;
+    imei[0] = static_cast<std::uint8_t>(kImeiLength);
+    std::copy_n(packet + kImeiOffset, kImeiLength, imei.begin() + 1);
+
+    TrackerRow* row = m_table.find(imei);
+    if (!row)
+        row = &m_table.add(imei);
+    row->linked = true;
+    row->connection = connection;
+    row->version = packet[kVersionOffset];
+
+    const std::size_t bodyEnd = size - kChecksumSize;
+    std::size_t count = bodyEnd > kFieldCountOffset ? packet[kFieldCountOffset] : 0;
+    count = std::min(count, bodyEnd > kFieldListOffset ? bodyEnd - kFieldListOffset : 0);
+    row->fieldCount = static_cast<std::uint8_t>(count);
+    std::copy_n(packet + kFieldListOffset, count, row->fields.begin());
+    return true;
+}
+
+bool Dispatcher::dispatchData(const ImeiField& imei, const std::uint8_t* packet, std::size_t size)
+{
+    if (size < 5)
+        return false;
+    const unsigned count = packet[2];
+    TrackerRow* row = count == 0 ? nullptr : m_table.find(imei);
+    if (!row)
+        return false;
+    // The count grows by K even when decoding stops early.
+    row->dataCount += count;
+    decodeDataPacket(*row, packet, size, [this](const std::string& m) { m_sink.SendText(m); });
+    return true;
+}
+
+void Dispatcher::writeHexLine(const std::uint8_t* packet, std::size_t size)
+{
+    static const char* digits = "0123456789ABCDEF";
+    m_line.assign(1, ' ');
+    for (std::size_t i = 0; i < size; ++i) {
+        m_line += digits[packet[i] >> 4];
+        m_line += digits[packet[i] & 15];
+    }
+    m_dayLog.writeLine(m_line);
+}
+
+} // namespace tracker

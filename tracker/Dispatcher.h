@@ -1,0 +1,63 @@
+// tracker/Dispatcher.h: takes what the workers queued, keeps the tracker table, writes the hex
+// lines and turns data records into position messages. Window's thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/DayLog.h"
+#include "platform/TickClock.h"
+#include "tracker/HandoverQueue.h"
+#include "tracker/PositionSink.h"
+#include "tracker/TrackerTable.h"
+
+namespace tracker {
+
+// How much one tick may take before it gives the thread back; the rest waits for the next.
+struct DispatchBudget
+{
+    std::size_t maxRecords = 2000;
+    double maxMs = 5.0;
+};
+
+class Dispatcher
+{
+public:
+    // All references must outlive the dispatcher.
+    Dispatcher(HandoverQueue& queue, platform::DayLog& dayLog, PositionSink& sink,
+               const platform::TickClock& clock, std::int64_t ticksPerMs,
+               DispatchBudget budget = {});
+
+    // One dispatch tick: records in queue order until the queue is empty or the budget is
+    // spent, and every disconnect notice whose connection's earlier records have all been
+    // taken. Returns true when the tracker table changed (rows, links or counts).
+    bool tick();
+
+    // Ticks until the queue is empty, whatever the budget; for the orderly stop, once nothing
+    // more can arrive. Returns true when the tracker table changed.
+    bool drain();
+
+    const TrackerTable& table() const { return m_table; }
+
+private:
+    bool applyReadyNotices();
+    bool handleRecord(const Bytes& record, std::uint32_t connection);
+    bool identify(const std::uint8_t* packet, std::size_t size, std::uint32_t connection);
+    bool dispatchData(const ImeiField& imei, const std::uint8_t* packet, std::size_t size);
+    void writeHexLine(const std::uint8_t* packet, std::size_t size);
+
+    HandoverQueue& m_queue;
+    platform::DayLog& m_dayLog;
+    PositionSink& m_sink;
+    const platform::TickClock& m_clock;
+    const std::int64_t m_ticksPerMs;
+    const DispatchBudget m_budget;
+    TrackerTable m_table;
+    bool m_emptied = false; // the last tick found the packet queue empty
+    Bytes m_record;   // reused
+    Bytes m_notice;   // reused
+    std::string m_line; // reused
+};
+
+} // namespace tracker
