@@ -1,0 +1,96 @@
+// app/Gateway.cpp
+#include "app/Gateway.h"
+
+#include <thread>
+
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/Formats.h"
+#include "platform/IniFile.h"
+
+namespace app {
+
+std::string makeClosePassword(std::mt19937& random)
+{
+    std::uniform_int_distribution<int> draw(0, 89998);
+    return std::to_string(draw(random) + 10000);
+}
+
+void Gateway::ClientSink::SendText(const std::string& text)
+{
+    if (client)
+        client->SendText(text);
+    else
+        ++dropped;
+}
+
+Gateway::Gateway(StatusView& view, GatewayOptions options)
+    : m_view(view), m_options(std::move(options))
+{
+}
+
+Gateway::~Gateway() { stop(); }
+
+void Gateway::start()
+{
+    const platform::TickClock& clock = *m_options.listener.clock;
+    m_ticksPerMs = platform::calibrateTicksPerMs(clock, m_options.calibration);
+
+    std::mt19937 random(static_cast<std::uint32_t>(
+        std::chrono::system_clock::now().time_since_epoch().count() ^ clock.read()));
+    m_view.setPassword(makeClosePassword(random));
+
+    m_workingDirectory = m_options.workingDirectory.empty() ? platform::currentDirectory()
+                                                            : m_options.workingDirectory;
+    platform::createDirectory(platform::joinPath(m_workingDirectory, "log")); // failure ignored
+
+    // The [main] section is read once, here; the file is not kept open.
+    m_settings =
+        readMainSettings(platform::IniFile::load(platform::joinPath(m_workingDirectory, kSettingsFileName)));
+
+    m_dayLog = std::make_unique<platform::DayLog>(m_workingDirectory);
+    m_listener = std::make_unique<tracker::tserv>(*m_dayLog, m_options.listener);
+    m_listener->setPort(m_settings.port);
+    m_listener->setTicksPerMs(m_ticksPerMs);
+    m_view.setPort(m_settings.port);
+    if (!m_settings.caption.empty())
+        m_caption = m_settings.caption;
+
+    std::tm now = platform::localNow();
+    m_view.setStartTime(platform::shortDate(now) + " " + platform::longTime(now));
+
+    m_dispatcher = std::make_unique<tracker::Dispatcher>(
+        m_listener->queue(), *m_dayLog, m_sink, clock, m_ticksPerMs, m_options.dispatch);
+    m_view.setTable(&m_dispatcher->table());
+
+    if (m_options.makeClient) {
+        m_client = m_options.makeClient(m_view, m_settings.firstNumber);
+        m_sink.client = m_client.get();
+    }
+
+    m_listener->start();
+    std::this_thread::sleep_for(m_options.listenerSettle);
+    // Read once: the port label keeps this colour for the rest of the run.
+    m_view.setPortState(m_listener->listening() ? PortState::Listening : PortState::Closed);
+}
+
+bool Gateway::Timer2Timer() { return m_dispatcher && m_dispatcher->tick(); }
+
+void Gateway::stop()
+{
+    if (m_stopped || !m_listener)
+        return;
+    m_stopped = true;
+    // Every packet a tracker was told is delivered goes on to the client before it stops.
+    m_listener->stop();
+    m_dispatcher->drain();
+    if (m_client) {
+        m_client->requestStop();
+        while (!m_client->finished())
+            platform::serveMainThreadFor(10);
+        m_sink.client = nullptr;
+        m_client.reset();
+    }
+}
+
+} // namespace app

@@ -1,0 +1,92 @@
+// app/Gateway.h: the gateway as a whole: start-up, the dispatch timer's work and the orderly
+// stop, shared by the window and the headless console. Lives on the main thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "app/LinkClient.h"
+#include "app/Settings.h"
+#include "app/StatusView.h"
+#include "platform/DayLog.h"
+#include "tracker/Dispatcher.h"
+#include "tracker/tserv.h"
+
+namespace app {
+
+inline constexpr const char* kApplicationTitle = "Драйвер GT20v5";
+inline constexpr const char* kDefaultCaption = "Тавра 8 - Драйвер GT20v5";
+
+// Five digits from 10000 to 99998.
+std::string makeClosePassword(std::mt19937& random);
+
+struct GatewayOptions
+{
+    std::chrono::milliseconds calibration{1000}; // tick clock calibration window
+    std::chrono::milliseconds listenerSettle{100}; // wait before the listening flag is read
+    tracker::ListenerOptions listener;
+    tracker::DispatchBudget dispatch;
+    std::string workingDirectory; // empty: the process's current directory
+    // Creates the message-server client once the status view and settings are in place.
+    // Empty: no client; position messages are counted and go nowhere.
+    std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber)>
+        makeClient;
+};
+
+class Gateway
+{
+public:
+    // view must outlive the gateway. Nothing runs until start().
+    Gateway(StatusView& view, GatewayOptions options = {});
+    ~Gateway();
+
+    // The start-up sequence; blocks for the calibration and the listener's settling time.
+    void start();
+
+    // The 10 ms dispatch timer's handler. True when the tracker grid needs repainting.
+    bool Timer2Timer();
+
+    // Stops in order: trackers are no longer taken in, what they already delivered is
+    // dispatched, then the client is stopped while the main thread keeps serving its
+    // hand-overs. Main thread; returns when everything has ended.
+    void stop();
+
+    const std::string& workingDirectory() const { return m_workingDirectory; }
+    const std::string& caption() const { return m_caption; }
+    std::int64_t ticksPerMs() const { return m_ticksPerMs; }
+    std::int32_t gatewayNumber() const { return m_settings.firstNumber; }
+    const MainSettings& settings() const { return m_settings; }
+    bool listening() const { return m_view.portState() == PortState::Listening; }
+    tracker::tserv& listener() { return *m_listener; }
+    const tracker::TrackerTable& table() const { return m_dispatcher->table(); }
+    LinkClient* client() { return m_client.get(); }
+    std::uint64_t messagesWithoutClient() const { return m_sink.dropped; }
+
+private:
+    // Hands position messages to the client's send operation, once there is one.
+    struct ClientSink final : tracker::PositionSink
+    {
+        void SendText(const std::string& text) override;
+        LinkClient* client = nullptr;
+        std::uint64_t dropped = 0;
+    };
+
+    StatusView& m_view;
+    GatewayOptions m_options;
+    std::string m_workingDirectory;
+    MainSettings m_settings;
+    std::string m_caption = kDefaultCaption;
+    std::int64_t m_ticksPerMs = 1;
+    std::unique_ptr<platform::DayLog> m_dayLog;
+    std::unique_ptr<tracker::tserv> m_listener;
+    ClientSink m_sink;
+    std::unique_ptr<tracker::Dispatcher> m_dispatcher;
+    std::unique_ptr<LinkClient> m_client;
+    bool m_stopped = false;
+};
+
+} // namespace app

@@ -1,0 +1,23 @@
+// app/LinkClient.h: what start-up, the dispatcher and the orderly stop need of the
+// message-server client.
+#pragma once
+
+#include "tracker/PositionSink.h"
+
+namespace app {
+
+class LinkClient : public tracker::PositionSink
+{
+public:
+    // Window's thread. Clears `link enabled`, then sets `stop request`; the client's thread
+    // leaves its loop after its current turn.
+    virtual void requestStop() = 0;
+
+    // Any thread. True once the client's thread has ended.
+    virtual bool finished() const = 0;
+
+    // Any thread. The link is up.
+    virtual bool connected() const = 0;
+};
+
+} // namespace app
