@@ -53,7 +53,7 @@ run/gpsbridge.ini: gpsbridge.ini.sample
 	cp gpsbridge.ini.sample run/gpsbridge.ini
 
 bench: build
-	$(BUILD_DIR)/bench/intake_bench
+	for b in $(BUILD_DIR)/bench/*_bench; do $$b; done
 
 clean:
 	rm -rf build build-san
