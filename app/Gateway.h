@@ -37,6 +37,9 @@ struct GatewayOptions
         makeClient;
 };
 
+// The options the shipped program runs with: real waits and limits, and the real client.
+GatewayOptions shippedGatewayOptions();
+
 class Gateway
 {
 public:
@@ -64,6 +67,8 @@ public:
     tracker::tserv& listener() { return *m_listener; }
     const tracker::TrackerTable& table() const { return m_dispatcher->table(); }
     LinkClient* client() { return m_client.get(); }
+    // Main thread. The message-server link is up (the indicator's frame colour).
+    bool linkConnected() const { return m_client && m_client->connected(); }
     std::uint64_t messagesWithoutClient() const { return m_sink.dropped; }
 
 private:

@@ -44,7 +44,7 @@ int runHeadless(int argc, char** argv)
         std::fputs((line + "\n").c_str(), stdout);
         std::fflush(stdout);
     };
-    app::Gateway gateway(view);
+    app::Gateway gateway(view, app::shippedGatewayOptions());
     gateway.start();
     std::fprintf(stderr, "gpsbridge: %s port %u\n",
                  gateway.listening() ? "listening on" : "cannot open tracker", view.port());
