@@ -1,0 +1,127 @@
+// backlog/RecordFormat.cpp
+#include "backlog/RecordFormat.h"
+
+#include <algorithm>
+
+namespace backlog {
+
+namespace {
+
+using Kind = HeadRecord::Kind;
+
+std::uint32_t readU32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void appendU32(Bytes& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+bool isStartMarker(const std::uint8_t* d, std::size_t n, std::size_t at)
+{
+    return at + 1 < n && d[at] == kStartByte && d[at + 1] == kStartByte;
+}
+
+// The record whose start marker is at offset marker. end is left for the caller when Damaged.
+HeadRecord parseAt(const std::uint8_t* d, std::size_t n, std::uint64_t total, std::size_t marker)
+{
+    HeadRecord r;
+    std::uint64_t code = marker + 2;
+    if (code + 4 <= n)
+        r.code = readU32(d + code);
+    if (code + 8 > total) {
+        r.kind = Kind::Damaged; // cut off inside its header
+        return r;
+    }
+    if (code + 8 > n)
+        return {Kind::NeedMore};
+    auto length = static_cast<std::int32_t>(readU32(d + code + 4));
+    // Negative, or running past the end of the file: the length is not to be trusted, and is
+    // never used to size anything.
+    if (length < 0 || code + 8 + static_cast<std::uint64_t>(length) + 2 > total) {
+        r.kind = Kind::Damaged;
+        return r;
+    }
+    std::uint64_t endMarker = code + 8 + static_cast<std::uint64_t>(length);
+    if (endMarker + 2 > n)
+        return {Kind::NeedMore}; // it lies within the file, beyond the bytes given
+    if (d[endMarker] != kEndFirstByte || d[endMarker + 1] != kEndSecondByte) {
+        r.kind = Kind::Damaged;
+        return r;
+    }
+    r.kind = Kind::Good;
+    r.bodyOffset = static_cast<std::size_t>(code + 8);
+    r.bodyLength = static_cast<std::size_t>(length);
+    r.end = endMarker + 2;
+    return r;
+}
+
+} // namespace
+
+Bytes encodeRecord(std::uint32_t code, const Bytes& body)
+{
+    Bytes r;
+    r.reserve(kRecordOverhead + body.size());
+    r.push_back(kStartByte);
+    r.push_back(kStartByte);
+    appendU32(r, code);
+    appendU32(r, static_cast<std::uint32_t>(body.size()));
+    r.insert(r.end(), body.begin(), body.end());
+    r.push_back(kEndFirstByte);
+    r.push_back(kEndSecondByte);
+    return r;
+}
+
+HeadRecord findHeadRecord(const std::uint8_t* d, std::size_t n, std::uint64_t total)
+{
+    const bool whole = n == total;
+    std::size_t pair = 0;
+    while (pair + 1 < n && !isStartMarker(d, n, pair))
+        ++pair;
+    if (pair + 1 >= n)
+        return {whole ? Kind::None : Kind::NeedMore};
+
+    std::size_t marker = pair;
+    if (pair > 0 && d[pair - 1] == kEndFirstByte) {
+        if (pair + 2 >= n && !whole)
+            return {Kind::NeedMore};
+        if (pair + 2 < n && d[pair + 2] == kStartByte)
+            marker = pair + 1;
+    }
+
+    HeadRecord r = parseAt(d, n, total, marker);
+    if (r.kind != Kind::Damaged)
+        return r;
+    // The damaged stretch ends where the next good record starts; to know where that is, the
+    // whole rest of the file is needed.
+    if (!whole)
+        return {Kind::NeedMore};
+    r.end = total;
+    for (std::size_t s = marker + 1; s + 1 < n; ++s) {
+        if (isStartMarker(d, n, s) && parseAt(d, n, total, s).kind == Kind::Good) {
+            r.end = s;
+            break;
+        }
+    }
+    return r;
+}
+
+std::int64_t countRecords(const Bytes& file)
+{
+    std::int64_t count = 0;
+    std::size_t pos = 0;
+    while (pos < file.size()) {
+        HeadRecord r = findHeadRecord(file.data() + pos, file.size() - pos, file.size() - pos);
+        if (r.kind == Kind::None)
+            break;
+        ++count;
+        pos += static_cast<std::size_t>(r.end);
+    }
+    return count;
+}
+
+} // namespace backlog

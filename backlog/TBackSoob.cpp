@@ -1,0 +1,410 @@
+// backlog/TBackSoob.cpp
+#include "backlog/TBackSoob.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <limits>
+#include <map>
+#include <utility>
+
+namespace backlog {
+
+namespace {
+
+using platform::BinaryFile;
+
+constexpr const char* kIndexName = "backsoob.dat";
+constexpr const char* kDataSuffix = ".dat";
+constexpr const char* kTempSuffix = ".tmp";
+
+// A peek reads this much of the oldest file first; a record at the front almost always fits,
+// so the rest of a million-byte file is read only for large or damaged records.
+constexpr std::size_t kPeekWindow = 64 * 1024;
+
+// Far beyond any message the gateway produces, and small enough that a record can never wrap
+// the signed length field.
+constexpr std::size_t kMaxBodyLength = 16u * 1024 * 1024;
+
+std::int32_t readI32(const std::uint8_t* p)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
+                                     (static_cast<std::uint32_t>(p[1]) << 8) |
+                                     (static_cast<std::uint32_t>(p[2]) << 16) |
+                                     (static_cast<std::uint32_t>(p[3]) << 24));
+}
+
+void putI32(std::uint8_t* p, std::int32_t v)
+{
+    auto u = static_cast<std::uint32_t>(v);
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+
+// "bs<N><suffix>" with N in decimal without leading zeros, within 0..INT32_MAX.
+bool parseNumberedName(const std::string& name, std::string_view suffix, std::int32_t* n)
+{
+    if (name.size() <= 2 + suffix.size() || name.compare(0, 2, "bs") != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    std::string_view digits(name.data() + 2, name.size() - 2 - suffix.size());
+    if (digits.size() > 10 || (digits.size() > 1 && digits[0] == '0'))
+        return false;
+    std::int64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > std::numeric_limits<std::int32_t>::max())
+        return false;
+    *n = static_cast<std::int32_t>(value);
+    return true;
+}
+
+Bytes readRange(const BinaryFile& file, std::uint64_t offset, std::size_t count,
+                const std::string& path)
+{
+    Bytes bytes(count);
+    auto got = file.readAt(offset, bytes.data(), count);
+    if (!got)
+        throw StoreError("cannot read " + path);
+    bytes.resize(*got);
+    return bytes;
+}
+
+std::uint64_t sizeOf(const BinaryFile& file, const std::string& path)
+{
+    auto size = file.size();
+    if (!size)
+        throw StoreError("cannot get the size of " + path);
+    return *size;
+}
+
+std::int32_t clampToI32(std::int64_t v)
+{
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
+}
+
+} // namespace
+
+TBackSoob::TBackSoob(std::string baseDirectory) : m_base(std::move(baseDirectory)) {}
+
+std::recursive_mutex& TBackSoob::storeLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+std::string TBackSoob::indexFilePath() const
+{
+    return platform::joinPath(platform::joinPath(m_base, m_subdirectory), kIndexName);
+}
+
+std::string TBackSoob::dataFilePath(std::int32_t n) const
+{
+    return platform::joinPath(platform::joinPath(m_base, m_subdirectory),
+                              "bs" + std::to_string(n) + kDataSuffix);
+}
+
+std::int32_t TBackSoob::readNumber() const
+{
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    return m_readNumber;
+}
+
+std::int32_t TBackSoob::writeNumber() const
+{
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    return m_writeNumber;
+}
+
+void TBackSoob::requireOpen() const
+{
+    if (!m_open)
+        throw StoreError("the backlog store is not open");
+}
+
+void TBackSoob::setCount(std::int64_t count)
+{
+    m_count.store(clampToI32(count), std::memory_order_relaxed);
+}
+
+void TBackSoob::writeIndexField(std::uint64_t offset, std::int32_t value)
+{
+    std::string path = indexFilePath();
+    BinaryFile index;
+    if (!index.open(path, BinaryFile::Open::Existing))
+        throw StoreError("cannot open " + path);
+    std::uint8_t bytes[4];
+    putI32(bytes, value);
+    if (!index.writeAt(offset, bytes, sizeof bytes))
+        throw StoreError("cannot write " + path);
+}
+
+void TBackSoob::writeWholeIndex()
+{
+    std::string path = indexFilePath();
+    BinaryFile index;
+    if (!index.open(path, BinaryFile::Open::Truncate))
+        throw StoreError("cannot create " + path);
+    std::uint8_t bytes[kIndexSize];
+    putI32(bytes, static_cast<std::int32_t>(kSignature));
+    putI32(bytes + kCountOffset, Count());
+    putI32(bytes + kReadNumberOffset, m_readNumber);
+    putI32(bytes + kWriteNumberOffset, m_writeNumber);
+    if (!index.writeAt(0, bytes, sizeof bytes))
+        throw StoreError("cannot write " + path);
+}
+
+void TBackSoob::OpenStore()
+{
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    m_open = false;
+    m_readNumber = 0;
+    m_writeNumber = 0;
+    setCount(0);
+    if (m_subdirectory.empty())
+        return;
+    m_directory = platform::joinPath(m_base, m_subdirectory);
+    if (!platform::directoryExists(m_directory) && !platform::createDirectory(m_directory))
+        throw StoreError("cannot create " + m_directory);
+
+    // A .tmp file is a rewrite that never got renamed: its data file is still the whole old one.
+    for (const std::string& name : platform::listFiles(m_directory)) {
+        std::int32_t n = 0;
+        if (parseNumberedName(name, kTempSuffix, &n))
+            platform::removeFile(platform::joinPath(m_directory, name));
+    }
+
+    bool loaded = false;
+    std::string path = indexFilePath();
+    if (platform::fileExists(path)) {
+        BinaryFile index;
+        if (!index.open(path, BinaryFile::Open::Existing))
+            throw StoreError("cannot open " + path);
+        Bytes bytes = readRange(index, 0, kIndexSize, path);
+        if (bytes.size() == kIndexSize &&
+            static_cast<std::uint32_t>(readI32(bytes.data())) == kSignature) {
+            loaded = true;
+            setCount(readI32(&bytes[kCountOffset]));
+            m_readNumber = readI32(&bytes[kReadNumberOffset]);
+            m_writeNumber = readI32(&bytes[kWriteNumberOffset]);
+        }
+    }
+    m_open = true;
+    rebuildIfInconsistent(loaded);
+}
+
+void TBackSoob::rebuildIfInconsistent(bool indexLoaded)
+{
+    // Records per data file, counted the way PeekOldest and DeleteOldest take them.
+    std::map<std::int32_t, std::int64_t> records;
+    for (const std::string& name : platform::listFiles(m_directory)) {
+        std::int32_t n = 0;
+        if (!parseNumberedName(name, kDataSuffix, &n))
+            continue;
+        std::string path = dataFilePath(n);
+        BinaryFile file;
+        if (!file.open(path, BinaryFile::Open::Existing))
+            throw StoreError("cannot open " + path);
+        records[n] = countRecords(readRange(file, 0, sizeOf(file, path), path));
+    }
+
+    std::int64_t inRange = 0;
+    bool outside = false;
+    for (auto [n, count] : records) {
+        if (n >= m_readNumber && n <= m_writeNumber)
+            inRange += count;
+        else if (count > 0)
+            outside = true;
+    }
+    if (indexLoaded && m_readNumber >= 0 && m_readNumber <= m_writeNumber && !outside &&
+        inRange == Count())
+        return;
+
+    // Reading starts at the first file that holds a record, writing goes on in the last file,
+    // so no file with records is ever truncated by a roll-over.
+    auto first = std::find_if(records.begin(), records.end(),
+                              [](const auto& r) { return r.second > 0; });
+    m_writeNumber = records.empty() ? 0 : records.rbegin()->first;
+    m_readNumber = first == records.end() ? m_writeNumber : first->first;
+    std::int64_t total = 0;
+    for (auto [n, count] : records)
+        if (n >= m_readNumber)
+            total += count;
+    setCount(total);
+    writeWholeIndex();
+}
+
+void TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
+{
+    if (body.size() > kMaxBodyLength)
+        throw StoreError("message body too long for the backlog");
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    requireOpen();
+    std::string path = dataFilePath(m_writeNumber);
+    BinaryFile file;
+    if (!file.open(path, BinaryFile::Open::OrCreate))
+        throw StoreError("cannot open " + path);
+    std::uint64_t size = sizeOf(file, path);
+    if (size > kDataFileLimit) {
+        if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
+            throw StoreError("the backlog has run out of data file numbers");
+        file.close();
+        ++m_writeNumber;
+        writeIndexField(kWriteNumberOffset, m_writeNumber);
+        path = dataFilePath(m_writeNumber);
+        if (!file.open(path, BinaryFile::Open::Truncate))
+            throw StoreError("cannot create " + path);
+        size = 0;
+    }
+    // Count goes first: a crash before the append leaves it one too high, which the next
+    // OpenStore or an empty oldest file puts right; one too low would strand a record.
+    setCount(static_cast<std::int64_t>(Count()) + 1);
+    writeIndexField(kCountOffset, Count());
+    Bytes record = encodeRecord(code, body);
+    if (!file.writeAt(size, record.data(), record.size()))
+        throw StoreError("cannot write " + path);
+}
+
+TBackSoob::Head TBackSoob::readHead(std::int32_t n, bool wholeFile) const
+{
+    Head head;
+    std::string path = dataFilePath(n);
+    if (!platform::fileExists(path))
+        return head;
+    BinaryFile file;
+    if (!file.open(path, BinaryFile::Open::Existing))
+        throw StoreError("cannot open " + path);
+    head.fileSize = sizeOf(file, path);
+    if (head.fileSize == 0)
+        return head;
+    auto want = static_cast<std::size_t>(
+        wholeFile ? head.fileSize : std::min<std::uint64_t>(head.fileSize, kPeekWindow));
+    head.bytes = readRange(file, 0, want, path);
+    head.record = findHeadRecord(head.bytes.data(), head.bytes.size(), head.fileSize);
+    if (head.record.kind == HeadRecord::Kind::NeedMore) {
+        head.bytes = readRange(file, 0, static_cast<std::size_t>(head.fileSize), path);
+        head.record = findHeadRecord(head.bytes.data(), head.bytes.size(), head.fileSize);
+    }
+    // A file that changed size under us: take it as holding nothing rather than guess.
+    if (head.record.kind == HeadRecord::Kind::NeedMore)
+        head.record.kind = HeadRecord::Kind::None;
+    return head;
+}
+
+bool TBackSoob::seekOldest(Head& head, bool wholeFile)
+{
+    for (;;) {
+        head = readHead(m_readNumber, wholeFile);
+        if (head.record.kind != HeadRecord::Kind::None)
+            return true;
+        if (m_readNumber >= m_writeNumber)
+            return false;
+        // An empty, missing or markerless data file before the write file will never receive a
+        // record again. Step past it, and past any gap in the numbers, to the next file.
+        std::int32_t old = m_readNumber;
+        std::int32_t next = m_writeNumber;
+        for (const std::string& name : platform::listFiles(m_directory)) {
+            std::int32_t n = 0;
+            if (parseNumberedName(name, kDataSuffix, &n) && n > old && n < next)
+                next = n;
+        }
+        m_readNumber = next;
+        writeIndexField(kReadNumberOffset, m_readNumber);
+        platform::removeFile(dataFilePath(old));
+    }
+}
+
+bool TBackSoob::PeekOldest(std::uint32_t& code, Bytes& body)
+{
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    requireOpen();
+    body.clear();
+    Head head;
+    if (!seekOldest(head, false)) {
+        code = 0;
+        ClearStore();
+        return false;
+    }
+    code = head.record.code;
+    if (head.record.kind != HeadRecord::Kind::Good)
+        return false;
+    auto from = head.bytes.begin() + static_cast<std::ptrdiff_t>(head.record.bodyOffset);
+    body.assign(from, from + static_cast<std::ptrdiff_t>(head.record.bodyLength));
+    return true;
+}
+
+void TBackSoob::DeleteOldest()
+{
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    requireOpen();
+    if (Count() <= 0)
+        return;
+    Head head;
+    if (!seekOldest(head, true)) {
+        // No record anywhere: Count was too high.
+        setCount(static_cast<std::int64_t>(Count()) - 1);
+        writeIndexField(kCountOffset, Count());
+        return;
+    }
+    removeHead(head);
+}
+
+void TBackSoob::removeHead(const Head& head)
+{
+    std::string path = dataFilePath(m_readNumber);
+    auto restFrom = static_cast<std::size_t>(head.record.end);
+    if (restFrom >= head.bytes.size()) {
+        // The last record of the file. Cutting a file to nothing is a single step.
+        BinaryFile file;
+        if (!file.open(path, BinaryFile::Open::Existing) || !file.truncate(0))
+            throw StoreError("cannot empty " + path);
+    } else {
+        // The file gets its new contents in one rename, so a crash leaves either the old file
+        // (the record is taken again, Count still counts it) or the new one.
+        std::string temp = platform::joinPath(m_directory,
+                                              "bs" + std::to_string(m_readNumber) + kTempSuffix);
+        BinaryFile file;
+        bool written = file.open(temp, BinaryFile::Open::Truncate) &&
+                       file.writeAt(0, head.bytes.data() + restFrom, head.bytes.size() - restFrom);
+        file.close();
+        if (!written || !platform::renameFile(temp, path)) {
+            platform::removeFile(temp);
+            throw StoreError("cannot rewrite " + path);
+        }
+    }
+    setCount(static_cast<std::int64_t>(Count()) - 1);
+    writeIndexField(kCountOffset, Count());
+    if (restFrom >= head.bytes.size() && m_readNumber < m_writeNumber) {
+        ++m_readNumber;
+        writeIndexField(kReadNumberOffset, m_readNumber);
+        platform::removeFile(path);
+    }
+}
+
+void TBackSoob::ClearStore()
+{
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    requireOpen();
+    for (const std::string& name : platform::listFiles(m_directory)) {
+        std::int32_t n = 0;
+        if (parseNumberedName(name, kDataSuffix, &n) && n >= m_readNumber && n <= m_writeNumber &&
+            !platform::removeFile(dataFilePath(n)))
+            throw StoreError("cannot delete " + dataFilePath(n));
+    }
+    setCount(0);
+    m_readNumber = 0;
+    m_writeNumber = 0;
+    std::string path = indexFilePath();
+    BinaryFile index;
+    if (!index.open(path, BinaryFile::Open::Existing))
+        throw StoreError("cannot open " + path);
+    std::uint8_t zeros[12] = {};
+    if (!index.writeAt(kCountOffset, zeros, sizeof zeros))
+        throw StoreError("cannot write " + path);
+}
+
+} // namespace backlog
