@@ -19,7 +19,7 @@ constexpr const char* kTempSuffix = ".tmp";
 
 // A peek reads this much of the oldest file first; a record at the front almost always fits,
 // so the rest of a million-byte file is read only for large or damaged records.
-constexpr std::size_t kPeekWindow = 64 * 1024;
+constexpr std::size_t kPeekWindow = 4096;
 
 // Far beyond any message the gateway produces, and small enough that a record can never wrap
 // the signed length field.

@@ -54,6 +54,23 @@ TEST_F(TBackSoobTest, MessagesComeBackOldestFirstAndSurviveANewStoreObject)
     EXPECT_EQ(fromHex("FFFFEE0F 00000000 00000000 00000000"), read("backsoob.dat"));
 }
 
+TEST_F(TBackSoobTest, RecordLongerThanWhatAPeekReadsFirstComesBackWhole)
+{
+    auto& store = open();
+    Bytes big(70'000);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>('a' + i % 26);
+    store.AddMessage(kData, big);
+    store.AddMessage(kData, text("next"));
+    std::uint32_t code = 0;
+    Bytes body;
+    ASSERT_TRUE(store.PeekOldest(code, body));
+    EXPECT_EQ(big, body);
+    store.DeleteOldest();
+    ASSERT_TRUE(store.PeekOldest(code, body));
+    EXPECT_EQ(text("next"), body);
+}
+
 TEST_F(TBackSoobTest, WriteFileRollsOverOnlyWhenLongerThanAMillionBytes)
 {
     // One record of 1 000 000 bytes in data file 3.

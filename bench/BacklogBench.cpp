@@ -1,0 +1,106 @@
+// bench/BacklogBench.cpp: backlog operations per second with 300-byte messages, on a data file
+// near its full size of one million bytes.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "backlog/TBackSoob.h"
+#include "tests/fakes/TempDir.h"
+
+using backlog::Bytes;
+using backlog::TBackSoob;
+
+namespace {
+
+constexpr std::uint32_t kData = 0x022000C7;
+constexpr std::size_t kMessageSize = 300;
+constexpr std::size_t kRecordSize = kMessageSize + backlog::kRecordOverhead;
+// Records that bring data file 0 to just under the roll-over size.
+constexpr std::size_t kFullFileRecords = backlog::kDataFileLimit / kRecordSize - 1;
+
+Bytes message(std::size_t i)
+{
+    std::string s = "{\"$c$\":\"gps\",\"type\":\"gt20v5\",\"imei\":\"356307042441013\",\"n\":" +
+                    std::to_string(i) + "}";
+    s.resize(kMessageSize, ' ');
+    return Bytes(s.begin(), s.end());
+}
+
+struct FullStore
+{
+    FullStore()
+    {
+        store.setSubdirectoryName(backlog::kStoreDirectory);
+        store.OpenStore();
+        for (std::size_t i = 0; i < kFullFileRecords; ++i)
+            store.AddMessage(kData, message(i));
+    }
+    fakes::TempDir dir;
+    TBackSoob store{dir.path()};
+};
+
+// Appending while the write file sits near the limit; it rolls over now and then.
+void BM_AddMessage(benchmark::State& state)
+{
+    FullStore s;
+    Bytes body = message(7);
+    for (auto _ : state)
+        s.store.AddMessage(kData, body);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_AddMessage)->UseRealTime();
+
+// Reading the oldest record of a full data file.
+void BM_PeekOldest(benchmark::State& state)
+{
+    FullStore s;
+    std::uint32_t code = 0;
+    Bytes body;
+    for (auto _ : state) {
+        bool ok = s.store.PeekOldest(code, body);
+        benchmark::DoNotOptimize(ok);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_PeekOldest)->UseRealTime();
+
+// Removing the oldest record rewrites the rest of a full data file. One message is added back
+// outside the timing, so the file stays full.
+void BM_DeleteOldest(benchmark::State& state)
+{
+    FullStore s;
+    Bytes body = message(9);
+    for (auto _ : state) {
+        s.store.DeleteOldest();
+        state.PauseTiming();
+        s.store.AddMessage(kData, body);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_DeleteOldest)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The client's drain of one full data file: peek and delete until it is empty, so the file
+// shrinks from full to nothing (half its size on average).
+void BM_DrainFullFile(benchmark::State& state)
+{
+    std::uint32_t code = 0;
+    Bytes body;
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            FullStore s;
+            state.ResumeTiming();
+            while (s.store.Count() > 0) {
+                s.store.PeekOldest(code, body);
+                s.store.DeleteOldest();
+            }
+            state.PauseTiming();
+        }
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kFullFileRecords));
+}
+BENCHMARK(BM_DrainFullFile)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+} // namespace
