@@ -1,0 +1,85 @@
+// tests/fakes/FakeMessageServer.h: a message server on a free loopback port that records every
+// frame it receives and answers each as its handler says.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/FrameFormat.h"
+#include "platform/Socket.h"
+
+namespace fakes {
+
+struct ServerFrame
+{
+    std::uint32_t code = 0;
+    std::int64_t number = 0;
+    msglink::Bytes body;
+    int connection = 0; // 1 for the first connection accepted, and so on
+
+    std::string text() const { return std::string(body.begin(), body.end()); }
+};
+
+struct ServerAnswer
+{
+    enum class Kind { Reply, Raw, Silent, Close } kind = Kind::Reply;
+    msglink::Bytes bytes; // Reply: the payload (wrapped in an envelope); Raw: sent as it is
+};
+
+// A payload with the given code and body (number 0).
+msglink::Bytes replyPayload(std::uint32_t code, const msglink::Bytes& body = {});
+ServerAnswer answer(std::uint32_t code, const msglink::Bytes& body = {});
+ServerAnswer closeConnection();
+ServerAnswer silence();
+
+// The usual server: login accepted for the module identification, a delivery confirmation for
+// every data message, a poll reply for anything else.
+ServerAnswer usualAnswer(const ServerFrame& frame);
+
+class FakeMessageServer
+{
+public:
+    using Handler = std::function<ServerAnswer(const ServerFrame&)>;
+
+    // Listens on 127.0.0.1:port (0: a free one) and serves one connection at a time.
+    explicit FakeMessageServer(Handler handler = usualAnswer, std::uint16_t port = 0);
+    ~FakeMessageServer();
+
+    std::uint16_t port() const { return m_port; }
+    bool listening() const { return m_listening; }
+
+    // Any thread; the handler runs on the server's thread.
+    void setHandler(Handler handler);
+
+    std::vector<ServerFrame> frames() const;
+    std::vector<ServerFrame> framesWithCode(std::uint32_t code) const;
+    int connections() const { return m_connections; }
+
+    // Waits until pred(frames()) holds, at most waitMs.
+    bool waitFor(const std::function<bool(const std::vector<ServerFrame>&)>& pred,
+                 int waitMs = 5000) const;
+    bool waitConnections(int n, int waitMs = 5000) const;
+
+private:
+    void run();
+    void serve(platform::SocketHandle s, int connection);
+
+    std::uint16_t m_port = 0;
+    platform::SocketHandle m_listen = platform::kInvalidSocket;
+    bool m_listening = false;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    Handler m_handler;               // guarded by m_mutex
+    std::vector<ServerFrame> m_frames; // guarded by m_mutex
+    std::thread m_thread;
+};
+
+} // namespace fakes

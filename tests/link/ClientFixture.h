@@ -1,0 +1,73 @@
+// tests/link/ClientFixture.h: a client with a fake clock and short waits, a fake message server
+// and a settings file pointing the one at the other, all in a scratch directory.
+#pragma once
+
+#include <fstream>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "link/cl.h"
+#include "tests/fakes/FakeClock.h"
+#include "tests/fakes/FakeLinkView.h"
+#include "tests/fakes/FakeMessageServer.h"
+#include "tests/fakes/TempDir.h"
+#include "tests/fakes/TrackerClient.h"
+
+class ClientFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override { m_server = std::make_unique<fakes::FakeMessageServer>(); }
+
+    void writeSettings(const std::string& serverHost)
+    {
+        std::ofstream(m_dir.file("gpsbridge.ini")) << "[ServerHost]\n" << serverHost;
+    }
+
+    void pointAtServer(const std::string& extra = "")
+    {
+        writeSettings("Address=127.0.0.1\nPort=" + std::to_string(m_server->port()) + "\n" +
+                      extra);
+    }
+
+    msglink::ClientOptions options() const
+    {
+        msglink::ClientOptions o;
+        o.clock = &m_clock;
+        o.ticksPerMs = fakes::FakeClock::kTicksPerMs;
+        o.workingDirectory = m_dir.path();
+        o.replyWaitMs = 300;
+        o.connectTimeoutMs = 500;
+        o.idlePauseMs = 2;
+        return o;
+    }
+
+    void startClient(msglink::ClientOptions o) { m_client = std::make_unique<msglink::cl>(m_view, 37, o); }
+    void startClient() { startClient(options()); }
+
+    // Lets the reconnect wait pass and waits for the next attempt to be reported.
+    void nextAttempt(int attemptsSoFar)
+    {
+        m_clock.advanceMs(5001);
+        ASSERT_TRUE(m_view.waitCount(msglink::kEventConnecting, attemptsSoFar + 1));
+    }
+
+    bool waitAuthorised()
+    {
+        return fakes::eventually([&] { return m_client->authorised(); }, 5000);
+    }
+
+    static std::vector<std::string> texts(const std::vector<fakes::ServerFrame>& frames)
+    {
+        std::vector<std::string> out;
+        for (auto& f : frames)
+            out.push_back(f.text());
+        return out;
+    }
+
+    fakes::TempDir m_dir;
+    fakes::FakeClock m_clock;
+    fakes::FakeLinkView m_view;
+    std::unique_ptr<fakes::FakeMessageServer> m_server;
+    std::unique_ptr<msglink::cl> m_client;
+};

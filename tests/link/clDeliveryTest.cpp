@@ -1,0 +1,177 @@
+// tests/link/clDeliveryTest.cpp: no message the client was given is lost: full queues, failed
+// exchanges, confirmations that answer something else, links lost mid-confirmation, messages
+// before the thread runs, and messages still queued at the stop.
+#include "link/cl.h"
+
+#include <thread>
+
+#include "tests/link/ClientFixture.h"
+
+using namespace msglink;
+using fakes::ServerAnswer;
+using fakes::ServerFrame;
+
+class clDeliveryTest : public ClientFixture
+{
+protected:
+    std::size_t delivered(const std::string& text) const
+    {
+        std::size_t n = 0;
+        for (auto& f : m_server->framesWithCode(kDataMessage))
+            n += f.text() == text;
+        return n;
+    }
+};
+
+TEST_F(clDeliveryTest, MessagesBeforeTheThreadRunsAreKeptAndDelivered)
+{
+    pointAtServer();
+    msglink::ClientOptions o = options();
+    o.ticksPerMs = 0;
+    o.calibration = std::chrono::milliseconds(300); // the thread is still calibrating
+    startClient(o);
+    m_client->SendText("early");
+    EXPECT_EQ(1, m_client->backlogCount());
+    EXPECT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "early"; }));
+}
+
+TEST_F(clDeliveryTest, FullSendQueueKeepsTheRestInTheBacklog)
+{
+    std::atomic<bool> release{false};
+    m_server->setHandler([&](const ServerFrame& f) {
+        if (f.text() == "m0")
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return fakes::usualAnswer(f);
+    });
+    pointAtServer();
+    startClient();
+    ASSERT_TRUE(waitAuthorised());
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 4; }));
+    m_client->SendText("m0");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "m0"; }));
+    for (int i = 1; i <= 305; ++i)
+        m_client->SendText("m" + std::to_string(i));
+    EXPECT_EQ(5, m_client->backlogCount());
+    release = true;
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 4 + 306; }, 10000));
+    for (int i = 0; i <= 305; ++i)
+        EXPECT_EQ(1u, delivered("m" + std::to_string(i))) << i;
+    EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+}
+
+TEST_F(clDeliveryTest, LiveMessageOfAFailedExchangeGoesToTheBacklog)
+{
+    m_server->setHandler([](const ServerFrame& f) {
+        if (f.text() == "lost?" && f.connection == 1)
+            return fakes::closeConnection();
+        return fakes::usualAnswer(f);
+    });
+    pointAtServer();
+    startClient();
+    ASSERT_TRUE(waitAuthorised());
+    m_client->SendText("lost?");
+    ASSERT_TRUE(fakes::eventually([&] { return !m_client->connected(); }));
+    EXPECT_EQ(1, m_client->backlogCount());
+    EXPECT_EQ(1, m_client->errorCount());
+    nextAttempt(1);
+    ASSERT_TRUE(m_server->waitFor([](auto& f) {
+        return !f.empty() && f.back().text() == "lost?" && f.back().connection == 2;
+    }));
+    EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+}
+
+TEST_F(clDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt)
+{
+    // B1 and B2 wait in the backlog before the link comes up. Once B1 is confirmed, B2 is held
+    // back by the 20 ms pacing until the server, answering L1, moves the clock on: B2 is then
+    // queued behind L2, and the reply to L2 carries a confirmation code.
+    m_server->setHandler([&](const ServerFrame& f) {
+        if (f.text() == "L1") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // L2 gets queued
+            m_clock.advanceMs(21);
+            return fakes::answer(kPollReply, {0});
+        }
+        return fakes::usualAnswer(f);
+    });
+    pointAtServer();
+    msglink::ClientOptions o = options();
+    o.confirmRewindTicks = 0;
+    startClient(o);
+    m_client->SendText("B1");
+    m_client->SendText("B2");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "B1"; }));
+    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
+    m_client->SendText("L1");
+    m_client->SendText("L2");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 8; }));
+    std::vector<std::string> data;
+    for (auto& f : m_server->framesWithCode(kDataMessage))
+        data.push_back(f.text());
+    EXPECT_EQ((std::vector<std::string>{"B1", "L1", "L2", "B2"}), data);
+    EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+}
+
+TEST_F(clDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentAgain)
+{
+    m_server->setHandler([](const ServerFrame& f) {
+        if (f.text() == "stored" && f.connection == 1)
+            return fakes::silence(); // the link dies before the confirmation
+        return fakes::usualAnswer(f);
+    });
+    pointAtServer();
+    startClient();
+    m_client->SendText("stored");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "stored"; }));
+    ASSERT_TRUE(fakes::eventually([&] { return !m_client->connected(); }));
+    EXPECT_FALSE(m_client->inFlight());
+    EXPECT_EQ(1, m_client->backlogCount());
+    nextAttempt(1);
+    ASSERT_TRUE(m_server->waitFor([](auto& f) {
+        return !f.empty() && f.back().text() == "stored" && f.back().connection == 2;
+    }));
+    EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+    m_client->SendText("live again");
+    EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "live again"; }));
+}
+
+TEST_F(clDeliveryTest, FramesWaitingWhileFramesAreQueuedGoWithoutThePause)
+{
+    pointAtServer();
+    msglink::ClientOptions o = options();
+    o.idlePauseMs = 3000; // a pause after every frame would take minutes
+    startClient(o);
+    ASSERT_TRUE(waitAuthorised());
+    for (int i = 0; i < 20; ++i)
+        m_client->SendText("fast" + std::to_string(i));
+    EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 24; }, 4000));
+}
+
+TEST_F(clDeliveryTest, MessagesStillQueuedAtTheStopAreKept)
+{
+    std::atomic<bool> release{false};
+    m_server->setHandler([&](const ServerFrame& f) {
+        if (f.text() == "first")
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return fakes::usualAnswer(f);
+    });
+    pointAtServer();
+    startClient();
+    ASSERT_TRUE(waitAuthorised());
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 4; }));
+    m_client->SendText("first");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "first"; }));
+    m_client->SendText("second");
+    m_client->SendText("third");
+    m_client->requestStop();
+    release = true;
+    m_client->join();
+    EXPECT_EQ(2, m_client->backlogCount());
+
+    // The next run delivers them.
+    m_client.reset();
+    startClient();
+    EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "third"; }));
+    EXPECT_EQ(1u, delivered("second"));
+}
