@@ -1,13 +1,45 @@
-// app/ClientWiring.cpp: how the shipped program creates its message-server client.
+// app/ClientWiring.cpp: the message-server client as start-up creates and the stop ends it.
 #include "app/Gateway.h"
 
+#include "link/cl.h"
+
 namespace app {
+
+namespace {
+
+class MessageServerClient final : public LinkClient
+{
+public:
+    MessageServerClient(msglink::LinkView& view, std::int32_t gatewayNumber,
+                        msglink::ClientOptions options)
+        : m_client(view, gatewayNumber, std::move(options))
+    {
+    }
+
+    void SendText(const std::string& text) override { m_client.SendText(text); }
+    void requestStop() override { m_client.requestStop(); }
+    bool finished() const override { return m_client.finished(); }
+    bool connected() const override { return m_client.connected(); }
+
+private:
+    msglink::cl m_client;
+};
+
+} // namespace
+
+std::unique_ptr<LinkClient> makeMessageServerClient(msglink::LinkView& view,
+                                                    std::int32_t gatewayNumber,
+                                                    const msglink::ClientOptions& options)
+{
+    return std::make_unique<MessageServerClient>(view, gatewayNumber, options);
+}
 
 GatewayOptions shippedGatewayOptions()
 {
     GatewayOptions options;
-    // TODO: create the message-server client here once it exists; until then position
-    // messages are counted by the gateway and go nowhere.
+    options.makeClient = [](msglink::LinkView& view, std::int32_t gatewayNumber) {
+        return makeMessageServerClient(view, gatewayNumber, {});
+    };
     return options;
 }
 

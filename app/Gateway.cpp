@@ -64,7 +64,7 @@ void Gateway::start()
     m_view.setTable(&m_dispatcher->table());
 
     if (m_options.makeClient) {
-        m_client = m_options.makeClient(m_view, m_settings.firstNumber);
+        m_client = m_options.makeClient(m_linkView, m_settings.firstNumber);
         m_sink.client = m_client.get();
     }
 

@@ -10,8 +10,10 @@
 #include <string>
 
 #include "app/LinkClient.h"
+#include "app/MainThreadLinkView.h"
 #include "app/Settings.h"
 #include "app/StatusView.h"
+#include "link/cl.h"
 #include "platform/DayLog.h"
 #include "tracker/Dispatcher.h"
 #include "tracker/tserv.h"
@@ -31,14 +33,20 @@ struct GatewayOptions
     tracker::ListenerOptions listener;
     tracker::DispatchBudget dispatch;
     std::string workingDirectory; // empty: the process's current directory
-    // Creates the message-server client once the status view and settings are in place.
-    // Empty: no client; position messages are counted and go nowhere.
+    // Creates the message-server client once the status view and settings are in place; the
+    // view it gets runs every operation on the main thread. Empty: no client; position
+    // messages are counted and go nowhere (tests of the tracker side).
     std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber)>
         makeClient;
 };
 
 // The options the shipped program runs with: real waits and limits, and the real client.
 GatewayOptions shippedGatewayOptions();
+
+// The message-server client (its thread starts at once) behind the start-up's interface.
+std::unique_ptr<LinkClient> makeMessageServerClient(msglink::LinkView& view,
+                                                    std::int32_t gatewayNumber,
+                                                    const msglink::ClientOptions& options);
 
 class Gateway
 {
@@ -81,6 +89,7 @@ private:
     };
 
     StatusView& m_view;
+    MainThreadLinkView m_linkView{m_view};
     GatewayOptions m_options;
     std::string m_workingDirectory;
     MainSettings m_settings;

@@ -21,6 +21,16 @@ void runOnMainThreadAndWait(const std::function<void()>& work)
     QMetaObject::invokeMethod(app, [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
+void postToMainThread(std::function<void()> work)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+}
+
 void serveMainThreadFor(int ms)
 {
     QEventLoop loop;

@@ -10,6 +10,10 @@ namespace platform {
 // serveMainThreadFor, for a call from another thread to complete.
 void runOnMainThreadAndWait(const std::function<void()>& work);
 
+// Queues work to run on the main thread and returns at once. On the main thread itself it
+// runs at once.
+void postToMainThread(std::function<void()> work);
+
 // Main thread. Runs the hand-overs and other events that arrive within ms milliseconds.
 void serveMainThreadFor(int ms);
 

@@ -7,11 +7,15 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "link/FrameFormat.h"
 #include "platform/Socket.h"
+#include "tests/fakes/FakeMessageServer.h"
 #include "tests/fakes/Packets.h"
 #include "tests/fakes/TempDir.h"
 #include "tests/fakes/TrackerClient.h"
@@ -36,22 +40,79 @@ std::string dayLogOf(const fakes::TempDir& dir)
     return {};
 }
 
+// Starts the program headless in dir; standard output goes to out.
+pid_t startHeadless(const fakes::TempDir& dir, const std::string& out = "/dev/null")
+{
+    std::string binary = GPSBRIDGE_BINARY;
+    char* argv[] = {binary.data(), const_cast<char*>("--headless"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ) != 0)
+        pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Sends SIGTERM and waits up to limit for a clean exit; the time it took, or nothing.
+std::optional<std::chrono::milliseconds> terminate(pid_t pid, std::chrono::milliseconds limit)
+{
+    ::kill(pid, SIGTERM);
+    auto sent = std::chrono::steady_clock::now();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - sent < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return std::nullopt;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 sent);
+}
+
 } // namespace
+
+TEST(HeadlessTest, LogsInPollsWhileIdleAndEndsWithinATurnOfSigterm)
+{
+    fakes::FakeMessageServer server;
+    fakes::TempDir dir;
+    std::ofstream(dir.file("gpsbridge.ini"))
+        << "[main]\nDefaultPort=0\n[ServerHost]\nPort=" << server.port() << "\n";
+    pid_t pid = startHeadless(dir, dir.file("out.txt"));
+    ASSERT_NE(0, pid);
+    bool polled = server.waitFor(
+        [](auto& f) {
+            int polls = 0;
+            for (auto& x : f)
+                polls += x.code == msglink::kPoll;
+            return polls >= 2;
+        },
+        8000);
+    auto took = terminate(pid, std::chrono::milliseconds(6000));
+    ASSERT_TRUE(polled);
+    ASSERT_TRUE(took.has_value()) << "no clean exit within a turn and its reply wait";
+    auto f = server.frames();
+    EXPECT_EQ(msglink::kModuleIdentification, f.at(0).code);
+    EXPECT_EQ(msglink::kVersionReport, f.at(3).code);
+    std::string out = dir.read("out.txt");
+    EXPECT_NE(std::string::npos, out.find(" Соединение...\n"));
+    EXPECT_NE(std::string::npos, out.find(" Соединение установлено.\n"));
+}
 
 TEST(HeadlessTest, ServesATrackerOnTheDefaultPortAndEndsSoonAfterSigterm)
 {
     if (!portFree(21000))
         GTEST_SKIP() << "port 21000 is in use on this machine";
     fakes::TempDir dir;
-    std::string binary = GPSBRIDGE_BINARY;
-    char* argv[] = {binary.data(), const_cast<char*>("--headless"), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(0, posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ));
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = startHeadless(dir);
+    ASSERT_NE(0, pid);
 
     std::unique_ptr<fakes::TrackerClient> tracker;
     for (int i = 0; i < 100 && !(tracker && tracker->connected()); ++i) {
@@ -76,18 +137,6 @@ TEST(HeadlessTest, ServesATrackerOnTheDefaultPortAndEndsSoonAfterSigterm)
     EXPECT_NE(std::string::npos, log.find(" Disconnect "));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("log")));
 
-    ASSERT_EQ(0, ::kill(pid, SIGTERM));
-    auto sent = std::chrono::steady_clock::now();
-    int status = 0;
-    pid_t done = 0;
-    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() - sent < std::chrono::seconds(2))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (done == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        FAIL() << "still running 2 s after SIGTERM";
-    }
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_TRUE(terminate(pid, std::chrono::milliseconds(2000)).has_value())
+        << "no clean exit within 2 s of SIGTERM";
 }

@@ -1,0 +1,28 @@
+// app/MainThreadLinkView.cpp
+#include "app/MainThreadLinkView.h"
+
+#include "platform/Desktop.h"
+
+namespace app {
+
+void MainThreadLinkView::appendLinkEvent(const std::string& text)
+{
+    platform::runOnMainThreadAndWait([&] { m_view.appendLinkEvent(text); });
+}
+
+void MainThreadLinkView::showServerAddress(const std::string& address)
+{
+    platform::runOnMainThreadAndWait([&] { m_view.showServerAddress(address); });
+}
+
+void MainThreadLinkView::advanceLinkIndicator()
+{
+    if (m_advancePending.exchange(true))
+        return;
+    platform::postToMainThread([this] {
+        m_advancePending = false;
+        m_view.advanceLinkIndicator();
+    });
+}
+
+} // namespace app
