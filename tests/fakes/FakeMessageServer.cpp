@@ -149,8 +149,10 @@ void FakeMessageServer::serve(platform::SocketHandle s, int connection)
         Handler handler;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_frames.push_back(frame);
+            if (m_keepFrames)
+                m_frames.push_back(frame);
             handler = m_handler;
+            ++m_received;
         }
         m_changed.notify_all();
         ServerAnswer a = handler(frame);

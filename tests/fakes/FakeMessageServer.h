@@ -57,6 +57,10 @@ public:
     // Any thread; the handler runs on the server's thread.
     void setHandler(Handler handler);
 
+    // Off: frames are only counted (for long runs).
+    void setKeepFrames(bool keep) { m_keepFrames = keep; }
+    std::size_t received() const { return m_received; }
+
     std::vector<ServerFrame> frames() const;
     std::vector<ServerFrame> framesWithCode(std::uint32_t code) const;
     int connections() const { return m_connections; }
@@ -75,6 +79,8 @@ private:
     bool m_listening = false;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
+    std::atomic<bool> m_keepFrames{true};
+    std::atomic<std::size_t> m_received{0};
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     Handler m_handler;               // guarded by m_mutex
