@@ -55,7 +55,8 @@ public:
     // With an empty subdirectory name the store stays closed and every operation raises.
     void OpenStore();
 
-    // Appends one record to the write file.
+    // Appends one record to the write file. A body above 16 MiB raises StoreError (nothing the
+    // gateway sends comes near it).
     void AddMessage(std::uint32_t code, const Bytes& body);
 
     // The oldest record, left in place. False with an empty body when it is damaged (code as
