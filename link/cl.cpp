@@ -156,11 +156,10 @@ void cl::exchange()
     QueuedFrame sent;
     if (std::optional<QueuedFrame> next = m_queue.QueuePeek()) {
         sent = std::move(*next);
+        m_queue.QueuePop(); // gone whatever the send does; never sent again
         if (sent.kind == FrameKind::Backlog && m_inFlight == InFlight::Queued)
             m_inFlight = InFlight::Sent;
-        bool ok = m_transport->sendFrame(sent.payload);
-        m_queue.QueuePop(); // gone whatever the send did; never sent again
-        if (!ok)
+        if (!m_transport->sendFrame(sent.payload))
             ++m_errors;
     } else if (m_authorised && msSince(m_lastPoll) > m_options.pollIntervalMs) {
         m_lastPoll = now();

@@ -2,6 +2,7 @@
 // and a settings file pointing the one at the other, all in a scratch directory.
 #pragma once
 
+#include <atomic>
 #include <fstream>
 #include <memory>
 
@@ -18,6 +19,9 @@ class ClientFixture : public ::testing::Test
 {
 protected:
     void SetUp() override { m_server = std::make_unique<fakes::FakeMessageServer>(); }
+
+    // A handler held back on m_release lets go when the test ends, even an early one.
+    void TearDown() override { m_release = true; }
 
     void writeSettings(const std::string& serverHost)
     {
@@ -45,9 +49,18 @@ protected:
     void startClient(msglink::ClientOptions o) { m_client = std::make_unique<msglink::cl>(m_view, 37, o); }
     void startClient() { startClient(options()); }
 
+    // Waits until the client has begun attempt n (its time is taken once the server address
+    // is shown).
+    void waitAttemptBegun(int n)
+    {
+        ASSERT_TRUE(fakes::eventually(
+            [&] { return m_view.addresses().size() >= static_cast<std::size_t>(n); }));
+    }
+
     // Lets the reconnect wait pass and waits for the next attempt to be reported.
     void nextAttempt(int attemptsSoFar)
     {
+        waitAttemptBegun(attemptsSoFar);
         m_clock.advanceMs(5001);
         ASSERT_TRUE(m_view.waitCount(msglink::kEventConnecting, attemptsSoFar + 1));
     }
@@ -69,5 +82,6 @@ protected:
     fakes::FakeClock m_clock;
     fakes::FakeLinkView m_view;
     std::unique_ptr<fakes::FakeMessageServer> m_server;
+    std::atomic<bool> m_release{false};
     std::unique_ptr<msglink::cl> m_client;
 };

@@ -37,10 +37,9 @@ TEST_F(clDeliveryTest, MessagesBeforeTheThreadRunsAreKeptAndDelivered)
 
 TEST_F(clDeliveryTest, FullSendQueueKeepsTheRestInTheBacklog)
 {
-    std::atomic<bool> release{false};
     m_server->setHandler([&](const ServerFrame& f) {
         if (f.text() == "m0")
-            while (!release)
+            while (!m_release)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return fakes::usualAnswer(f);
     });
@@ -53,7 +52,7 @@ TEST_F(clDeliveryTest, FullSendQueueKeepsTheRestInTheBacklog)
     for (int i = 1; i <= 305; ++i)
         m_client->SendText("m" + std::to_string(i));
     EXPECT_EQ(5, m_client->backlogCount());
-    release = true;
+    m_release = true;
     ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 4 + 306; }, 10000));
     for (int i = 0; i <= 305; ++i)
         EXPECT_EQ(1u, delivered("m" + std::to_string(i))) << i;
@@ -144,15 +143,14 @@ TEST_F(clDeliveryTest, FramesWaitingWhileFramesAreQueuedGoWithoutThePause)
     ASSERT_TRUE(waitAuthorised());
     for (int i = 0; i < 20; ++i)
         m_client->SendText("fast" + std::to_string(i));
-    EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 24; }, 4000));
+    EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 24; }, 8000));
 }
 
 TEST_F(clDeliveryTest, MessagesStillQueuedAtTheStopAreKept)
 {
-    std::atomic<bool> release{false};
     m_server->setHandler([&](const ServerFrame& f) {
         if (f.text() == "first")
-            while (!release)
+            while (!m_release)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return fakes::usualAnswer(f);
     });
@@ -165,7 +163,7 @@ TEST_F(clDeliveryTest, MessagesStillQueuedAtTheStopAreKept)
     m_client->SendText("second");
     m_client->SendText("third");
     m_client->requestStop();
-    release = true;
+    m_release = true;
     m_client->join();
     EXPECT_EQ(2, m_client->backlogCount());
 
