@@ -1,4 +1,4 @@
-# gpsbridge: make run | make test | make bench | make deps
+# gpsbridge: make run | make test | make demo | make package | make bench | make deps
 # SAN=1 builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer in build-san/.
 
 SAN ?= 0
@@ -15,10 +15,10 @@ endif
 CMAKE_FLAGS += -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev
+           libbenchmark-dev dpkg-dev file
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test run demo package bench clean
 
 all: build
 
@@ -52,8 +52,19 @@ run/gpsbridge.ini: gpsbridge.ini.sample
 	mkdir -p run
 	cp gpsbridge.ini.sample run/gpsbridge.ini
 
+demo: build
+	tools/demo.sh $(BUILD_DIR)
+
+# The Debian package, from a release build of its own.
+package: deps
+	cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DGPSBRIDGE_BENCH=OFF \
+	  -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
+	cmake --build build-pkg -j $(JOBS) --target gpsbridge gt20sim msgserver
+	cd build-pkg && cpack -G DEB
+	@ls -1 build-pkg/gpsbridge_*.deb
+
 bench: build
 	for b in $(BUILD_DIR)/bench/*_bench; do $$b; done
 
 clean:
-	rm -rf build build-san
+	rm -rf build build-san build-pkg

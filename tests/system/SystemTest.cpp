@@ -1,0 +1,255 @@
+// tests/system/SystemTest.cpp: the real gateway, headless, with the tracker simulator and the
+// test message server, each its own process, in a scratch directory.
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/Formats.h"
+#include "platform/Socket.h"
+#include "tests/fakes/Packets.h"
+#include "tests/fakes/Process.h"
+#include "tests/fakes/TempDir.h"
+#include "tests/fakes/TrackerClient.h"
+
+using namespace std::chrono_literals;
+using Record = std::pair<std::string, std::string>; // IMEI, time text
+
+namespace {
+
+std::uint16_t freePort()
+{
+    platform::SocketHandle s = platform::createTcpSocket();
+    platform::bindLoopback(s, 0);
+    std::uint16_t port = platform::localPort(s);
+    platform::closeSocket(s);
+    return port;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            out.push_back(line);
+    return out;
+}
+
+// The records of the position messages a server printed.
+std::multiset<Record> received(const std::string& output)
+{
+    static const std::regex imei(R"re("imei":"([^"]*)")re"), time(R"re("time":"([^"]*)")re");
+    std::multiset<Record> out;
+    for (auto& line : lines(output)) {
+        std::smatch i, t;
+        if (std::regex_search(line, i, imei) && std::regex_search(line, t, time))
+            out.insert({i[1], t[1]});
+    }
+    return out;
+}
+
+// The records the simulator saw acknowledged, with their time as the gateway writes it.
+std::set<Record> acknowledged(const std::string& ackedLog)
+{
+    std::set<Record> out;
+    for (auto& line : lines(ackedLog)) {
+        std::istringstream in(line);
+        std::string imei;
+        std::uint32_t seconds = 0;
+        in >> imei >> seconds;
+        std::tm t = platform::calendarFromEpoch(seconds);
+        std::string text = platform::shortDate(t);
+        if (seconds % 86400 != 0)
+            text += " " + platform::longTime(t);
+        out.insert({imei, text});
+    }
+    return out;
+}
+
+class SystemTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_trackerPort = freePort();
+        m_serverPort = freePort();
+        writeSettings();
+    }
+
+    void writeSettings()
+    {
+        std::ofstream(m_dir.file("gpsbridge.ini"))
+            << "[main]\nDefaultPort=" << m_trackerPort << "\n[ServerHost]\nAddress=127.0.0.1\n"
+            << "Port=" << m_serverPort << "\n";
+    }
+
+    std::unique_ptr<fakes::Process> startServer(const std::string& output)
+    {
+        auto p = std::make_unique<fakes::Process>(
+            MSGSERVER_BINARY,
+            std::vector<std::string>{"--port", std::to_string(m_serverPort), "--quiet"},
+            m_dir.path(), m_dir.file(output), m_dir.file(output + ".err"));
+        waitListening(m_serverPort);
+        return p;
+    }
+
+    std::unique_ptr<fakes::Process> startGateway()
+    {
+        auto p = std::make_unique<fakes::Process>(GPSBRIDGE_BINARY,
+                                                  std::vector<std::string>{"--headless"},
+                                                  m_dir.path(), m_dir.file("gateway.out"),
+                                                  m_dir.file("gateway.err"));
+        waitListening(m_trackerPort);
+        return p;
+    }
+
+    std::unique_ptr<fakes::Process> startSimulator(std::vector<std::string> args)
+    {
+        args.insert(args.end(), {"--port", std::to_string(m_trackerPort), "--acked",
+                                 m_dir.file("acked.txt"), "--quiet"});
+        return std::make_unique<fakes::Process>(GT20SIM_BINARY, args, m_dir.path(),
+                                                m_dir.file("sim.out"), m_dir.file("sim.err"));
+    }
+
+    static void waitListening(std::uint16_t port)
+    {
+        for (int i = 0; i < 300; ++i) {
+            fakes::TrackerClient probe(port);
+            if (probe.connected())
+                return;
+            std::this_thread::sleep_for(20ms);
+        }
+        FAIL() << "nothing listens on port " << port;
+    }
+
+    // Waits until every acknowledged record is among those the servers printed.
+    bool allDelivered(const std::vector<std::string>& outputs, std::chrono::seconds limit)
+    {
+        auto until = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            std::set<Record> acked = acknowledged(m_dir.read("acked.txt"));
+            std::multiset<Record> got;
+            for (auto& o : outputs)
+                for (auto& r : received(m_dir.read(o)))
+                    got.insert(r);
+            bool all = !acked.empty() && std::all_of(acked.begin(), acked.end(), [&](auto& r) {
+                return got.count(r) > 0;
+            });
+            if (all)
+                return true;
+            if (std::chrono::steady_clock::now() > until) {
+                std::size_t missing = 0;
+                for (auto& r : acked)
+                    missing += got.count(r) == 0;
+                ADD_FAILURE() << missing << " of " << acked.size() << " acknowledged records missing";
+                return false;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+
+    fakes::TempDir m_dir;
+    std::uint16_t m_trackerPort = 0;
+    std::uint16_t m_serverPort = 0;
+};
+
+} // namespace
+
+TEST_F(SystemTest, WorkedExampleArrivesAsItsJson)
+{
+    auto server = startServer("server.out");
+    auto gateway = startGateway();
+    fakes::TrackerClient tracker(m_trackerPort);
+    ASSERT_TRUE(tracker.send(fakes::makeIdentification("356307042441013")));
+    ASSERT_EQ(3u, tracker.receive(3).size());
+    ASSERT_TRUE(tracker.send(fakes::workedDataPacket()));
+    ASSERT_EQ(3u, tracker.receive(3).size());
+    const std::string expected =
+        R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013","lat":51.201128,)"
+        R"("lon":51.371756,"time":"03.05.2017 9:51:34","alt":39,"course":706,"hdop":8,)"
+        R"("sat":14,"speed":12})";
+    std::vector<std::string> out;
+    for (int i = 0; i < 200 && out.empty(); ++i) {
+        std::this_thread::sleep_for(50ms);
+        out = lines(m_dir.read("server.out"));
+    }
+    ASSERT_EQ(1u, out.size());
+    EXPECT_EQ(expected, out[0]);
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
+
+TEST_F(SystemTest, MessagesOfAServerGapComeFromTheBacklog)
+{
+    auto server = startServer("server1.out");
+    auto gateway = startGateway();
+    auto sim = startSimulator({"--trackers", "3", "--records", "2", "--interval", "0.2",
+                               "--count", "30"});
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(server->terminate(5s).has_value());
+    std::this_thread::sleep_for(1500ms);
+    auto server2 = startServer("server2.out");
+    ASSERT_EQ(0, sim->wait(60s).value_or(-1)) << m_dir.read("sim.out");
+    EXPECT_TRUE(allDelivered({"server1.out", "server2.out"}, 60s));
+    EXPECT_FALSE(lines(m_dir.read("server2.out")).empty());
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
+
+TEST_F(SystemTest, RestartedGatewayDeliversItsBacklog)
+{
+    {
+        auto gateway = startGateway(); // the server is away
+        auto sim = startSimulator({"--trackers", "2", "--records", "3", "--interval", "0.1",
+                                   "--count", "10"});
+        ASSERT_EQ(0, sim->wait(60s).value_or(-1)) << m_dir.read("sim.out");
+        ASSERT_TRUE(gateway->terminate(8s).has_value());
+    }
+    EXPECT_TRUE(std::filesystem::exists(m_dir.file("dd8/backsoob.dat")));
+    auto server = startServer("server.out");
+    auto gateway = startGateway();
+    EXPECT_TRUE(allDelivered({"server.out"}, 60s));
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
+
+TEST_F(SystemTest, SigtermEndsTheGatewayInOrder)
+{
+    auto server = startServer("server.out");
+    auto gateway = startGateway();
+    auto sim = startSimulator({"--trackers", "5", "--interval", "0.2", "--duration", "60"});
+    for (int i = 0; i < 200 && lines(m_dir.read("server.out")).size() < 10; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_GE(lines(m_dir.read("server.out")).size(), 10u);
+    auto took = gateway->terminate(8s);
+    ASSERT_TRUE(took.has_value());
+    std::string log;
+    for (auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+        if (entry.path().extension() == ".log")
+            log += m_dir.read(entry.path().filename().string());
+    auto count = [&](const std::string& word) {
+        std::size_t n = 0;
+        for (auto& l : lines(log))
+            n += l.find(word) != std::string::npos;
+        return n;
+    };
+    EXPECT_EQ(count(" Connect "), count(" Disconnect "));
+    EXPECT_GE(count(" Connect "), 5u);
+    // Everything the trackers had acknowledged went out before the end.
+    EXPECT_TRUE(allDelivered({"server.out"}, 10s));
+}
+
+TEST_F(SystemTest, TwoHundredTrackersAtOnceLoseNothing)
+{
+    auto server = startServer("server.out");
+    auto gateway = startGateway();
+    auto sim = startSimulator({"--trackers", "200", "--records", "2", "--interval", "0.5",
+                               "--count", "4"});
+    ASSERT_EQ(0, sim->wait(90s).value_or(-1)) << m_dir.read("sim.out");
+    EXPECT_TRUE(allDelivered({"server.out"}, 60s));
+    EXPECT_EQ(1600u, acknowledged(m_dir.read("acked.txt")).size());
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
