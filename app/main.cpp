@@ -1,5 +1,8 @@
 // app/main.cpp: gpsbridge entry point.
+#include <QApplication>
 #include <QCoreApplication>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <atomic>
@@ -10,6 +13,7 @@
 
 #include "app/Gateway.h"
 #include "app/StatusView.h"
+#include "app/TForm1.h"
 #include "platform/Desktop.h"
 #include "platform/Socket.h"
 
@@ -33,7 +37,11 @@ void printHelp()
         "  --headless  run without a window (also when no display is available); link\n"
         "              events are printed on standard output; SIGINT or SIGTERM stop it\n"
         "  --help      show this text\n"
-        "  --version   show the version\n");
+        "  --version   show the version\n"
+        "\n"
+        "With a display it shows the status window, which minimises to the tray and\n"
+        "closes only with the password it shows; SIGINT, SIGTERM and the end of the\n"
+        "desktop session stop it without asking.\n");
 }
 
 int runHeadless(int argc, char** argv)
@@ -66,6 +74,30 @@ int runHeadless(int argc, char** argv)
     return qapp.exec();
 }
 
+int runWindow(int argc, char** argv)
+{
+    QApplication qapp(argc, argv);
+    // The window lives on in the tray: closing the dialog or hiding the window ends nothing.
+    QApplication::setQuitOnLastWindowClosed(false);
+    app::TForm1 form(app::shippedGatewayOptions(), &QSystemTrayIcon::isSystemTrayAvailable);
+    form.onEnded = [] { QCoreApplication::quit(); };
+
+    // Log-off and shut-down end the gateway like a confirmed close, without asking.
+    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager&) { form.endWithoutAsking(); });
+    QTimer signalWatch;
+    QObject::connect(&signalWatch, &QTimer::timeout, [&] {
+        if (!g_stopSignal)
+            return;
+        signalWatch.stop();
+        form.endWithoutAsking();
+    });
+    signalWatch.start(20);
+
+    form.show();
+    return qapp.exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -95,10 +127,9 @@ int main(int argc, char** argv)
     platform::raiseOpenFileLimit();
 
     if (!headless) {
-        if (!platform::displayAvailable())
-            std::fprintf(stderr, "gpsbridge: no display available, running headless\n");
-        else
-            std::fprintf(stderr, "gpsbridge: the window is not available yet, running headless\n");
+        if (platform::displayAvailable())
+            return runWindow(argc, argv);
+        std::fprintf(stderr, "gpsbridge: no display available, running headless\n");
     }
     return runHeadless(argc, argv);
 }

@@ -1,0 +1,310 @@
+// app/TForm1.cpp
+#include "app/TForm1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+
+#include "app/AppIcon.h"
+#include "app/LinkIndicator.h"
+#include "app/TrackerGrid.h"
+#include "app/TrayIcon.h"
+
+namespace app {
+
+namespace {
+
+constexpr int kWidth = 783;
+constexpr int kHeight = 464;
+constexpr int kPageBarHeight = 85;
+constexpr int kDispatchIntervalMs = 10;
+const QColor kPageBackground(0xE9, 0xF1, 0xFA);
+const QColor kPageBarBackground(0xDA, 0xE6, 0xF4);
+
+QFont labelFont()
+{
+    QFont font(QStringLiteral("Tahoma"), 8);
+    // Narrow faces first: the captions are laid out for Tahoma's widths.
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
+    return font;
+}
+
+void fillBackground(QWidget* widget, const QColor& colour)
+{
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+}
+
+QColor portColour(PortState state)
+{
+    switch (state) {
+    case PortState::Listening:
+        return QColor(0x00, 0x80, 0x00);
+    case PortState::Closed:
+        return QColor(0xFF, 0x00, 0x00);
+    case PortState::Unknown:
+        break;
+    }
+    return Qt::black;
+}
+
+} // namespace
+
+TForm1::TForm1(GatewayOptions options, TrayAvailable trayAvailable, QWidget* parent)
+    : QWidget(parent), m_gateway(m_view, std::move(options)),
+      m_trayAvailable(std::move(trayAvailable))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(kDefaultCaption));
+    setWindowIcon(applicationIcon());
+    setFixedSize(kWidth, kHeight);
+    setFont(labelFont());
+    fillBackground(this, kPageBackground);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    buildPageBar();
+    buildStatusPage();
+    m_tray = new TrayIcon(this);
+    connect(m_tray->restoreAction(), &QAction::triggered, this, [this] { restoreFromTray(); });
+    connect(m_tray->closeAction(), &QAction::triggered, this, [this] { close(); });
+    m_timer2 = new QTimer(this);
+    m_timer2->setObjectName(QStringLiteral("Timer2"));
+    m_timer2->setInterval(kDispatchIntervalMs);
+    connect(m_timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
+
+    m_view.onEventAppended = [this](const std::string&) { showEvents(); };
+    m_view.onLinkChanged = [this] { showLinkState(); };
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    // The client may still report while it stops; the widgets it reports to are still here.
+    m_timer2->stop();
+    m_gateway.stop();
+    m_view.onEventAppended = nullptr;
+    m_view.onLinkChanged = nullptr;
+}
+
+void TForm1::FormCreate()
+{
+    m_gateway.start();
+    showStartUpValues();
+    showLinkState();
+    m_grid->refresh();
+    m_form2 = std::make_unique<TForm2>(m_view.password());
+    m_tray->show();
+    m_timer2->start();
+}
+
+void TForm1::buildPageBar()
+{
+    auto* bar = new QWidget(this);
+    bar->setObjectName(QStringLiteral("PageBar"));
+    bar->setGeometry(0, 0, kWidth, kPageBarHeight);
+    fillBackground(bar, kPageBarBackground);
+
+    auto* button = new QToolButton(bar);
+    button->setObjectName(QStringLiteral("PageButton"));
+    button->setText(QStringLiteral("Состояние"));
+    button->setIcon(statusPageIcon());
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setCheckable(true);
+    button->setChecked(true);
+    // The only page: the button stays pressed.
+    connect(button, &QToolButton::toggled, button, [button] { button->setChecked(true); });
+    button->setGeometry(6, (kPageBarHeight - 57) / 2, 73, 57);
+}
+
+QLabel* TForm1::addLabel(QWidget* page, const QString& text, int left, int top, int width)
+{
+    auto* label = new QLabel(text, page);
+    label->adjustSize();
+    label->move(left, top);
+    if (width > 0) {
+        // Right-aligned: a face wider than the one the layout was made for grows to the left.
+        const int right = left + width;
+        width = std::min(std::max(width, label->width()), right);
+        label->setGeometry(right - width, top, width, label->height());
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    return label;
+}
+
+void TForm1::buildStatusPage()
+{
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("StatusPage"));
+    page->setGeometry(0, kPageBarHeight, kWidth, kHeight - kPageBarHeight);
+
+    addLabel(page, QStringLiteral("Дата и время запуска"), 7, 10, 111);
+    m_startTime = addLabel(page, {}, 124, 10);
+    addLabel(page, QStringLiteral("Пароль для закрытия"), 7, 33, 111);
+    m_password = addLabel(page, {}, 124, 33);
+    addLabel(page, QStringLiteral("Связь с сервером сообщений"), 245, 10);
+    m_indicator = new QLabel(page);
+    m_indicator->setGeometry(416, 8, kIndicatorSize, kIndicatorSize);
+    addLabel(page, QStringLiteral("Сервер"), 245, 33);
+    m_server = addLabel(page, {}, 312, 33);
+    addLabel(page, QStringLiteral("TCP порт"), 245, 59);
+    m_port = addLabel(page, {}, 312, 59);
+
+    m_events = new QPlainTextEdit(page);
+    m_events->setReadOnly(true);
+    m_events->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_events->setGeometry(8, 78, 432, 290);
+
+    m_grid = new TrackerGrid(m_view, page);
+    m_grid->setGeometry(446, 6, 330, 362);
+
+    const std::pair<QLabel*, const char*> names[] = {
+        {m_startTime, "StartTimeLabel"}, {m_password, "PasswordLabel"},
+        {m_indicator, "LinkIndicator"},  {m_server, "ServerLabel"},
+        {m_port, "PortLabel"}};
+    for (const auto& [label, name] : names)
+        label->setObjectName(QString::fromLatin1(name));
+    m_events->setObjectName(QStringLiteral("EventList"));
+}
+
+void TForm1::showStartUpValues()
+{
+    setWindowTitle(QString::fromStdString(m_gateway.caption()));
+    const std::pair<QLabel*, QString> values[] = {
+        {m_startTime, QString::fromStdString(m_view.startTime())},
+        {m_password, QString::fromStdString(m_view.password())},
+        {m_port, QString::number(m_view.port())}};
+    for (const auto& [label, text] : values) {
+        label->setText(text);
+        label->adjustSize();
+    }
+    m_port->resize(120, m_port->height());
+    // Set once: whether the port could be opened at start.
+    QPalette palette = m_port->palette();
+    palette.setColor(QPalette::WindowText, portColour(m_view.portState()));
+    m_port->setPalette(palette);
+}
+
+void TForm1::showEvents()
+{
+    QStringList lines;
+    for (const std::string& line : m_view.events())
+        lines << QString::fromStdString(line);
+    m_events->setPlainText(lines.join(QLatin1Char('\n')));
+    m_events->verticalScrollBar()->setValue(m_events->verticalScrollBar()->maximum());
+}
+
+void TForm1::showLinkState()
+{
+    m_server->setText(QString::fromStdString(m_view.serverAddress()));
+    m_server->adjustSize();
+    redrawLinkIndicator();
+}
+
+void TForm1::redrawLinkIndicator()
+{
+    m_indicator->setPixmap(
+        QPixmap::fromImage(linkIndicatorImage(m_gateway.linkConnected(), m_view.activity())));
+}
+
+void TForm1::Timer2Timer()
+{
+    if (m_gateway.Timer2Timer())
+        m_grid->refresh();
+}
+
+void TForm1::hideToTray() { hide(); }
+
+void TForm1::restoreFromTray()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized())
+        return;
+    // Without a notification area the window stays an ordinary minimised one, so that it can
+    // always be brought back. Hidden after the state change has been handled.
+    if (m_trayAvailable && m_trayAvailable())
+        QMetaObject::invokeMethod(this, [this] { hideToTray(); }, Qt::QueuedConnection);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) { FormClose(event); }
+
+void TForm1::FormClose(QCloseEvent* event)
+{
+    if (m_state == State::Ended) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_state != State::Running)
+        return; // a close request is already being answered
+    m_state = State::Asking;
+    const TForm2::Result result = m_form2->ask();
+    if (m_state == State::Ended) { // ended without asking while the dialog was open
+        event->accept();
+        return;
+    }
+    m_state = State::Running;
+    if (result == TForm2::Result::WrongPassword)
+        showWrongPassword();
+    if (result != TForm2::Result::Ok)
+        return;
+    stopGateway();
+    event->accept();
+    if (onEnded)
+        onEnded();
+}
+
+void TForm1::endWithoutAsking()
+{
+    if (m_state == State::Stopping || m_state == State::Ended)
+        return;
+    const bool asking = m_state == State::Asking;
+    if (asking)
+        m_form2->reject(); // the pending close request then lets the close through
+    stopGateway();
+    if (!asking)
+        close();
+    if (onEnded)
+        onEnded();
+}
+
+void TForm1::stopGateway()
+{
+    // No way back from here: the client is told to stop.
+    m_state = State::Stopping;
+    m_timer2->stop();
+    m_gateway.stop(); // serves the client's hand-overs until it has ended
+    m_tray->hide();
+    m_state = State::Ended;
+}
+
+void TForm1::showWrongPassword()
+{
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
+                    QStringLiteral("Не правильный пароль."), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("WrongPasswordBox"));
+    box.exec();
+}
+
+} // namespace app

@@ -1,0 +1,45 @@
+// app/TForm2.h: the close-password dialog. Created once, hidden, and shown for every close
+// request of the main window. Window's thread only.
+#pragma once
+
+#include <string>
+
+#include <QDialog>
+
+class QLineEdit;
+
+namespace app {
+
+class TForm2 final : public QDialog
+{
+public:
+    enum class Result { Ok, Cancel, WrongPassword };
+
+    static constexpr int kEntryLength = 5;
+
+    // password: the close password shown on the status page.
+    explicit TForm2(std::string password, QWidget* parent = nullptr);
+
+    // Shows the dialog modally until "ОК", "Отмена" or its own close button ends it. The
+    // entry keeps its text from one showing to the next.
+    Result ask();
+
+    // Exact comparison as text: fewer digits, or blanks, never match.
+    static Result judge(const QString& entry, const std::string& password);
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    // Enter and Escape do nothing: the buttons are clicked with the pointer.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildLayout();
+    void selectEntry();
+
+    const std::string m_password;
+    QLineEdit* m_entry = nullptr;
+    Result m_result = Result::Cancel;
+};
+
+} // namespace app

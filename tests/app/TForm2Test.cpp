@@ -1,0 +1,171 @@
+// tests/app/TForm2Test.cpp: the close-password dialog and every way a close request ends.
+#include "app/TForm2.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/WindowFixture.h"
+
+using app::TForm2;
+using windowtest::WindowTest;
+using windowtest::whenModalOpens;
+
+namespace {
+
+QLineEdit* entryOf(QWidget* dialog)
+{
+    return dialog->findChild<QLineEdit*>(QStringLiteral("Edit1"));
+}
+
+void click(QWidget* dialog, const char* button)
+{
+    dialog->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+}
+
+// Types text into the dialog's entry (replacing the selection) and clicks the button.
+void answer(const std::string& text, const char* button)
+{
+    whenModalOpens(QStringLiteral("Form2"), [text, button](QWidget* dialog) {
+        QTest::keyClicks(entryOf(dialog), QString::fromStdString(text));
+        click(dialog, button);
+    });
+}
+
+} // namespace
+
+TEST(TForm2Test, EntryTakesAtMostFiveDigitsShownAsStars)
+{
+    TForm2 dialog("12345");
+    dialog.show();
+    QLineEdit* entry = entryOf(&dialog);
+    ASSERT_NE(nullptr, entry);
+    EXPECT_EQ("     ", entry->text());
+    EXPECT_EQ(entry->text(), entry->selectedText());
+    EXPECT_EQ(QLineEdit::Password, entry->echoMode());
+
+    QTest::keyClicks(entry, QStringLiteral("1a2-3 4x5678"));
+    EXPECT_EQ("12345", entry->text());
+    EXPECT_EQ("*****", entry->displayText());
+}
+
+TEST(TForm2Test, EnterAndEscapeLeaveTheDialogOpen)
+{
+    TForm2 dialog("12345");
+    dialog.show();
+    QTest::keyClicks(entryOf(&dialog), QStringLiteral("12345"));
+    QTest::keyClick(entryOf(&dialog), Qt::Key_Return);
+    QTest::keyClick(entryOf(&dialog), Qt::Key_Escape);
+    QTest::keyClick(&dialog, Qt::Key_Enter);
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST(TForm2Test, OnlyTheExactTextMatches)
+{
+    EXPECT_EQ(TForm2::Result::Ok, TForm2::judge(QStringLiteral("40417"), "40417"));
+    EXPECT_EQ(TForm2::Result::WrongPassword, TForm2::judge(QStringLiteral("4041"), "40417"));
+    EXPECT_EQ(TForm2::Result::WrongPassword, TForm2::judge(QStringLiteral("     "), "40417"));
+    EXPECT_EQ(TForm2::Result::WrongPassword, TForm2::judge(QStringLiteral("40418"), "40417"));
+}
+
+TEST_F(WindowTest, WrongPasswordShowsTheMessageAndKeepsRunning)
+{
+    startForm();
+    const std::string wrong = m_form->view().password() == "11111" ? "22222" : "11111";
+    answer(wrong, "OkButton");
+    QString title, text;
+    whenModalOpens(QStringLiteral("WrongPasswordBox"), [&](QWidget* box) {
+        title = box->windowTitle();
+        text = static_cast<QMessageBox*>(box)->text();
+        box->close();
+    });
+    m_form->close();
+    EXPECT_EQ("Драйвер GT20v5", title);
+    EXPECT_EQ("Не правильный пароль.", text);
+    EXPECT_TRUE(m_form->isVisible());
+    EXPECT_FALSE(m_form->ended());
+    EXPECT_FALSE(m_client.stopRequested);
+
+    // The next showing starts with the previous entry selected.
+    QString selected;
+    whenModalOpens(QStringLiteral("Form2"), [&](QWidget* dialog) {
+        selected = entryOf(dialog)->selectedText();
+        click(dialog, "CancelButton");
+    });
+    m_form->close();
+    EXPECT_EQ(QString::fromStdString(wrong), selected);
+    EXPECT_EQ(0, m_endedCalls);
+}
+
+TEST_F(WindowTest, CancelAndTheDialogsOwnCloseAreSilent)
+{
+    startForm();
+    answer(m_form->view().password(), "CancelButton");
+    m_form->close();
+    EXPECT_EQ(nullptr, QApplication::activeModalWidget());
+    whenModalOpens(QStringLiteral("Form2"), [](QWidget* dialog) { dialog->close(); });
+    m_form->close();
+    EXPECT_EQ(nullptr, QApplication::activeModalWidget());
+    EXPECT_TRUE(m_form->isVisible());
+    EXPECT_FALSE(m_client.stopRequested);
+    EXPECT_EQ(0, m_endedCalls);
+}
+
+TEST_F(WindowTest, TrayCloseWhileHiddenAsksAndTheWindowStaysHidden)
+{
+    startForm();
+    m_form->hideToTray();
+    bool asked = false;
+    whenModalOpens(QStringLiteral("Form2"), [&](QWidget* dialog) {
+        asked = true;
+        click(dialog, "CancelButton");
+    });
+    find<QAction>("TrayClose")->trigger();
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(m_form->isVisible());
+    EXPECT_FALSE(m_form->ended());
+}
+
+TEST_F(WindowTest, RightPasswordStopsTheClientThenEnds)
+{
+    startForm();
+    answer(m_form->view().password(), "OkButton");
+    m_form->close();
+    EXPECT_TRUE(m_client.stopRequested);
+    EXPECT_TRUE(m_client.finished);
+    EXPECT_EQ(nullptr, m_form->gateway().client());
+    // The client's last report during the stop was served, not deadlocked.
+    EXPECT_NE(std::string::npos, m_form->view().events().back().find(windowtest::kLastWords));
+    EXPECT_TRUE(m_form->ended());
+    EXPECT_FALSE(m_form->isVisible());
+    EXPECT_EQ(1, m_endedCalls);
+    EXPECT_FALSE(find<QTimer>("Timer2")->isActive());
+}
+
+TEST_F(WindowTest, SessionEndStopsWithoutAsking)
+{
+    startForm();
+    m_form->endWithoutAsking();
+    EXPECT_EQ(nullptr, QApplication::activeModalWidget());
+    EXPECT_TRUE(m_client.finished);
+    EXPECT_TRUE(m_form->ended());
+    EXPECT_FALSE(m_form->isVisible());
+    EXPECT_EQ(1, m_endedCalls);
+    m_form->endWithoutAsking();
+    EXPECT_EQ(1, m_endedCalls);
+}
+
+TEST_F(WindowTest, SessionEndWhileTheDialogAsks)
+{
+    startForm();
+    whenModalOpens(QStringLiteral("Form2"), [this](QWidget*) { m_form->endWithoutAsking(); });
+    m_form->close();
+    EXPECT_TRUE(m_client.finished);
+    EXPECT_TRUE(m_form->ended());
+    EXPECT_FALSE(m_form->isVisible());
+    EXPECT_EQ(1, m_endedCalls);
+}
