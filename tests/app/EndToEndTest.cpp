@@ -17,10 +17,8 @@ using fakes::ServerFrame;
 
 namespace {
 
-const std::string kImei = "356307042441013";
-const std::string kWorkedJson =
-    R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013","lat":51.201128,"lon":51.371756,)"
-    R"("time":"03.05.2017 9:51:34","alt":39,"course":706,"hdop":8,"sat":14,"speed":12})";
+const std::string& kImei = fakes::kWorkedImei;
+const std::string& kWorkedJson = fakes::kWorkedJson;
 
 // The worked data packet with its speed changed, so that each message can be told apart.
 Bytes dataWithSpeed(std::uint8_t speed)

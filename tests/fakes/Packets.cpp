@@ -71,6 +71,18 @@ Bytes makeIdentification(const std::string& imei, std::uint8_t version, const By
     return makePacket(1, body, 1); // header bytes 24 24, as the trackers send it
 }
 
+std::tm workedTime()
+{
+    std::tm t{};
+    t.tm_year = 117;
+    t.tm_mon = 4;
+    t.tm_mday = 3;
+    t.tm_hour = 9;
+    t.tm_min = 51;
+    t.tm_sec = 34;
+    return t;
+}
+
 Bytes workedDataPacket()
 {
     return fromHex("15 44 01 68 44 0D 03 EC DE 0F 03 26 A8 09 59 27 00 C2 02 08 0E 0C 00 34 00");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,5 +24,14 @@ Bytes makeIdentification(const std::string& imei, std::uint8_t version = 25,
 
 // The worked data packet: one record of position, time, alt, course, hdop, sat, speed.
 Bytes workedDataPacket();
+
+// The worked tracker and the message its data packet becomes.
+inline const std::string kWorkedImei = "356307042441013";
+inline const std::string kWorkedJson =
+    R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013","lat":51.201128,"lon":51.371756,)"
+    R"("time":"03.05.2017 9:51:34","alt":39,"course":706,"hdop":8,"sat":14,"speed":12})";
+
+// 3 May 2017 9:51:34, the worked record's time, as a local time for pinned clocks.
+std::tm workedTime();
 
 } // namespace fakes

@@ -5,6 +5,15 @@
 
 namespace fakes {
 
+std::uint16_t freeLoopbackPort()
+{
+    platform::SocketHandle s = platform::createTcpSocket();
+    platform::bindLoopback(s, 0);
+    std::uint16_t port = platform::localPort(s);
+    platform::closeSocket(s);
+    return port;
+}
+
 TrackerClient::TrackerClient(std::uint16_t port)
 {
     m_socket = platform::createTcpSocket();

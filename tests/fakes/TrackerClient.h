@@ -34,6 +34,9 @@ private:
     platform::SocketHandle m_socket = platform::kInvalidSocket;
 };
 
+// A loopback port nothing listens on (free when asked; tests use it at once).
+std::uint16_t freeLoopbackPort();
+
 // Waits until pred() is true, at most waitMs; returns its last value.
 template <typename Pred>
 bool eventually(Pred pred, int waitMs = 3000);

@@ -14,15 +14,6 @@ namespace {
 
 ServerAnswer withholdLogin(const ServerFrame&) { return fakes::answer(kPollReply, {0}); }
 
-std::uint16_t closedPort()
-{
-    platform::SocketHandle s = platform::createTcpSocket();
-    platform::bindLoopback(s, 0);
-    std::uint16_t port = platform::localPort(s);
-    platform::closeSocket(s);
-    return port;
-}
-
 } // namespace
 
 class clTest : public ClientFixture
@@ -31,7 +22,7 @@ class clTest : public ClientFixture
 
 TEST_F(clTest, FirstAttemptAtOnceThenMoreThan5000MsApart)
 {
-    writeSettings("Port=" + std::to_string(closedPort()) + "\n");
+    writeSettings("Port=" + std::to_string(fakes::freeLoopbackPort()) + "\n");
     startClient();
     waitAttemptBegun(1);
     m_clock.advanceMs(5000);
@@ -236,7 +227,7 @@ TEST_F(clTest, SilenceCheckDropsAServerThatAnswersOnlyBadMarkers)
 
 TEST_F(clTest, AddressRotation)
 {
-    const std::string port = "Port=" + std::to_string(closedPort()) + "\n";
+    const std::string port = "Port=" + std::to_string(fakes::freeLoopbackPort()) + "\n";
     struct Case
     {
         std::string settings;
@@ -265,7 +256,7 @@ TEST_F(clTest, AddressRotation)
 
 TEST_F(clTest, PortIsReadBeforeEveryAttemptAndWrapsAt16Bits)
 {
-    writeSettings("Port=" + std::to_string(closedPort()) + "\n");
+    writeSettings("Port=" + std::to_string(fakes::freeLoopbackPort()) + "\n");
     startClient();
     ASSERT_TRUE(m_view.waitCount(kEventConnecting, 1));
     writeSettings("Port=" + std::to_string(65536 + m_server->port()) + "\n");
@@ -275,7 +266,7 @@ TEST_F(clTest, PortIsReadBeforeEveryAttemptAndWrapsAt16Bits)
 
 TEST_F(clTest, AccessNoticeOnlyOnceAndNoAttemptWhileDisabled)
 {
-    writeSettings("Port=" + std::to_string(closedPort()) + "\n");
+    writeSettings("Port=" + std::to_string(fakes::freeLoopbackPort()) + "\n");
     startClient();
     ASSERT_TRUE(m_view.waitCount(kEventConnecting, 1));
     m_client->setLinkEnabled(false);

@@ -22,15 +22,6 @@ using Record = std::pair<std::string, std::string>; // IMEI, time text
 
 namespace {
 
-std::uint16_t freePort()
-{
-    platform::SocketHandle s = platform::createTcpSocket();
-    platform::bindLoopback(s, 0);
-    std::uint16_t port = platform::localPort(s);
-    platform::closeSocket(s);
-    return port;
-}
-
 std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> out;
@@ -77,8 +68,8 @@ class SystemTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_trackerPort = freePort();
-        m_serverPort = freePort();
+        m_trackerPort = fakes::freeLoopbackPort();
+        m_serverPort = fakes::freeLoopbackPort();
         writeSettings();
     }
 
@@ -170,10 +161,7 @@ TEST_F(SystemTest, WorkedExampleArrivesAsItsJson)
     ASSERT_EQ(3u, tracker.receive(3).size());
     ASSERT_TRUE(tracker.send(fakes::workedDataPacket()));
     ASSERT_EQ(3u, tracker.receive(3).size());
-    const std::string expected =
-        R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013","lat":51.201128,)"
-        R"("lon":51.371756,"time":"03.05.2017 9:51:34","alt":39,"course":706,"hdop":8,)"
-        R"("sat":14,"speed":12})";
+    const std::string& expected = fakes::kWorkedJson;
     std::vector<std::string> out;
     for (int i = 0; i < 200 && out.empty(); ++i) {
         std::this_thread::sleep_for(50ms);

@@ -19,23 +19,9 @@ using namespace tracker;
 
 namespace {
 
-const std::string kImei = "356307042441013";
-const std::string kWorkedJson =
-    R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013","lat":51.201128,"lon":51.371756,)"
-    R"("time":"03.05.2017 9:51:34","alt":39,"course":706,"hdop":8,"sat":14,"speed":12})";
+const std::string& kImei = fakes::kWorkedImei;
+const std::string& kWorkedJson = fakes::kWorkedJson;
 const std::string kPrefix = R"({"$c$":"gps","type":"gt20v5","imei":"356307042441013")";
-
-std::tm pinned()
-{
-    std::tm t{};
-    t.tm_year = 117;
-    t.tm_mon = 4;
-    t.tm_mday = 3;
-    t.tm_hour = 9;
-    t.tm_min = 51;
-    t.tm_sec = 34;
-    return t;
-}
 
 // A data packet of records built from raw record bytes.
 Bytes dataPacket(unsigned records, const Bytes& recordBytes)
@@ -75,7 +61,7 @@ protected:
 
     fakes::TempDir m_dir;
     fakes::FakeClock m_clock;
-    platform::DayLog m_dayLog{m_dir.path(), &pinned};
+    platform::DayLog m_dayLog{m_dir.path(), &fakes::workedTime};
     HandoverQueue m_queue;
     fakes::RecordingSink m_sink;
     Dispatcher m_dispatcher{m_queue, m_dayLog, m_sink, m_clock, fakes::FakeClock::kTicksPerMs};

@@ -25,18 +25,6 @@ struct QueuedRecord
 class IntakeFixture : public ::testing::Test
 {
 protected:
-    static std::tm pinnedTime()
-    {
-        std::tm t{};
-        t.tm_year = 117;
-        t.tm_mon = 4;
-        t.tm_mday = 3;
-        t.tm_hour = 9;
-        t.tm_min = 51;
-        t.tm_sec = 34;
-        return t;
-    }
-
     void SetUp() override { startListener(); }
     void TearDown() override { stopListener(); }
 
@@ -124,7 +112,7 @@ protected:
 
     fakes::TempDir m_dir;
     fakes::FakeClock m_clock;
-    platform::DayLog m_dayLog{m_dir.path(), &IntakeFixture::pinnedTime};
+    platform::DayLog m_dayLog{m_dir.path(), &fakes::workedTime};
     std::unique_ptr<tracker::tserv> m_listener;
     std::uint16_t m_port = 0;
     std::vector<std::uint32_t> m_notices;
