@@ -172,8 +172,10 @@ void cl::exchange()
     Bytes payload;
     if (m_transport->receiveFrame(payload) != ReceiveStatus::Ok) {
         ++m_errors;
-        dropLink();
+        // Kept before the link is marked down, so that nothing handed over after the drop
+        // gets into the backlog ahead of it.
         lostExchange(sent);
+        dropLink();
         return;
     }
     handleReply(payload);

@@ -66,6 +66,15 @@ std::optional<int> Process::wait(std::chrono::milliseconds limit)
     return WEXITSTATUS(*m_status);
 }
 
+bool Process::stop(std::chrono::milliseconds limit)
+{
+    if (!running())
+        return m_pid > 0;
+    ::kill(m_pid, SIGTERM);
+    wait(limit);
+    return m_status.has_value();
+}
+
 std::optional<std::chrono::milliseconds> Process::terminate(std::chrono::milliseconds limit)
 {
     if (!running())

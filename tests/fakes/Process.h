@@ -29,6 +29,9 @@ public:
     // Sends SIGTERM and waits up to limit. The time it took when it exited with status 0.
     std::optional<std::chrono::milliseconds> terminate(std::chrono::milliseconds limit);
 
+    // Sends SIGTERM and waits up to limit; true when it ended, however.
+    bool stop(std::chrono::milliseconds limit);
+
     // Waits up to limit for it to end by itself; its exit status, or nothing.
     std::optional<int> wait(std::chrono::milliseconds limit);
 
