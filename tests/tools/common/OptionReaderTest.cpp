@@ -1,0 +1,104 @@
+// tests/tools/common/OptionReaderTest.cpp: the strict command-line reading both tools share.
+#include "tools/common/OptionReader.h"
+
+#include <gtest/gtest.h>
+
+using tools::OptionDef;
+
+namespace {
+
+struct Sample
+{
+    int number = 0;
+    std::string name;
+    bool flag = false;
+};
+
+std::vector<OptionDef<Sample>> sampleDefs()
+{
+    return {
+        {"number", false,
+         [](Sample& s, const std::string& v) {
+             return tools::readInto("number", v, 1, 99, &s.number);
+         }},
+        {"name", false,
+         [](Sample& s, const std::string& v) {
+             s.name = v;
+             return std::string();
+         }},
+        {"flag", true,
+         [](Sample& s, const std::string&) {
+             s.flag = true;
+             return std::string();
+         }},
+    };
+}
+
+std::string read(const std::vector<std::string>& args, Sample& s)
+{
+    return tools::readOptions(sampleDefs(), args, s);
+}
+
+} // namespace
+
+TEST(OptionReaderTest, TakesSeparateAndJoinedValuesAndFlags)
+{
+    Sample s;
+    EXPECT_EQ("", read({"--number", "42", "--name=a=b", "--flag"}, s));
+    EXPECT_EQ(42, s.number);
+    EXPECT_EQ("a=b", s.name); // only the first '=' splits
+    EXPECT_TRUE(s.flag);
+
+    Sample later;
+    EXPECT_EQ("", read({"--number", "5", "--number=7"}, later));
+    EXPECT_EQ(7, later.number); // the last one counts
+}
+
+TEST(OptionReaderTest, RefusesWhatItDoesNotKnowOrCannotComplete)
+{
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"--colour", "red"}, "unknown option --colour"},
+        {{"stray"}, "unexpected argument 'stray'"},
+        {{"-n", "1"}, "unexpected argument '-n'"},
+        {{"--"}, "unexpected argument '--'"},
+        {{"--number"}, "--number needs a value"},
+        {{"--flag=yes"}, "--flag takes no value"},
+        {{"--number", "100"}, "--number: expected a whole number 1..99, got '100'"},
+    };
+    for (const Case& c : cases) {
+        Sample s;
+        EXPECT_EQ(c.error, read(c.args, s)) << c.args[0];
+    }
+}
+
+TEST(OptionReaderTest, NumbersMustBeWholeAndInRange)
+{
+    std::uint64_t v = 7;
+    EXPECT_EQ("", tools::readUnsigned("n", "0", 0, 10, &v));
+    EXPECT_EQ(0u, v);
+    for (const char* bad : {"", "-1", "+1", "1x", " 1", "11", "1.0", "99999999999999999999"})
+        EXPECT_NE("", tools::readUnsigned("n", bad, 0, 10, &v)) << bad;
+    EXPECT_EQ(0u, v); // untouched by refused values
+
+    double d = 0;
+    EXPECT_EQ("", tools::readDecimal("p", "0.25", 0, 1, &d));
+    EXPECT_DOUBLE_EQ(0.25, d);
+    EXPECT_EQ("", tools::readDecimal("p", "1", 0, 1, &d));
+    for (const char* bad : {"", "1.5", "-0.1", "nan", "inf", "0.5s", ".5.", "1e400"})
+        EXPECT_NE("", tools::readDecimal("p", bad, 0, 1, &d)) << bad;
+    EXPECT_EQ("--p: expected a number 0..1, got 'x'", tools::readDecimal("p", "x", 0, 1, &d));
+}
+
+TEST(OptionReaderTest, DottedAddressesHaveFourPartsOfAtMost255)
+{
+    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.1.2.3"})
+        EXPECT_TRUE(tools::isDottedIPv4(good)) << good;
+    for (const char* bad : {"", "localhost", "1.2.3", "1.2.3.4.5", "1.2.3.256", "1..3.4",
+                            "1.2.3.4.", ".1.2.3", "1.2.3.-4", "1.2.3.0004", "1.2.3.4 "})
+        EXPECT_FALSE(tools::isDottedIPv4(bad)) << bad;
+}

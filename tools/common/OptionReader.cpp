@@ -1,0 +1,59 @@
+// tools/common/OptionReader.cpp
+#include "tools/common/OptionReader.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace tools {
+
+std::string readUnsigned(std::string_view option, const std::string& text, std::uint64_t min,
+                         std::uint64_t max, std::uint64_t* out)
+{
+    std::uint64_t v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < min || v > max)
+        return "--" + std::string(option) + ": expected a whole number " + std::to_string(min) +
+               ".." + std::to_string(max) + ", got '" + text + "'";
+    *out = v;
+    return {};
+}
+
+std::string readDecimal(std::string_view option, const std::string& text, double min, double max,
+                        double* out)
+{
+    double v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(v) || v < min || v > max) {
+        auto show = [](double d) {
+            std::string s = std::to_string(d);
+            s.erase(s.find_last_not_of('0') + 1);
+            if (s.back() == '.')
+                s.pop_back();
+            return s;
+        };
+        return "--" + std::string(option) + ": expected a number " + show(min) + ".." + show(max) +
+               ", got '" + text + "'";
+    }
+    *out = v;
+    return {};
+}
+
+bool isDottedIPv4(std::string_view text)
+{
+    for (int part = 0; part < 4; ++part) {
+        std::size_t dot = text.find('.');
+        if ((part < 3) != (dot != std::string_view::npos))
+            return false; // three dots exactly
+        std::string_view digits = text.substr(0, dot);
+        unsigned v = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+        if (digits.empty() || digits.size() > 3 || ec != std::errc() ||
+            end != digits.data() + digits.size() || v > 255)
+            return false;
+        text.remove_prefix(dot == std::string_view::npos ? text.size() : dot + 1);
+    }
+    return true;
+}
+
+} // namespace tools

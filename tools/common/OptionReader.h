@@ -1,0 +1,84 @@
+// tools/common/OptionReader.h: strict reading of the tools' "--name value" command lines.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tools {
+
+// One option a tool accepts. A flag takes no value; any other option takes exactly one, written
+// as "--name value" or "--name=value". apply returns an error text, empty when the value is fine.
+template <typename Options> struct OptionDef
+{
+    std::string_view name; // without the leading dashes
+    bool flag = false;
+    std::function<std::string(Options&, const std::string&)> apply;
+};
+
+// Applies the command line (without the program name) to options in order. Returns an error text
+// for the first unknown option, bare word, missing or unwanted value, or value that apply refuses;
+// empty when everything was applied.
+template <typename Options>
+std::string readOptions(const std::vector<OptionDef<Options>>& defs,
+                        const std::vector<std::string>& args, Options& options);
+
+// Value checks shared by the tools. Each returns an error text naming the option, empty on success.
+std::string readUnsigned(std::string_view option, const std::string& text, std::uint64_t min,
+                         std::uint64_t max, std::uint64_t* out);
+std::string readDecimal(std::string_view option, const std::string& text, double min, double max,
+                        double* out);
+
+// Four decimal numbers 0..255 joined by dots, nothing else.
+bool isDottedIPv4(std::string_view text);
+
+// Reads an unsigned option into any integer field.
+template <typename T>
+std::string readInto(std::string_view option, const std::string& text, std::uint64_t min,
+                     std::uint64_t max, T* out)
+{
+    std::uint64_t v = 0;
+    std::string error = readUnsigned(option, text, min, max, &v);
+    if (error.empty())
+        *out = static_cast<T>(v);
+    return error;
+}
+
+} // namespace tools
+
+template <typename Options>
+std::string tools::readOptions(const std::vector<OptionDef<Options>>& defs,
+                               const std::vector<std::string>& args, Options& options)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 3 || arg.compare(0, 2, "--") != 0)
+            return "unexpected argument '" + arg + "'";
+        std::size_t eq = arg.find('=');
+        std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+        const OptionDef<Options>* def = nullptr;
+        for (const auto& d : defs)
+            if (d.name == name)
+                def = &d;
+        if (!def)
+            return "unknown option --" + name;
+        std::string value;
+        if (def->flag) {
+            if (eq != std::string::npos)
+                return "--" + name + " takes no value";
+        } else if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return "--" + name + " needs a value";
+        }
+        std::string error = def->apply(options, value);
+        if (!error.empty())
+            return error;
+    }
+    return {};
+}

@@ -1,0 +1,54 @@
+// tools/gt20sim/main.cpp: gt20sim, simulated trackers for trying a gateway.
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tools/common/StopSignal.h"
+#include "tools/gt20sim/AckedLog.h"
+#include "tools/gt20sim/Simulation.h"
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    gt20sim::SimOptionsResult parsed = gt20sim::parseSimOptions(args);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "gt20sim: %s\n\n%s", parsed.error.c_str(),
+                     gt20sim::simUsage().c_str());
+        return 2;
+    }
+    const gt20sim::SimOptions& options = parsed.options;
+    if (options.help) {
+        std::fputs(gt20sim::simUsage().c_str(), stdout);
+        return 0;
+    }
+
+    gt20sim::AckedLog acked;
+    if (!options.ackedPath.empty() && !acked.open(options.ackedPath)) {
+        std::fprintf(stderr, "gt20sim: cannot open %s for appending\n", options.ackedPath.c_str());
+        return 2;
+    }
+    std::uint64_t seed = options.seed.value_or(
+        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
+        std::random_device{}());
+
+    std::mutex chatterMutex;
+    gt20sim::TrackerSession::Chatter chatter;
+    if (!options.quiet)
+        chatter = [&chatterMutex](const std::string& line) {
+            std::lock_guard<std::mutex> lock(chatterMutex);
+            std::fprintf(stderr, "gt20sim: %s\n", line.c_str());
+        };
+
+    tools::installStopSignals();
+    gt20sim::Totals totals =
+        gt20sim::runSimulation(options, seed, &acked, tools::stopSignal(), chatter);
+    if (totals.connections == 0)
+        std::fprintf(stderr, "gt20sim: no tracker could connect to %s:%u\n", options.host.c_str(),
+                     options.port);
+    std::fputs(gt20sim::summaryText(totals, options.damage.any()).c_str(), stdout);
+    std::fflush(stdout);
+    return gt20sim::exitCode(totals);
+}

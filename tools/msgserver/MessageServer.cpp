@@ -1,0 +1,164 @@
+// tools/msgserver/MessageServer.cpp
+#include "tools/msgserver/MessageServer.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "link/Frames.h"
+#include "tools/msgserver/FrameReader.h"
+
+namespace msgserver {
+
+namespace {
+
+constexpr int kAcceptWaitMs = 100;
+
+// Sleeps ms in short slices; false when stop was raised meanwhile.
+bool pause(int ms, const std::atomic<bool>& stop)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stop) {
+        auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return true;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+    }
+    return false;
+}
+
+std::string eventName(std::uint32_t code)
+{
+    switch (code) {
+    case msglink::kLoginAccepted:
+        return "login accepted";
+    case msglink::kEchoRequest:
+        return "echo request";
+    case msglink::kCloseOrder:
+        return "close order";
+    case msglink::kDisconnectCommand:
+        return "disconnect command";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+MessageServer::MessageServer(ServerOptions options, Output output)
+    : m_options(std::move(options)), m_output(std::move(output)), m_policy(m_options.events)
+{
+}
+
+MessageServer::~MessageServer()
+{
+    platform::closeSocket(m_listen);
+}
+
+bool MessageServer::listen()
+{
+    m_listen = platform::createTcpSocket();
+    bool bound = m_options.bind == "0.0.0.0" ? platform::bindAny(m_listen, m_options.port)
+                                             : platform::bindLoopback(m_listen, m_options.port);
+    if (!bound || !platform::listenMax(m_listen)) {
+        platform::closeSocket(m_listen);
+        m_listen = platform::kInvalidSocket;
+        return false;
+    }
+    m_port = platform::localPort(m_listen);
+    return true;
+}
+
+Counts MessageServer::counts() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_policy.counts();
+}
+
+bool MessageServer::countReached() const
+{
+    return m_options.count && counts().dataMessages >= *m_options.count;
+}
+
+void MessageServer::say(const std::string& line) const
+{
+    if (m_output.event)
+        m_output.event(line);
+}
+
+void MessageServer::run(const std::atomic<bool>& stop)
+{
+    while (!stop && !countReached() && m_listen != platform::kInvalidSocket) {
+        bool timedOut = false;
+        platform::SocketHandle s = platform::acceptConnection(m_listen, kAcceptWaitMs, &timedOut);
+        if (s == platform::kInvalidSocket)
+            continue;
+        std::uint64_t connection = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_policy.connectionAccepted();
+            connection = m_policy.counts().connections;
+        }
+        say("connection " + std::to_string(connection) + " accepted");
+        serve(s, stop);
+        platform::closeSocket(s);
+        say("connection " + std::to_string(connection) + " ended");
+    }
+}
+
+void MessageServer::serve(platform::SocketHandle s, const std::atomic<bool>& stop)
+{
+    msglink::Bytes payload;
+    for (;;) {
+        FrameRead r = readFrame(s, stop, payload);
+        if (r == FrameRead::Broken)
+            say("broken envelope; closing the connection");
+        if (r != FrameRead::Frame)
+            return;
+        std::optional<std::uint32_t> code = frameCode(payload);
+        Answer a;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            a = m_policy.answer(code);
+        }
+        if (code == msglink::kDataMessage && m_output.message) {
+            msglink::Bytes body = frameBody(payload);
+            m_output.message(std::string(body.begin(), body.end()));
+        }
+        if (a.kind == Answer::Kind::Drop) {
+            say("closing the connection without a reply");
+            return;
+        }
+        if (!pause(m_options.delayMs, stop))
+            return;
+        msglink::Bytes wire = msglink::wrapInEnvelope(answerPayload(a, m_number++));
+        if (platform::sendOnce(s, wire.data(), wire.size()) != static_cast<long>(wire.size()))
+            return;
+        std::string name = eventName(a.code);
+        if (!name.empty())
+            say("sent " + name + (a.badEndMarker ? " with a bad end marker" : ""));
+        if (countReached())
+            return;
+    }
+}
+
+bool writePortFile(const std::string& path, std::uint16_t port)
+{
+    std::string temporary = path + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    if (!f)
+        return false;
+    bool written = std::fprintf(f, "%u\n", static_cast<unsigned>(port)) > 0;
+    written = std::fclose(f) == 0 && written;
+    return written && std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+std::string countsText(const Counts& c)
+{
+    return "connections " + std::to_string(c.connections) + "\nframes " + std::to_string(c.frames) +
+           "\nlogins " + std::to_string(c.logins) + "\ndata messages " +
+           std::to_string(c.dataMessages) + "\npolls " + std::to_string(c.polls) + "\n";
+}
+
+} // namespace msgserver
