@@ -52,7 +52,8 @@ std::string readChance(std::string_view name, const std::string& text, double* o
     return tools::readDecimal(name, text, 0, 1, out);
 }
 
-std::vector<Def> definitions()
+// Where the trackers connect and what they send.
+std::vector<Def> trafficDefinitions()
 {
     return {
         {"host", false,
@@ -90,6 +91,13 @@ std::vector<Def> definitions()
              o.count = c;
              return e;
          }},
+    };
+}
+
+// Who the trackers are, and the rest.
+std::vector<Def> trackerDefinitions()
+{
+    return {
         {"imei-base", false,
          [](SimOptions& o, const std::string& v) { return readImeiBase(v, &o.imeiBase); }},
         {"version", false,
@@ -106,18 +114,6 @@ std::vector<Def> definitions()
          [](SimOptions& o, const std::string& v) {
              o.ackedPath = v;
              return v.empty() ? "--acked: needs a file name" : "";
-         }},
-        {"bad-checksum", false,
-         [](SimOptions& o, const std::string& v) {
-             return readChance("bad-checksum", v, &o.damage.badChecksum);
-         }},
-        {"truncate", false,
-         [](SimOptions& o, const std::string& v) {
-             return readChance("truncate", v, &o.damage.truncate);
-         }},
-        {"garbage", false,
-         [](SimOptions& o, const std::string& v) {
-             return readChance("garbage", v, &o.damage.garbage);
          }},
         {"seed", false,
          [](SimOptions& o, const std::string& v) {
@@ -137,6 +133,32 @@ std::vector<Def> definitions()
              return "";
          }},
     };
+}
+
+std::vector<Def> brokenInputDefinitions()
+{
+    return {
+        {"bad-checksum", false,
+         [](SimOptions& o, const std::string& v) {
+             return readChance("bad-checksum", v, &o.damage.badChecksum);
+         }},
+        {"truncate", false,
+         [](SimOptions& o, const std::string& v) {
+             return readChance("truncate", v, &o.damage.truncate);
+         }},
+        {"garbage", false,
+         [](SimOptions& o, const std::string& v) {
+             return readChance("garbage", v, &o.damage.garbage);
+         }},
+    };
+}
+
+std::vector<Def> definitions()
+{
+    std::vector<Def> all = trafficDefinitions();
+    for (const auto& group : {trackerDefinitions(), brokenInputDefinitions()})
+        all.insert(all.end(), group.begin(), group.end());
+    return all;
 }
 
 // The checks that need more than one option.
