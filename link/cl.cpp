@@ -157,8 +157,10 @@ void cl::exchange()
     if (std::optional<QueuedFrame> next = m_queue.QueuePeek()) {
         sent = std::move(*next);
         m_queue.QueuePop(); // gone whatever the send does; never sent again
-        if (sent.kind == FrameKind::Backlog && m_inFlight == InFlight::Queued)
+        if (sent.kind == FrameKind::Backlog && m_inFlight == InFlight::Queued) {
             m_inFlight = InFlight::Sent;
+            m_backlogSentAt = now();
+        }
         if (!m_transport->sendFrame(sent.payload))
             ++m_errors;
     } else if (m_authorised && msSince(m_lastPoll) > m_options.pollIntervalMs) {
@@ -296,6 +298,10 @@ void cl::connectionAttempt()
 
 void cl::backlogStep()
 {
+    // A server that answered the backlog message with something else (an echo request, say)
+    // and never confirms it would stop the backlog for good: after the wait it goes again.
+    if (m_inFlight == InFlight::Sent && msSince(m_backlogSentAt) > m_options.confirmWaitMs)
+        m_inFlight = InFlight::None;
     if (!m_connected || !m_authorised || m_inFlight != InFlight::None || !storeReady() ||
         m_store->Count() <= 0 || msSince(m_lastBacklogSend) <= m_options.backlogPacingMs)
         return;

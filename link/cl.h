@@ -30,6 +30,8 @@ struct ClientOptions
     double silenceLimitMs = 10000.0;
     double pollIntervalMs = 500.0;
     double backlogPacingMs = 20.0;
+    double confirmWaitMs = 10000.0; // a backlog message sent this long ago without a
+                                    // confirmation is sent again
     std::uint64_t confirmRewindTicks = 100000; // a confirmation lets the next backlog message
                                                // follow this many ticks sooner
     int maxErrors = 20;
@@ -120,6 +122,7 @@ private:
     std::uint64_t m_lastConnectAttempt = 0;
     bool m_attempted = false; // the first attempt goes at once
     std::uint64_t m_lastBacklogSend = 0;
+    std::uint64_t m_backlogSentAt = 0; // when the in-flight backlog message went out
     std::uint8_t m_addressSlot = 0;
     bool m_accessNoticeShown = false;
     std::string m_serverAddress;

@@ -173,3 +173,27 @@ TEST_F(clDeliveryTest, MessagesStillQueuedAtTheStopAreKept)
     EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "third"; }));
     EXPECT_EQ(1u, delivered("second"));
 }
+
+TEST_F(clDeliveryTest, BacklogMessageNeverConfirmedOnALiveLinkIsSentAgain)
+{
+    m_server->setHandler([](const ServerFrame& f) {
+        if (f.text() == "stored") {
+            static int seen = 0;
+            if (++seen == 1)
+                return fakes::answer(kEchoRequest); // the reply slot holds no confirmation
+        }
+        return fakes::usualAnswer(f);
+    });
+    pointAtServer();
+    startClient();
+    m_client->SendText("stored");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().code == kEchoReply; }));
+    m_clock.advanceMs(10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(m_client->inFlight());
+    EXPECT_EQ(1u, delivered("stored"));
+    m_clock.advanceMs(1);
+    ASSERT_TRUE(fakes::eventually([&] { return delivered("stored") == 2; }));
+    EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+    EXPECT_TRUE(m_client->connected());
+}
