@@ -14,12 +14,11 @@
 #include "app/Gateway.h"
 #include "app/StatusView.h"
 #include "app/TForm1.h"
+#include "link/FrameFormat.h"
 #include "platform/Desktop.h"
 #include "platform/Socket.h"
 
 namespace {
-
-constexpr const char* kVersion = "8.17.5.26";
 
 std::atomic<bool> g_stopSignal{false};
 
@@ -105,7 +104,8 @@ int main(int argc, char** argv)
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("gpsbridge %s\n", kVersion);
+            std::printf("gpsbridge %.*s\n", static_cast<int>(msglink::kFileVersion.size()),
+                        msglink::kFileVersion.data());
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0) {
