@@ -1,6 +1,8 @@
 // tools/gt20sim/FieldTable.cpp
 #include "tools/gt20sim/FieldTable.h"
 
+#include "tracker/PositionMessage.h"
+
 namespace gt20sim {
 
 namespace {
@@ -15,25 +17,9 @@ void appendLittleEndian(Bytes& out, std::uint32_t value, std::size_t width)
 
 std::optional<std::size_t> fieldWidth(std::uint8_t id)
 {
-    switch (id) {
-    case 16:
-        return 8;
-    case 17:
-    case 22:
-    case 24:
-    case 25:
-        return 4;
-    case 18:
-    case 19:
-    case 23:
-    case 26:
-        return 2;
-    case 20:
-    case 21:
-        return 1;
-    default:
-        return std::nullopt;
-    }
+    // The gateway's own table: the simulator lays records out exactly as they are decoded.
+    std::size_t width = tracker::fieldWidth(id);
+    return width ? std::optional<std::size_t>(width) : std::nullopt;
 }
 
 std::size_t recordWidth(const Bytes& fields)
