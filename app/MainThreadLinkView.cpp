@@ -19,7 +19,9 @@ void MainThreadLinkView::advanceLinkIndicator()
 {
     if (m_advancePending.exchange(true))
         return;
-    platform::postToMainThread([this] {
+    platform::postToMainThread([this, alive = m_alive] {
+        if (!*alive)
+            return;
         m_advancePending = false;
         m_view.advanceLinkIndicator();
     });

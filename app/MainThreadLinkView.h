@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "link/LinkView.h"
 
@@ -16,6 +17,7 @@ class MainThreadLinkView final : public msglink::LinkView
 public:
     // view is used on the main thread only and must outlive every call.
     explicit MainThreadLinkView(msglink::LinkView& view) : m_view(view) {}
+    ~MainThreadLinkView() override { *m_alive = false; }
 
     void appendLinkEvent(const std::string& text) override;
     void showServerAddress(const std::string& address) override;
@@ -24,6 +26,8 @@ public:
 private:
     msglink::LinkView& m_view;
     std::atomic<bool> m_advancePending{false};
+    // Main thread. Cleared when this view goes, so an advance still posted does nothing.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace app

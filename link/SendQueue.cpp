@@ -41,12 +41,13 @@ void SendQueue::QueuePop()
         m_full = false;
 }
 
-bool SendQueue::QueueFrame(std::uint32_t code, const Bytes& body, FrameKind kind)
+bool SendQueue::QueueFrame(std::uint32_t code, const Bytes& body, FrameKind kind,
+                           std::uint64_t ticket)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_full)
         return false;
-    return pushLocked({buildFrame(m_counter, code, body), kind});
+    return pushLocked({buildFrame(m_counter, code, body), kind, ticket});
 }
 
 bool SendQueue::empty() const

@@ -26,6 +26,7 @@ struct QueuedFrame
 {
     Bytes payload;
     FrameKind kind = FrameKind::Control;
+    std::uint64_t ticket = 0; // Backlog: which taking of the oldest record this frame is
 };
 
 // A ring of 300 payloads, first in, first out; it is not cleared when the link drops. Building a
@@ -48,7 +49,8 @@ public:
 
     // Builds the frame with the next message number and pushes it. When the queue is full the
     // frame is not built and the counter does not move. False when full.
-    bool QueueFrame(std::uint32_t code, const Bytes& body, FrameKind kind = FrameKind::Control);
+    bool QueueFrame(std::uint32_t code, const Bytes& body, FrameKind kind = FrameKind::Control,
+                    std::uint64_t ticket = 0);
 
     bool empty() const;
     std::size_t size() const;

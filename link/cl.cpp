@@ -120,11 +120,13 @@ void cl::threadStart()
 void cl::threadEnd()
 {
     // No frame announces the stop. Data still waiting in the queue has not reached the server:
-    // it goes to the backlog and out with the next run.
+    // it goes to the backlog and out with the next run. The link counts as down first, so
+    // nothing handed over meanwhile lands in the emptied queue.
+    m_connected = false;
+    m_authorised = false;
     for (const QueuedFrame& f : m_queue.takeAll())
         if (f.kind == FrameKind::Live)
             lostExchange(f);
-    m_connected = false;
     m_transport.reset(); // closes the socket without a drop event
 }
 
@@ -157,7 +159,11 @@ void cl::exchange()
     if (std::optional<QueuedFrame> next = m_queue.QueuePeek()) {
         sent = std::move(*next);
         m_queue.QueuePop(); // gone whatever the send does; never sent again
-        if (sent.kind == FrameKind::Backlog && m_inFlight == InFlight::Queued) {
+        if (sent.kind == FrameKind::Backlog) {
+            // A backlog frame queued on a connection that has since dropped is stale: the store
+            // still holds its record, which goes again once this connection is authorised.
+            if (m_inFlight != InFlight::Queued || sent.ticket != m_backlogTicket)
+                return;
             m_inFlight = InFlight::Sent;
             m_backlogSentAt = now();
         }
@@ -238,10 +244,9 @@ void cl::dropLink()
 {
     m_connected = false;
     m_transport->dropLink();
-    // A backlog message sent on this connection and never confirmed stays in the store and
+    // A backlog message awaiting confirmation, sent or still queued, stays in the store and
     // goes again once the next connection is authorised.
-    if (m_inFlight == InFlight::Sent)
-        m_inFlight = InFlight::None;
+    m_inFlight = InFlight::None;
 }
 
 std::string cl::nextServerAddress(const platform::IniFile& ini)
@@ -316,7 +321,8 @@ void cl::backlogStep()
             m_store->DeleteOldest();
             return;
         }
-        if (m_queue.QueueFrame(code, body, FrameKind::Backlog)) {
+        if (m_queue.QueueFrame(code, body, FrameKind::Backlog, m_backlogTicket + 1)) {
+            ++m_backlogTicket;
             m_inFlight = InFlight::Queued;
             m_lastBacklogSend = now();
         }

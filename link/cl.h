@@ -123,6 +123,7 @@ private:
     bool m_attempted = false; // the first attempt goes at once
     std::uint64_t m_lastBacklogSend = 0;
     std::uint64_t m_backlogSentAt = 0; // when the in-flight backlog message went out
+    std::uint64_t m_backlogTicket = 0; // the in-flight backlog frame's ticket
     std::uint8_t m_addressSlot = 0;
     bool m_accessNoticeShown = false;
     std::string m_serverAddress;

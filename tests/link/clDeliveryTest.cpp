@@ -61,23 +61,54 @@ TEST_F(clDeliveryTest, FullSendQueueKeepsTheRestInTheBacklog)
 
 TEST_F(clDeliveryTest, LiveMessageOfAFailedExchangeGoesToTheBacklog)
 {
-    m_server->setHandler([](const ServerFrame& f) {
-        if (f.text() == "lost?" && f.connection == 1)
-            return fakes::closeConnection();
-        return fakes::usualAnswer(f);
-    });
+    Bytes brokenEnvelope(msglink::kEnvelopeSize, 0);
+    brokenEnvelope[0] = 0x55;
+    const std::vector<std::pair<std::string, ServerAnswer>> failures = {
+        {"peer closes", fakes::closeConnection()},
+        {"no reply", fakes::silence()},
+        {"broken envelope", ServerAnswer{ServerAnswer::Kind::Raw, brokenEnvelope}},
+    };
+    for (const auto& [name, failure] : failures) {
+        SCOPED_TRACE(name);
+        m_client.reset();
+        m_view.clear();
+        m_server = std::make_unique<fakes::FakeMessageServer>([failure](const ServerFrame& f) {
+            if (f.text() == "lost?" && f.connection == 1)
+                return failure;
+            return fakes::usualAnswer(f);
+        });
+        fakes::TempDir dir;
+        writeSettings("Address=127.0.0.1\nPort=" + std::to_string(m_server->port()) + "\n");
+        startClient();
+        ASSERT_TRUE(waitAuthorised());
+        const int errorsBefore = m_client->errorCount();
+        m_client->SendText("lost?");
+        ASSERT_TRUE(fakes::eventually([&] { return !m_client->connected(); }));
+        EXPECT_EQ(1, m_client->backlogCount());
+        EXPECT_EQ(errorsBefore + 1, m_client->errorCount());
+        nextAttempt(1);
+        ASSERT_TRUE(m_server->waitFor([](auto& f) {
+            return !f.empty() && f.back().text() == "lost?" && f.back().connection == 2;
+        }));
+        EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+    }
+}
+
+TEST_F(clDeliveryTest, BacklogMessagesArePacedMoreThan20MsApart)
+{
     pointAtServer();
-    startClient();
-    ASSERT_TRUE(waitAuthorised());
-    m_client->SendText("lost?");
-    ASSERT_TRUE(fakes::eventually([&] { return !m_client->connected(); }));
-    EXPECT_EQ(1, m_client->backlogCount());
-    EXPECT_EQ(1, m_client->errorCount());
-    nextAttempt(1);
-    ASSERT_TRUE(m_server->waitFor([](auto& f) {
-        return !f.empty() && f.back().text() == "lost?" && f.back().connection == 2;
-    }));
-    EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+    msglink::ClientOptions o = options();
+    o.confirmRewindTicks = 0;
+    startClient(o);
+    m_client->SendText("first");
+    m_client->SendText("second");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "first"; }));
+    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1; }));
+    m_clock.advanceMs(20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(0u, delivered("second"));
+    m_clock.advanceMs(0.01);
+    EXPECT_TRUE(fakes::eventually([&] { return delivered("second") == 1; }));
 }
 
 TEST_F(clDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt)
@@ -85,12 +116,16 @@ TEST_F(clDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt
     // B1 and B2 wait in the backlog before the link comes up. Once B1 is confirmed, B2 is held
     // back by the 20 ms pacing until the server, answering L1, moves the clock on: B2 is then
     // queued behind L2, and the reply to L2 carries a confirmation code.
+    // B2's own reply confirms nothing: its record must still be there afterwards.
+    std::atomic<int> b2Seen{0};
     m_server->setHandler([&](const ServerFrame& f) {
         if (f.text() == "L1") {
             std::this_thread::sleep_for(std::chrono::milliseconds(50)); // L2 gets queued
             m_clock.advanceMs(21);
             return fakes::answer(kPollReply, {0});
         }
+        if (f.text() == "B2" && ++b2Seen == 1)
+            return fakes::answer(kPollReply, {0});
         return fakes::usualAnswer(f);
     });
     pointAtServer();
@@ -108,7 +143,52 @@ TEST_F(clDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt
     for (auto& f : m_server->framesWithCode(kDataMessage))
         data.push_back(f.text());
     EXPECT_EQ((std::vector<std::string>{"B1", "L1", "L2", "B2"}), data);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(1, m_client->backlogCount()); // L2's confirmation did not take B2's record
+    m_clock.advanceMs(10001); // unconfirmed: B2 goes again and is confirmed this time
     EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+    EXPECT_EQ(2, b2Seen.load());
+}
+
+TEST_F(clDeliveryTest, BacklogFrameStillQueuedWhenTheLinkDropsGoesAfterTheNextLogin)
+{
+    // B2 is queued behind the live L2 when the server closes on L2: the old frame of B2 must
+    // not go out ahead of the next login, and live sending must not wait for it.
+    m_server->setHandler([&](const ServerFrame& f) {
+        if (f.text() == "L1") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            m_clock.advanceMs(21);
+            return fakes::answer(kPollReply, {0});
+        }
+        if (f.text() == "L2" && f.connection == 1)
+            return fakes::closeConnection();
+        return fakes::usualAnswer(f);
+    });
+    pointAtServer();
+    msglink::ClientOptions o = options();
+    o.confirmRewindTicks = 0;
+    startClient(o);
+    m_client->SendText("B1");
+    m_client->SendText("B2");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "B1"; }));
+    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
+    m_client->SendText("L1");
+    m_client->SendText("L2");
+    ASSERT_TRUE(fakes::eventually([&] { return !m_client->connected(); }));
+    nextAttempt(1);
+    ASSERT_TRUE(fakes::eventually([&] { return delivered("B2") == 1; }));
+    m_clock.advanceMs(21); // the pacing lets the kept L2 follow
+    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
+    m_client->SendText("L3");
+    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "L3"; }));
+    std::vector<ServerFrame> second;
+    for (auto& f : m_server->frames())
+        if (f.connection == 2)
+            second.push_back(f);
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(kModuleIdentification, second[0].code);
+    EXPECT_EQ(1u, delivered("B2"));
+    EXPECT_EQ(2u, delivered("L2")); // lost with the link, kept, sent again
 }
 
 TEST_F(clDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentAgain)

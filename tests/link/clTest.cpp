@@ -70,6 +70,7 @@ TEST_F(clTest, EarlyLoginAcceptedStillSendsTheRestOfTheLoginThenData)
     auto f = m_server->frames();
     EXPECT_EQ(kPortReport, f[1].code);
     EXPECT_EQ(kVersionReport, f[3].code);
+    EXPECT_EQ((Bytes{0x25}), f[2].body);
     EXPECT_EQ(kDataMessage, f[4].code);
     EXPECT_EQ("first", f[4].text());
     EXPECT_EQ(4, f[4].number);
@@ -169,22 +170,27 @@ TEST_F(clTest, EchoReplyGoesInTheSixthExchangeBehindFiveQueuedFrames)
 
 TEST_F(clTest, DisconnectCommandWaitsOutTheReconnectWaitAndIsReported)
 {
+    // The first connection fails an exchange, so there is an error count to reset.
     m_server->setHandler([](const ServerFrame& f) {
-        if (f.code == kVersionReport && f.connection == 1)
+        if (f.code == kPortReport && f.connection == 1)
+            return fakes::closeConnection();
+        if (f.code == kVersionReport && f.connection == 2)
             return fakes::answer(kDisconnectCommand);
         return fakes::usualAnswer(f);
     });
     pointAtServer();
     startClient();
+    ASSERT_TRUE(fakes::eventually([&] { return m_client->errorCount() == 1; }));
+    nextAttempt(1);
     ASSERT_TRUE(m_view.waitCount(kEventServerDisconnect, 1));
     EXPECT_FALSE(m_client->connected());
     EXPECT_EQ(0, m_client->errorCount());
     m_clock.advanceMs(5000);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(1, m_server->connections());
+    EXPECT_EQ(2, m_server->connections());
     m_clock.advanceMs(0.01);
-    EXPECT_TRUE(m_view.waitCount(kEventConnecting, 2));
-    EXPECT_TRUE(m_server->waitConnections(2));
+    EXPECT_TRUE(m_view.waitCount(kEventConnecting, 3));
+    EXPECT_TRUE(m_server->waitConnections(3));
 }
 
 TEST_F(clTest, BothCloseOrdersDropTheLinkWithoutAnError)

@@ -281,3 +281,29 @@ TEST(PositionMessageTest, ImeiCharactersAreEscapedTheJsonWay)
     ASSERT_NE(0u, buildPositionMessage(row, packet.data(), 3, 3, out));
     EXPECT_EQ(R"({"$c$":"gps","type":"gt20v5","imei":"12\"4\\6\u000a89012345"})", out);
 }
+
+TEST_F(DispatcherTest, TickGivesTheThreadBackOnceItsTimeIsSpent)
+{
+    // Each message costs 3 ms of the clock: a 5 ms tick takes two records, then stops.
+    struct SlowSink final : PositionSink
+    {
+        explicit SlowSink(fakes::FakeClock& c) : clock(c) {}
+        void SendText(const std::string&) override
+        {
+            clock.advanceMs(3);
+            ++sent;
+        }
+        fakes::FakeClock& clock;
+        int sent = 0;
+    } slow(m_clock);
+    Dispatcher d(m_queue, m_dayLog, slow, m_clock, fakes::FakeClock::kTicksPerMs);
+    put(fakes::makeIdentification(kImei, 1, {18}), 1, kImei);
+    for (int i = 0; i < 5; ++i)
+        put(dataPacket(1, {static_cast<std::uint8_t>(i), 0}), 1, kImei);
+    d.tick();
+    EXPECT_EQ(2, slow.sent);
+    d.tick();
+    EXPECT_EQ(4, slow.sent);
+    d.tick();
+    EXPECT_EQ(5, slow.sent);
+}
