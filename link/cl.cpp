@@ -218,8 +218,8 @@ void cl::handleReply(const Bytes& payload)
         // that frame still waits in the queue answers something else.
         if (m_inFlight == InFlight::Sent) {
             m_store->DeleteOldest();
-            m_inFlight = InFlight::None;
             m_lastBacklogSend = now() - m_options.confirmRewindTicks;
+            m_inFlight = InFlight::None;
         }
         break;
     case ReplyKind::EchoRequest:

@@ -51,7 +51,7 @@ protected:
         client.clock = &m_clientClock;
         client.ticksPerMs = fakes::FakeClock::kTicksPerMs;
         client.workingDirectory = m_dir.path();
-        client.replyWaitMs = 300;
+        client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
         options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
             return app::makeMessageServerClient(v, number, client);

@@ -40,8 +40,8 @@ protected:
         o.clock = &m_clock;
         o.ticksPerMs = fakes::FakeClock::kTicksPerMs;
         o.workingDirectory = m_dir.path();
-        o.replyWaitMs = 300;
-        o.connectTimeoutMs = 500;
+        o.replyWaitMs = 1500; // real time: long enough for a loaded machine
+        o.connectTimeoutMs = 2000;
         o.idlePauseMs = 2;
         return o;
     }

@@ -3,6 +3,7 @@
 // before the thread runs, and messages still queued at the stop.
 #include "link/cl.h"
 
+#include <functional>
 #include <thread>
 
 #include "tests/link/ClientFixture.h"
@@ -14,6 +15,31 @@ using fakes::ServerFrame;
 class clDeliveryTest : public ClientFixture
 {
 protected:
+    // B1 and B2 wait in the backlog before the link comes up. Once B1 is confirmed, B2 is held
+    // back by the 20 ms pacing until the server, answering L1, moves the clock on; B2 is then
+    // queued behind L2. other answers every frame but L1.
+    void sendB2BehindL2(std::function<ServerAnswer(const ServerFrame&)> other)
+    {
+        m_server->setHandler([this, other](const ServerFrame& f) {
+            if (f.text() != "L1")
+                return other(f);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // L2 gets queued
+            m_clock.advanceMs(21);
+            return fakes::answer(kPollReply, {0});
+        });
+        pointAtServer();
+        msglink::ClientOptions o = options();
+        o.confirmRewindTicks = 0;
+        startClient(o);
+        m_client->SendText("B1");
+        m_client->SendText("B2");
+        ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "B1"; }));
+        ASSERT_TRUE(fakes::eventually(
+            [&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
+        m_client->SendText("L1");
+        m_client->SendText("L2");
+    }
+
     std::size_t delivered(const std::string& text) const
     {
         std::size_t n = 0;
@@ -103,7 +129,7 @@ TEST_F(clDeliveryTest, BacklogMessagesArePacedMoreThan20MsApart)
     m_client->SendText("first");
     m_client->SendText("second");
     ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "first"; }));
-    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1; }));
+    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
     m_clock.advanceMs(20);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(0u, delivered("second"));
@@ -113,31 +139,14 @@ TEST_F(clDeliveryTest, BacklogMessagesArePacedMoreThan20MsApart)
 
 TEST_F(clDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt)
 {
-    // B1 and B2 wait in the backlog before the link comes up. Once B1 is confirmed, B2 is held
-    // back by the 20 ms pacing until the server, answering L1, moves the clock on: B2 is then
-    // queued behind L2, and the reply to L2 carries a confirmation code.
-    // B2's own reply confirms nothing: its record must still be there afterwards.
+    // The reply to L2 carries a confirmation; B2's own reply confirms nothing, so its record
+    // must still be there afterwards.
     std::atomic<int> b2Seen{0};
-    m_server->setHandler([&](const ServerFrame& f) {
-        if (f.text() == "L1") {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // L2 gets queued
-            m_clock.advanceMs(21);
-            return fakes::answer(kPollReply, {0});
-        }
+    sendB2BehindL2([&](const ServerFrame& f) {
         if (f.text() == "B2" && ++b2Seen == 1)
             return fakes::answer(kPollReply, {0});
         return fakes::usualAnswer(f);
     });
-    pointAtServer();
-    msglink::ClientOptions o = options();
-    o.confirmRewindTicks = 0;
-    startClient(o);
-    m_client->SendText("B1");
-    m_client->SendText("B2");
-    ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "B1"; }));
-    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
-    m_client->SendText("L1");
-    m_client->SendText("L2");
     ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 8; }));
     std::vector<std::string> data;
     for (auto& f : m_server->framesWithCode(kDataMessage))
@@ -152,32 +161,19 @@ TEST_F(clDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt
 
 TEST_F(clDeliveryTest, BacklogFrameStillQueuedWhenTheLinkDropsGoesAfterTheNextLogin)
 {
-    // B2 is queued behind the live L2 when the server closes on L2: the old frame of B2 must
-    // not go out ahead of the next login, and live sending must not wait for it.
-    m_server->setHandler([&](const ServerFrame& f) {
-        if (f.text() == "L1") {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            m_clock.advanceMs(21);
-            return fakes::answer(kPollReply, {0});
-        }
+    // The server closes on L2 while B2 waits behind it: the old frame of B2 must not go out
+    // ahead of the next login, and live sending must not wait for it.
+    sendB2BehindL2([](const ServerFrame& f) {
         if (f.text() == "L2" && f.connection == 1)
             return fakes::closeConnection();
         return fakes::usualAnswer(f);
     });
-    pointAtServer();
-    msglink::ClientOptions o = options();
-    o.confirmRewindTicks = 0;
-    startClient(o);
-    m_client->SendText("B1");
-    m_client->SendText("B2");
-    ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "B1"; }));
-    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
-    m_client->SendText("L1");
-    m_client->SendText("L2");
     ASSERT_TRUE(fakes::eventually([&] { return !m_client->connected(); }));
     nextAttempt(1);
-    ASSERT_TRUE(fakes::eventually([&] { return delivered("B2") == 1; }));
-    m_clock.advanceMs(21); // the pacing lets the kept L2 follow
+    ASSERT_TRUE(fakes::eventually([&] {
+        return delivered("B2") == 1 && m_client->backlogCount() == 1 && !m_client->inFlight();
+    }));
+    m_clock.advanceMs(21); // B2 confirmed; the pacing lets the kept L2 follow
     ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
     m_client->SendText("L3");
     ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "L3"; }));
