@@ -3,28 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/Packets.h"
+
 using app::trackerCell;
 
 namespace {
-
-tracker::ImeiField imeiField(const std::string& digits)
-{
-    tracker::ImeiField field{};
-    field[0] = static_cast<std::uint8_t>(digits.size());
-    std::copy(digits.begin(), digits.end(), field.begin() + 1);
-    return field;
-}
 
 class TrackerCellsTest : public ::testing::Test
 {
 protected:
     TrackerCellsTest()
     {
-        tracker::TrackerRow& linked = m_table.add(imeiField("356307042441013"));
+        tracker::TrackerRow& linked = m_table.add(fakes::imeiFieldOf("356307042441013"));
         linked.linked = true;
         linked.version = 201;
         linked.dataCount = 70000;
-        tracker::TrackerRow& gone = m_table.add(imeiField("356307042441021"));
+        tracker::TrackerRow& gone = m_table.add(fakes::imeiFieldOf("356307042441021"));
         gone.version = 5;
     }
 

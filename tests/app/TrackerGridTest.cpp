@@ -12,17 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/Packets.h"
+
 #include "app/TrackerCells.h"
 
 namespace {
-
-tracker::ImeiField imeiField(const std::string& digits)
-{
-    tracker::ImeiField field{};
-    field[0] = static_cast<std::uint8_t>(digits.size());
-    std::copy(digits.begin(), digits.end(), field.begin() + 1);
-    return field;
-}
 
 class TrackerGridTest : public ::testing::Test
 {
@@ -36,7 +30,7 @@ protected:
 
     void addTracker(const std::string& imei, bool linked)
     {
-        m_table.add(imeiField(imei)).linked = linked;
+        m_table.add(fakes::imeiFieldOf(imei)).linked = linked;
         m_grid.refresh();
     }
 

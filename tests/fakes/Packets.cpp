@@ -44,6 +44,14 @@ std::string toHex(const Bytes& bytes)
     return s;
 }
 
+tracker::ImeiField imeiFieldOf(const std::string& digits)
+{
+    tracker::ImeiField field{};
+    field[0] = static_cast<std::uint8_t>(digits.size());
+    std::copy(digits.begin(), digits.end(), field.begin() + 1);
+    return field;
+}
+
 Bytes makePacket(unsigned type, const Bytes& body, unsigned spareBits)
 {
     auto header = static_cast<std::uint16_t>((type << 13) | (spareBits << 10) | body.size());

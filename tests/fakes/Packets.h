@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tracker/PacketFormat.h"
+
 namespace fakes {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -14,6 +16,9 @@ using Bytes = std::vector<std::uint8_t>;
 // "04 04 00 01" or "04040001" -> bytes.
 Bytes fromHex(std::string_view hex);
 std::string toHex(const Bytes& bytes); // uppercase, no blanks
+
+// The IMEI field of these characters: length byte, then the characters.
+tracker::ImeiField imeiFieldOf(const std::string& digits);
 
 // Header word from type and body length (bits 10-12 as given), then body, then the checksum.
 Bytes makePacket(unsigned type, const Bytes& body, unsigned spareBits = 0);

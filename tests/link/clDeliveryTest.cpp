@@ -15,6 +15,23 @@ using fakes::ServerFrame;
 class clDeliveryTest : public ClientFixture
 {
 protected:
+    // Logs in, sends text live and leaves the server holding its reply until m_release.
+    void sendAndHoldTheReply(const std::string& text)
+    {
+        m_server->setHandler([this, text](const ServerFrame& f) {
+            if (f.text() == text)
+                while (!m_release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return fakes::usualAnswer(f);
+        });
+        pointAtServer();
+        startClient();
+        ASSERT_TRUE(waitAuthorised());
+        ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 4; }));
+        m_client->SendText(text);
+        ASSERT_TRUE(m_server->waitFor([&](auto& f) { return f.back().text() == text; }));
+    }
+
     // B1 and B2 wait in the backlog before the link comes up. Once B1 is confirmed, B2 is held
     // back by the 20 ms pacing until the server, answering L1, moves the clock on; B2 is then
     // queued behind L2. other answers every frame but L1.
@@ -63,18 +80,7 @@ TEST_F(clDeliveryTest, MessagesBeforeTheThreadRunsAreKeptAndDelivered)
 
 TEST_F(clDeliveryTest, FullSendQueueKeepsTheRestInTheBacklog)
 {
-    m_server->setHandler([&](const ServerFrame& f) {
-        if (f.text() == "m0")
-            while (!m_release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return fakes::usualAnswer(f);
-    });
-    pointAtServer();
-    startClient();
-    ASSERT_TRUE(waitAuthorised());
-    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 4; }));
-    m_client->SendText("m0");
-    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "m0"; }));
+    sendAndHoldTheReply("m0");
     for (int i = 1; i <= 305; ++i)
         m_client->SendText("m" + std::to_string(i));
     EXPECT_EQ(5, m_client->backlogCount());
@@ -223,18 +229,7 @@ TEST_F(clDeliveryTest, FramesWaitingWhileFramesAreQueuedGoWithoutThePause)
 
 TEST_F(clDeliveryTest, MessagesStillQueuedAtTheStopAreKept)
 {
-    m_server->setHandler([&](const ServerFrame& f) {
-        if (f.text() == "first")
-            while (!m_release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return fakes::usualAnswer(f);
-    });
-    pointAtServer();
-    startClient();
-    ASSERT_TRUE(waitAuthorised());
-    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 4; }));
-    m_client->SendText("first");
-    ASSERT_TRUE(m_server->waitFor([](auto& f) { return f.back().text() == "first"; }));
+    sendAndHoldTheReply("first");
     m_client->SendText("second");
     m_client->SendText("third");
     m_client->requestStop();
