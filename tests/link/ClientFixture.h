@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <fstream>
+#include <initializer_list>
+#include <string>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -44,6 +46,17 @@ protected:
         o.connectTimeoutMs = 2000;
         o.idlePauseMs = 2;
         return o;
+    }
+
+    // Puts messages in the backlog before the client runs, so they wait there however quickly
+    // the client logs in.
+    void storeBeforeStart(std::initializer_list<std::string> texts)
+    {
+        backlog::TBackSoob store(m_dir.path());
+        store.setSubdirectoryName(backlog::kStoreDirectory);
+        store.OpenStore();
+        for (const auto& t : texts)
+            store.AddMessage(msglink::kDataMessage, backlog::Bytes(t.begin(), t.end()));
     }
 
     void startClient(msglink::ClientOptions o) { m_client = std::make_unique<msglink::cl>(m_view, 37, o); }

@@ -45,11 +45,10 @@ protected:
             return fakes::answer(kPollReply, {0});
         });
         pointAtServer();
+        storeBeforeStart({"B1", "B2"});
         msglink::ClientOptions o = options();
         o.confirmRewindTicks = 0;
         startClient(o);
-        m_client->SendText("B1");
-        m_client->SendText("B2");
         ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "B1"; }));
         ASSERT_TRUE(fakes::eventually(
             [&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
@@ -131,9 +130,8 @@ TEST_F(clDeliveryTest, BacklogMessagesArePacedMoreThan20MsApart)
     pointAtServer();
     msglink::ClientOptions o = options();
     o.confirmRewindTicks = 0;
+    storeBeforeStart({"first", "second"});
     startClient(o);
-    m_client->SendText("first");
-    m_client->SendText("second");
     ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "first"; }));
     ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
     m_clock.advanceMs(20);
@@ -201,8 +199,8 @@ TEST_F(clDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentAgain)
         return fakes::usualAnswer(f);
     });
     pointAtServer();
+    storeBeforeStart({"stored"});
     startClient();
-    m_client->SendText("stored");
     ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().text() == "stored"; }));
     ASSERT_TRUE(fakes::eventually([&] { return !m_client->connected() && !m_client->inFlight(); }));
     EXPECT_EQ(1, m_client->backlogCount());
@@ -255,8 +253,8 @@ TEST_F(clDeliveryTest, BacklogMessageNeverConfirmedOnALiveLinkIsSentAgain)
         return fakes::usualAnswer(f);
     });
     pointAtServer();
+    storeBeforeStart({"stored"});
     startClient();
-    m_client->SendText("stored");
     ASSERT_TRUE(m_server->waitFor([](auto& f) { return !f.empty() && f.back().code == kEchoReply; }));
     m_clock.advanceMs(10000);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
