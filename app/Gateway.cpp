@@ -1,7 +1,6 @@
 // app/Gateway.cpp
 #include "app/Gateway.h"
 
-#include <thread>
 
 #include "platform/Desktop.h"
 #include "platform/Files.h"
@@ -69,9 +68,10 @@ void Gateway::start()
     }
 
     m_listener->start();
-    std::this_thread::sleep_for(m_options.listenerSettle);
-    // Read once: the port label keeps this colour for the rest of the run.
-    m_view.setPortState(m_listener->listening() ? PortState::Listening : PortState::Closed);
+    // Read once, as soon as the listener has tried its port: the port label keeps this colour
+    // for the rest of the run.
+    const bool open = m_listener->waitOpenAttempt(m_options.listenerSettle);
+    m_view.setPortState(open ? PortState::Listening : PortState::Closed);
 }
 
 bool Gateway::Timer2Timer() { return m_dispatcher && m_dispatcher->tick(); }

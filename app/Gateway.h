@@ -29,7 +29,9 @@ std::string makeClosePassword(std::mt19937& random);
 struct GatewayOptions
 {
     std::chrono::milliseconds calibration{1000}; // tick clock calibration window
-    std::chrono::milliseconds listenerSettle{100}; // wait before the listening flag is read
+    // Longest wait for the listener to try its port before the port state is shown; the wait
+    // ends as soon as the port is open or has failed.
+    std::chrono::milliseconds listenerSettle{2000};
     tracker::ListenerOptions listener;
     tracker::DispatchBudget dispatch;
     std::string workingDirectory; // empty: the process's current directory

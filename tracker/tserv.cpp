@@ -19,7 +19,18 @@ bool tserv::start()
 {
     m_listening = false;
     m_stop = false;
+    {
+        std::lock_guard<std::mutex> lock(m_openMutex);
+        m_openDone = false;
+    }
     return m_thread.start([this] { execute(); });
+}
+
+bool tserv::waitOpenAttempt(std::chrono::milliseconds limit) const
+{
+    std::unique_lock<std::mutex> lock(m_openMutex);
+    m_openTried.wait_for(lock, limit, [this] { return m_openDone; });
+    return m_listening;
 }
 
 bool tserv::openListeningSocket()
@@ -39,9 +50,15 @@ bool tserv::openListeningSocket()
 void tserv::execute()
 {
     // No retry: a port that cannot be opened stays closed for the life of the process.
-    if (!openListeningSocket())
+    const bool open = openListeningSocket();
+    m_listening = open;
+    {
+        std::lock_guard<std::mutex> lock(m_openMutex);
+        m_openDone = true;
+    }
+    m_openTried.notify_all();
+    if (!open)
         return;
-    m_listening = true;
     while (!m_stop) {
         bool timedOut = false;
         platform::SocketHandle c =

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -57,6 +59,10 @@ public:
     // Any thread. False until the port is open and listening, then true for good.
     bool listening() const { return m_listening.load(); }
 
+    // Any thread. Waits until the listener thread has tried to open the port, at most limit,
+    // and tells whether it is listening.
+    bool waitOpenAttempt(std::chrono::milliseconds limit) const;
+
     // Any thread. The port actually bound (differs from the set one when that was 0).
     std::uint16_t boundPort() const { return m_boundPort.load(); }
 
@@ -87,6 +93,9 @@ private:
     std::int64_t m_ticksPerMs = 1;
 
     std::atomic<bool> m_listening{false};
+    mutable std::mutex m_openMutex;
+    mutable std::condition_variable m_openTried;
+    bool m_openDone = false; // guarded by m_openMutex
     std::atomic<std::uint16_t> m_boundPort{0};
     std::atomic<bool> m_stop{false};
     platform::SocketHandle m_socket = platform::kInvalidSocket; // listener thread only

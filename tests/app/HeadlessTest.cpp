@@ -94,5 +94,5 @@ TEST(HeadlessTest, ServesATrackerOnTheDefaultPortAndEndsSoonAfterSigterm)
     EXPECT_NE(std::string::npos, log.find(" " + fakes::toHex(id) + "\r\n"));
     EXPECT_NE(std::string::npos, log.find(" Disconnect "));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("log")));
-    EXPECT_TRUE(gateway.terminate(2000ms).has_value()) << "no clean exit within 2 s of SIGTERM";
+    EXPECT_TRUE(gateway.terminate(6000ms).has_value()) << "no clean exit within 6 s of SIGTERM";
 }

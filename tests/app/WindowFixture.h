@@ -97,7 +97,6 @@ protected:
         std::ofstream(m_dir.file("gpsbridge.ini")) << "[main]\nDefaultPort=0\n" << settings;
         app::GatewayOptions options;
         options.calibration = std::chrono::milliseconds(20);
-        options.listenerSettle = std::chrono::milliseconds(20);
         options.workingDirectory = m_dir.path();
         options.listener.acceptWaitMs = 20;
         options.listener.receiveWaitMs = 20;

@@ -1,6 +1,7 @@
 // tests/fakes/FakeMessageServer.cpp
 #include "tests/fakes/FakeMessageServer.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "link/Frames.h"
@@ -84,6 +85,17 @@ bool FakeMessageServer::waitConnections(int n, int waitMs) const
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(waitMs),
                               [&] { return m_connections >= n; });
+}
+
+bool FakeMessageServer::waitForText(const std::string& text, int connection, int waitMs) const
+{
+    return waitFor(
+        [&](const std::vector<ServerFrame>& frames) {
+            return std::any_of(frames.begin(), frames.end(), [&](const ServerFrame& f) {
+                return f.text() == text && (connection == 0 || f.connection == connection);
+            });
+        },
+        waitMs);
 }
 
 void FakeMessageServer::run()

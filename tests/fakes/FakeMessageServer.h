@@ -69,6 +69,9 @@ public:
     bool waitFor(const std::function<bool(const std::vector<ServerFrame>&)>& pred,
                  int waitMs = 5000) const;
     bool waitConnections(int n, int waitMs = 5000) const;
+    // Waits until a frame with this body text has arrived (on that connection; 0: any). Frames
+    // after it, such as a poll, do not hide it.
+    bool waitForText(const std::string& text, int connection = 0, int waitMs = 5000) const;
 
 private:
     void run();

@@ -69,7 +69,9 @@ protected:
     void SetUp() override
     {
         m_trackerPort = fakes::freeLoopbackPort();
-        m_serverPort = fakes::freeLoopbackPort();
+        do
+            m_serverPort = fakes::freeLoopbackPort();
+        while (m_serverPort == m_trackerPort);
         writeSettings();
     }
 

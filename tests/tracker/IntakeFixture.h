@@ -39,7 +39,7 @@ protected:
         m_listener->setPort(0);
         m_listener->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
         ASSERT_TRUE(m_listener->start());
-        ASSERT_TRUE(fakes::eventually([&] { return m_listener->listening(); }));
+        ASSERT_TRUE(m_listener->waitOpenAttempt(std::chrono::milliseconds(5000)));
         m_port = m_listener->boundPort();
     }
 

@@ -277,7 +277,7 @@ TEST_F(tservTest, ListeningFlagStaysClearWhenThePortIsTaken)
     tracker::tserv second(m_dayLog);
     second.setPort(m_port);
     ASSERT_TRUE(second.start());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(second.waitOpenAttempt(std::chrono::milliseconds(5000))); // the failure ends the wait
     EXPECT_FALSE(second.listening());
     second.stop();
     EXPECT_TRUE(m_listener->listening());
