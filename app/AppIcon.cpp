@@ -1,6 +1,8 @@
 // app/AppIcon.cpp
 #include "app/AppIcon.h"
 
+#include <initializer_list>
+
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,13 +12,8 @@ namespace app {
 
 namespace {
 
-QPixmap drawApplicationIcon(int size)
+void paintApplicationIcon(QPainter& p)
 {
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 32.0, size / 32.0);
 
     p.setPen(QPen(QColor(0x1F, 0x4E, 0x8C), 1.5));
     p.setBrush(QColor(0x3A, 0x7B, 0xD5));
@@ -38,16 +35,10 @@ QPixmap drawApplicationIcon(int size)
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     p.drawEllipse(QRectF(10, 10.5, 6, 6));
-    return QPixmap::fromImage(image);
 }
 
-QPixmap drawStatusPageIcon(int size)
+void paintStatusPageIcon(QPainter& p)
 {
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 32.0, size / 32.0);
 
     p.setPen(QPen(QColor(0x40, 0x4A, 0x58), 1.5));
     p.setBrush(QColor(0xE6, 0xEC, 0xF3));
@@ -61,25 +52,29 @@ QPixmap drawStatusPageIcon(int size)
     p.setPen(QPen(QColor(0x4C, 0xD9, 0x64), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     const QPointF pulse[] = {{6, 14}, {11, 14}, {13, 9}, {16, 18}, {19, 12}, {21, 14}, {26, 14}};
     p.drawPolyline(pulse, 7);
-    return QPixmap::fromImage(image);
+}
+
+// The icon drawn on a 32 x 32 grid, at each of the sizes.
+QIcon iconAt(std::initializer_list<int> sizes, void (*paint)(QPainter&))
+{
+    QIcon icon;
+    for (int size : sizes) {
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 32.0, size / 32.0);
+        paint(p);
+        p.end();
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
 }
 
 } // namespace
 
-QIcon applicationIcon()
-{
-    QIcon icon;
-    for (int size : {16, 22, 32, 48, 64})
-        icon.addPixmap(drawApplicationIcon(size));
-    return icon;
-}
+QIcon applicationIcon() { return iconAt({16, 22, 32, 48, 64}, paintApplicationIcon); }
 
-QIcon statusPageIcon()
-{
-    QIcon icon;
-    for (int size : {16, 32})
-        icon.addPixmap(drawStatusPageIcon(size));
-    return icon;
-}
+QIcon statusPageIcon() { return iconAt({16, 32}, paintStatusPageIcon); }
 
 } // namespace app

@@ -1,7 +1,6 @@
 // app/Gateway.cpp
 #include "app/Gateway.h"
 
-
 #include "platform/Desktop.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
