@@ -18,7 +18,7 @@ PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgm
            libbenchmark-dev dpkg-dev file
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps configure build test run demo package bench clean
+.PHONY: all deps configure build test run demo package bench clean format
 
 all: build
 
@@ -68,3 +68,8 @@ bench: build
 
 clean:
 	rm -rf build build-san build-pkg
+
+# Formats every C++ file in the tree with the project's .clang-format.
+format:
+	@command -v clang-format >/dev/null || { echo "clang-format is missing (apt-get install clang-format)"; exit 1; }
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i

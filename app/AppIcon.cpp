@@ -73,8 +73,14 @@ QIcon iconAt(std::initializer_list<int> sizes, void (*paint)(QPainter&))
 
 } // namespace
 
-QIcon applicationIcon() { return iconAt({16, 22, 32, 48, 64}, paintApplicationIcon); }
+QIcon applicationIcon()
+{
+    return iconAt({16, 22, 32, 48, 64}, paintApplicationIcon);
+}
 
-QIcon statusPageIcon() { return iconAt({16, 32}, paintStatusPageIcon); }
+QIcon statusPageIcon()
+{
+    return iconAt({16, 32}, paintStatusPageIcon);
+}
 
 } // namespace app

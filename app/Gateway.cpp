@@ -27,7 +27,10 @@ Gateway::Gateway(StatusView& view, GatewayOptions options)
 {
 }
 
-Gateway::~Gateway() { stop(); }
+Gateway::~Gateway()
+{
+    stop();
+}
 
 void Gateway::start()
 {
@@ -43,8 +46,8 @@ void Gateway::start()
     platform::createDirectory(platform::joinPath(m_workingDirectory, "log")); // failure ignored
 
     // The [main] section is read once, here; the file is not kept open.
-    m_settings =
-        readMainSettings(platform::IniFile::load(platform::joinPath(m_workingDirectory, kSettingsFileName)));
+    m_settings = readMainSettings(
+        platform::IniFile::load(platform::joinPath(m_workingDirectory, kSettingsFileName)));
 
     m_dayLog = std::make_unique<platform::DayLog>(m_workingDirectory);
     m_listener = std::make_unique<tracker::tserv>(*m_dayLog, m_options.listener);
@@ -57,8 +60,8 @@ void Gateway::start()
     std::tm now = platform::localNow();
     m_view.setStartTime(platform::shortDate(now) + " " + platform::longTime(now));
 
-    m_dispatcher = std::make_unique<tracker::Dispatcher>(
-        m_listener->queue(), *m_dayLog, m_sink, clock, m_ticksPerMs, m_options.dispatch);
+    m_dispatcher = std::make_unique<tracker::Dispatcher>(m_listener->queue(), *m_dayLog, m_sink,
+                                                         clock, m_ticksPerMs, m_options.dispatch);
     m_view.setTable(&m_dispatcher->table());
 
     if (m_options.makeClient) {
@@ -73,7 +76,10 @@ void Gateway::start()
     m_view.setPortState(open ? PortState::Listening : PortState::Closed);
 }
 
-bool Gateway::Timer2Timer() { return m_dispatcher && m_dispatcher->tick(); }
+bool Gateway::Timer2Timer()
+{
+    return m_dispatcher && m_dispatcher->tick();
+}
 
 void Gateway::stop()
 {

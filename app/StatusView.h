@@ -14,7 +14,12 @@
 
 namespace app {
 
-enum class PortState { Unknown, Listening, Closed }; // green once listening, red otherwise
+enum class PortState
+{
+    Unknown,
+    Listening,
+    Closed
+}; // green once listening, red otherwise
 
 class StatusView final : public msglink::LinkView
 {

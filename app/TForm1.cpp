@@ -172,10 +172,11 @@ void TForm1::buildStatusPage()
     m_grid = new TrackerGrid(m_view, page);
     m_grid->setGeometry(446, 6, 330, 362);
 
-    const std::pair<QLabel*, const char*> names[] = {
-        {m_startTime, "StartTimeLabel"}, {m_password, "PasswordLabel"},
-        {m_indicator, "LinkIndicator"},  {m_server, "ServerLabel"},
-        {m_port, "PortLabel"}};
+    const std::pair<QLabel*, const char*> names[] = {{m_startTime, "StartTimeLabel"},
+                                                     {m_password, "PasswordLabel"},
+                                                     {m_indicator, "LinkIndicator"},
+                                                     {m_server, "ServerLabel"},
+                                                     {m_port, "PortLabel"}};
     for (const auto& [label, name] : names)
         label->setObjectName(QString::fromLatin1(name));
     m_events->setObjectName(QStringLiteral("EventList"));
@@ -227,7 +228,10 @@ void TForm1::Timer2Timer()
         m_grid->refresh();
 }
 
-void TForm1::hideToTray() { hide(); }
+void TForm1::hideToTray()
+{
+    hide();
+}
 
 void TForm1::restoreFromTray()
 {
@@ -244,10 +248,14 @@ void TForm1::changeEvent(QEvent* event)
     // Without a notification area the window stays an ordinary minimised one, so that it can
     // always be brought back. Hidden after the state change has been handled.
     if (m_trayAvailable && m_trayAvailable())
-        QMetaObject::invokeMethod(this, [this] { hideToTray(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { hideToTray(); }, Qt::QueuedConnection);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) { FormClose(event); }
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    FormClose(event);
+}
 
 void TForm1::FormClose(QCloseEvent* event)
 {

@@ -56,7 +56,13 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    enum class State { Running, Asking, Stopping, Ended };
+    enum class State
+    {
+        Running,
+        Asking,
+        Stopping,
+        Ended
+    };
 
     void FormCreate();
     // Every close request: asks for the password; only the right one lets the close go on.

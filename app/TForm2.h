@@ -13,7 +13,12 @@ namespace app {
 class TForm2 final : public QDialog
 {
 public:
-    enum class Result { Ok, Cancel, WrongPassword };
+    enum class Result
+    {
+        Ok,
+        Cancel,
+        WrongPassword
+    };
 
     static constexpr int kEntryLength = 5;
 

@@ -25,8 +25,14 @@ TrayIcon::TrayIcon(QWidget* window)
     m_icon->setContextMenu(m_menu);
 }
 
-void TrayIcon::show() { m_icon->show(); }
+void TrayIcon::show()
+{
+    m_icon->show();
+}
 
-void TrayIcon::hide() { m_icon->hide(); }
+void TrayIcon::hide()
+{
+    m_icon->hide();
+}
 
 } // namespace app

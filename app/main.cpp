@@ -5,8 +5,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,30 +15,26 @@
 #include "link/FrameFormat.h"
 #include "platform/Desktop.h"
 #include "platform/Socket.h"
+#include "platform/StopSignal.h"
 
 namespace {
 
-std::atomic<bool> g_stopSignal{false};
-
-void onSignal(int) { g_stopSignal = true; }
-
 void printHelp()
 {
-    std::printf(
-        "usage: gpsbridge [--headless] [--help] [--version]\n"
-        "\n"
-        "Gateway between GPS trackers and the message server. Run it in its working\n"
-        "directory: it reads gpsbridge.ini there and writes its day logs (dd.MM.yyyy.log)\n"
-        "and its backlog (dd8/) beside it.\n"
-        "\n"
-        "  --headless  run without a window (also when no display is available); link\n"
-        "              events are printed on standard output; SIGINT or SIGTERM stop it\n"
-        "  --help      show this text\n"
-        "  --version   show the version\n"
-        "\n"
-        "With a display it shows the status window, which minimises to the tray and\n"
-        "closes only with the password it shows; SIGINT, SIGTERM and the end of the\n"
-        "desktop session stop it without asking.\n");
+    std::printf("usage: gpsbridge [--headless] [--help] [--version]\n"
+                "\n"
+                "Gateway between GPS trackers and the message server. Run it in its working\n"
+                "directory: it reads gpsbridge.ini there and writes its day logs (dd.MM.yyyy.log)\n"
+                "and its backlog (dd8/) beside it.\n"
+                "\n"
+                "  --headless  run without a window (also when no display is available); link\n"
+                "              events are printed on standard output; SIGINT or SIGTERM stop it\n"
+                "  --help      show this text\n"
+                "  --version   show the version\n"
+                "\n"
+                "With a display it shows the status window, which minimises to the tray and\n"
+                "closes only with the password it shows; SIGINT, SIGTERM and the end of the\n"
+                "desktop session stop it without asking.\n");
 }
 
 int runHeadless(int argc, char** argv)
@@ -62,7 +56,7 @@ int runHeadless(int argc, char** argv)
 
     QTimer signalWatch;
     QObject::connect(&signalWatch, &QTimer::timeout, [&] {
-        if (!g_stopSignal)
+        if (!platform::stopSignal())
             return;
         signalWatch.stop();
         timer2.stop();
@@ -86,7 +80,7 @@ int runWindow(int argc, char** argv)
                      [&form](QSessionManager&) { form.endWithoutAsking(); });
     QTimer signalWatch;
     QObject::connect(&signalWatch, &QTimer::timeout, [&] {
-        if (!g_stopSignal)
+        if (!platform::stopSignal())
             return;
         signalWatch.stop();
         form.endWithoutAsking();
@@ -119,11 +113,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "gpsbridge: unknown option %s (see --help)\n", argv[i]);
         return 2;
     }
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    platform::installStopSignals();
     platform::raiseOpenFileLimit();
 
     if (!headless) {

@@ -42,11 +42,17 @@ Bytes encodeRecord(std::uint32_t code, const Bytes& body);
 // NeedMore: the answer depends on bytes beyond those given.
 struct HeadRecord
 {
-    enum class Kind { None, Good, Damaged, NeedMore } kind = Kind::None;
-    std::uint32_t code = 0;       // as read; 0 when the record ends before its code
-    std::size_t bodyOffset = 0;   // Good only
-    std::size_t bodyLength = 0;   // Good only
-    std::uint64_t end = 0;        // where the records after this one begin
+    enum class Kind
+    {
+        None,
+        Good,
+        Damaged,
+        NeedMore
+    } kind = Kind::None;
+    std::uint32_t code = 0;     // as read; 0 when the record ends before its code
+    std::size_t bodyOffset = 0; // Good only
+    std::size_t bodyLength = 0; // Good only
+    std::uint64_t end = 0;      // where the records after this one begin
 };
 
 // available bytes of a data file that is fileSize bytes long (available <= fileSize).

@@ -27,10 +27,9 @@ constexpr std::size_t kMaxBodyLength = 16u * 1024 * 1024;
 
 std::int32_t readI32(const std::uint8_t* p)
 {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
-                                     (static_cast<std::uint32_t>(p[1]) << 8) |
-                                     (static_cast<std::uint32_t>(p[2]) << 16) |
-                                     (static_cast<std::uint32_t>(p[3]) << 24));
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
 }
 
 void putI32(std::uint8_t* p, std::int32_t v)
@@ -82,9 +81,8 @@ std::uint64_t sizeOf(const BinaryFile& file, const std::string& path)
 
 std::int32_t clampToI32(std::int64_t v)
 {
-    return static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                 std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 } // namespace
@@ -226,8 +224,8 @@ void TBackSoob::rebuildIfInconsistent(bool indexLoaded)
 
     // Reading starts at the first file that holds a record, writing goes on in the last file,
     // so no file with records is ever truncated by a roll-over.
-    auto first = std::find_if(records.begin(), records.end(),
-                              [](const auto& r) { return r.second > 0; });
+    auto first =
+        std::find_if(records.begin(), records.end(), [](const auto& r) { return r.second > 0; });
     m_writeNumber = records.empty() ? 0 : records.rbegin()->first;
     m_readNumber = first == records.end() ? m_writeNumber : first->first;
     std::int64_t total = 0;
@@ -365,8 +363,8 @@ void TBackSoob::removeHead(const Head& head)
     } else {
         // The file gets its new contents in one rename, so a crash leaves either the old file
         // (the record is taken again, Count still counts it) or the new one.
-        std::string temp = platform::joinPath(m_directory,
-                                              "bs" + std::to_string(m_readNumber) + kTempSuffix);
+        std::string temp =
+            platform::joinPath(m_directory, "bs" + std::to_string(m_readNumber) + kTempSuffix);
         BinaryFile file;
         bool written = file.open(temp, BinaryFile::Open::Truncate) &&
                        file.writeAt(0, head.bytes.data() + restFrom, head.bytes.size() - restFrom);

@@ -107,7 +107,7 @@ private:
 
     const std::string m_base;
     std::string m_subdirectory;
-    std::string m_directory;  // base / subdirectory, once open
+    std::string m_directory; // base / subdirectory, once open
     bool m_open = false;
     std::atomic<std::int32_t> m_count{0};
     std::int32_t m_readNumber = 0;  // guarded by storeLock()

@@ -59,8 +59,8 @@ inline constexpr std::array<std::uint32_t, 27> kDeliveryConfirmations = {
 // Our module code in the module identification body.
 inline constexpr std::uint16_t kModuleCode = 54;
 
-// The file version this build reports to the server.
-inline constexpr std::string_view kFileVersion = "8.17.5.26";
+// The file version this build reports to the server: the project version the build sets.
+inline constexpr std::string_view kFileVersion = GPSBRIDGE_FILE_VERSION;
 
 // Link timings and sizes; the defaults are what the program runs with.
 inline constexpr int kReplyWaitMs = 5000;
@@ -73,7 +73,10 @@ inline std::uint32_t readU32(const std::uint8_t* p)
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-inline std::int32_t readI32(const std::uint8_t* p) { return static_cast<std::int32_t>(readU32(p)); }
+inline std::int32_t readI32(const std::uint8_t* p)
+{
+    return static_cast<std::int32_t>(readU32(p));
+}
 
 inline std::int64_t readI64(const std::uint8_t* p)
 {

@@ -47,7 +47,10 @@ Bytes buildFrame(MessageCounter& counter, std::uint32_t code, const Bytes& body)
     return makePayload(code, body, counter.take());
 }
 
-Bytes buildPoll() { return makePayload(kPoll, {}, 0); }
+Bytes buildPoll()
+{
+    return makePayload(kPoll, {}, 0);
+}
 
 Bytes wrapInEnvelope(const Bytes& payload)
 {
@@ -73,7 +76,10 @@ Bytes portReportBody()
     return {0x04, 'C', 'O', 'M', '0', 0x00, 0x00, 0x00};
 }
 
-Bytes firstNumberBody(int firstNumber) { return {static_cast<std::uint8_t>(firstNumber & 0xFF)}; }
+Bytes firstNumberBody(int firstNumber)
+{
+    return {static_cast<std::uint8_t>(firstNumber & 0xFF)};
+}
 
 Bytes versionReportBody(std::string_view fileVersion)
 {

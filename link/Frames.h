@@ -46,9 +46,9 @@ Bytes buildPoll();
 Bytes wrapInEnvelope(const Bytes& payload);
 
 // Bodies of the identification frames.
-Bytes moduleIdentificationBody();           // 36 00
-Bytes portReportBody();                     // 04 "COM0" 00 00 00
-Bytes firstNumberBody(int firstNumber);     // the low 8 bits of the setting
+Bytes moduleIdentificationBody();                      // 36 00
+Bytes portReportBody();                                // 04 "COM0" 00 00 00
+Bytes firstNumberBody(int firstNumber);                // the low 8 bits of the setting
 Bytes versionReportBody(std::string_view fileVersion); // four unsigned 16-bit numbers
 
 // The login sequence in the order it is queued right after a connect: module identification,

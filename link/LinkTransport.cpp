@@ -11,7 +11,10 @@ namespace msglink {
 namespace {
 
 // A chunk size of 0 or less would ask for nothing and never finish a payload.
-int usableChunk(int size) { return size > 0 ? size : kDefaultPacketSize; }
+int usableChunk(int size)
+{
+    return size > 0 ? size : kDefaultPacketSize;
+}
 
 ReceiveStatus waitFor(platform::SocketHandle s, int waitMs)
 {
@@ -42,7 +45,10 @@ LinkTransport::LinkTransport(LinkOptions options)
 {
 }
 
-LinkTransport::~LinkTransport() { platform::closeSocket(m_socket); }
+LinkTransport::~LinkTransport()
+{
+    platform::closeSocket(m_socket);
+}
 
 bool LinkTransport::openLink(const std::string& dottedAddress, std::uint16_t port)
 {
@@ -50,8 +56,7 @@ bool LinkTransport::openLink(const std::string& dottedAddress, std::uint16_t por
     m_socket = platform::createTcpSocket();
     if (m_socket == platform::kInvalidSocket)
         return false;
-    if (!platform::connectWithTimeout(m_socket, dottedAddress, port,
-                                      m_options.connectTimeoutMs)) {
+    if (!platform::connectWithTimeout(m_socket, dottedAddress, port, m_options.connectTimeoutMs)) {
         platform::closeSocket(m_socket);
         m_socket = platform::kInvalidSocket;
         return false;
@@ -106,8 +111,7 @@ ReceiveStatus LinkTransport::readPayload(Bytes& payload, std::size_t length)
         // previous size stays in force.
         if (auto rcvbuf = platform::receiveBufferSize(m_socket); rcvbuf && *rcvbuf > 0)
             m_chunkSize = *rcvbuf;
-        std::size_t want = std::min(static_cast<std::size_t>(m_chunkSize),
-                                    length - payload.size());
+        std::size_t want = std::min(static_cast<std::size_t>(m_chunkSize), length - payload.size());
         ReceiveStatus s = waitFor(m_socket, m_options.replyWaitMs);
         if (s != ReceiveStatus::Ok)
             return s;

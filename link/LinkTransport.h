@@ -31,15 +31,15 @@ struct LinkOptions
 enum class ReceiveStatus
 {
     Ok,
-    TimedOut,       // no data within the wait, for the envelope or a payload piece
-    WaitFailed,     // the readiness wait itself failed
-    Closed,         // the peer ended the stream
-    ReadFailed,     // the read reported an error
-    ShortEnvelope,  // the first read brought fewer than 21 bytes
-    BadMarker,      // envelope marker neither 0xFF nor 0xF0
-    EmptyPayload,   // declared payload length 0 or less
-    Oversized,      // declared payload length above the limit
-    NotOpen         // there is no link
+    TimedOut,      // no data within the wait, for the envelope or a payload piece
+    WaitFailed,    // the readiness wait itself failed
+    Closed,        // the peer ended the stream
+    ReadFailed,    // the read reported an error
+    ShortEnvelope, // the first read brought fewer than 21 bytes
+    BadMarker,     // envelope marker neither 0xFF nor 0xF0
+    EmptyPayload,  // declared payload length 0 or less
+    Oversized,     // declared payload length above the limit
+    NotOpen        // there is no link
 };
 
 // Client thread only: no operation is safe to call from two threads at once. The transport owns

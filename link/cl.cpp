@@ -13,7 +13,10 @@ namespace {
 constexpr const char* kSettingsFile = "gpsbridge.ini";
 constexpr const char* kNotSet = "127.0.0.1";
 
-Bytes bodyOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bodyOf(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
 
 } // namespace
 
@@ -108,8 +111,8 @@ void cl::threadStart()
     LinkOptions link;
     link.replyWaitMs = m_options.replyWaitMs;
     link.connectTimeoutMs = m_options.connectTimeoutMs;
-    link.packetSize =
-        platform::IniFile::load(m_settingsPath).integer("ServerHost", "PacketSize", kDefaultPacketSize);
+    link.packetSize = platform::IniFile::load(m_settingsPath)
+                          .integer("ServerHost", "PacketSize", kDefaultPacketSize);
     if (link.packetSize <= 0)
         link.packetSize = kDefaultPacketSize;
     link.onDrop = [this] { m_view.advanceLinkIndicator(); };

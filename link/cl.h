@@ -24,14 +24,14 @@ struct ClientOptions
 {
     const platform::TickClock* clock = &platform::steadyClock();
     std::chrono::milliseconds calibration{1000};
-    std::int64_t ticksPerMs = 0; // 0: calibrate when the thread starts
+    std::int64_t ticksPerMs = 0;  // 0: calibrate when the thread starts
     std::string workingDirectory; // empty: the process's current directory
     double reconnectWaitMs = 5000.0;
     double silenceLimitMs = 10000.0;
     double pollIntervalMs = 500.0;
     double backlogPacingMs = 20.0;
-    double confirmWaitMs = 10000.0; // a backlog message sent this long ago without a
-                                    // confirmation is sent again
+    double confirmWaitMs = 10000.0;            // a backlog message sent this long ago without a
+                                               // confirmation is sent again
     std::uint64_t confirmRewindTicks = 100000; // a confirmation lets the next backlog message
                                                // follow this many ticks sooner
     int maxErrors = 20;
@@ -83,7 +83,12 @@ public:
 private:
     // The backlog message awaiting confirmation: queued, or sent (only then can a confirmation
     // be its own).
-    enum class InFlight { None, Queued, Sent };
+    enum class InFlight
+    {
+        None,
+        Queued,
+        Sent
+    };
 
     void execute();
     void threadStart();

@@ -12,9 +12,15 @@
 
 namespace platform {
 
-BinaryFile::~BinaryFile() { close(); }
+BinaryFile::~BinaryFile()
+{
+    close();
+}
 
-BinaryFile::BinaryFile(BinaryFile&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+BinaryFile::BinaryFile(BinaryFile&& other) noexcept : m_fd(other.m_fd)
+{
+    other.m_fd = -1;
+}
 
 BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept
 {
@@ -49,7 +55,9 @@ void BinaryFile::close()
 
 std::optional<std::uint64_t> BinaryFile::size() const
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return std::nullopt;
     return static_cast<std::uint64_t>(st.st_size);
@@ -93,9 +101,15 @@ bool BinaryFile::truncate(std::uint64_t size)
     return m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
 }
 
-bool BinaryFile::sync() { return m_fd >= 0 && ::fsync(m_fd) == 0; }
+bool BinaryFile::sync()
+{
+    return m_fd >= 0 && ::fsync(m_fd) == 0;
+}
 
-bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+bool removeFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
 
 bool renameFile(const std::string& from, const std::string& to)
 {

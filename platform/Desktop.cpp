@@ -18,7 +18,8 @@ void runOnMainThreadAndWait(const std::function<void()>& work)
         work();
         return;
     }
-    QMetaObject::invokeMethod(app, [&work] { work(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
 void postToMainThread(std::function<void()> work)

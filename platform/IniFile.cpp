@@ -91,8 +91,8 @@ IniFile IniFile::parse(std::string_view text)
             continue;
         if (line.front() == '[') {
             std::size_t close = line.find(']');
-            section = lower(trim(line.substr(1, close == std::string_view::npos ? line.size() - 1
-                                                                                : close - 1)));
+            section = lower(trim(
+                line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)));
             inSection = true;
             continue;
         }

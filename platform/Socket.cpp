@@ -55,9 +55,15 @@ SocketHandle createTcpSocket()
     return s < 0 ? kInvalidSocket : s;
 }
 
-bool bindAny(SocketHandle s, std::uint16_t port) { return bindTo(s, INADDR_ANY, port); }
+bool bindAny(SocketHandle s, std::uint16_t port)
+{
+    return bindTo(s, INADDR_ANY, port);
+}
 
-bool bindLoopback(SocketHandle s, std::uint16_t port) { return bindTo(s, INADDR_LOOPBACK, port); }
+bool bindLoopback(SocketHandle s, std::uint16_t port)
+{
+    return bindTo(s, INADDR_LOOPBACK, port);
+}
 
 bool listenMax(SocketHandle s)
 {

@@ -1,4 +1,5 @@
-// platform/Socket.h: the thin layer over TCP sockets; nothing else in the program calls the OS for them.
+// platform/Socket.h: the thin layer over TCP sockets; nothing else in the program calls the OS for
+// them.
 #pragma once
 
 #include <cstddef>
@@ -12,12 +13,23 @@ namespace platform {
 using SocketHandle = int;
 inline constexpr SocketHandle kInvalidSocket = -1;
 
-enum class WaitResult { Readable, TimedOut, Failed };
+enum class WaitResult
+{
+    Readable,
+    TimedOut,
+    Failed
+};
 
-// Outcome of one receive: bytes > 0 received, Closed when the peer ended the stream, Failed on error.
+// Outcome of one receive: bytes > 0 received, Closed when the peer ended the stream, Failed on
+// error.
 struct RecvResult
 {
-    enum class Kind { Data, Closed, Failed } kind;
+    enum class Kind
+    {
+        Data,
+        Closed,
+        Failed
+    } kind;
     std::size_t bytes;
 };
 

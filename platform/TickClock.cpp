@@ -24,8 +24,8 @@ std::int64_t calibrateTicksPerMs(const TickClock& clock, std::chrono::millisecon
     std::this_thread::sleep_for(window);
     std::uint64_t t1 = clock.read();
     auto diff = static_cast<std::int64_t>(t1 - t0);
-    auto perMs = static_cast<std::int64_t>(static_cast<double>(diff) /
-                                           static_cast<double>(window.count()));
+    auto perMs =
+        static_cast<std::int64_t>(static_cast<double>(diff) / static_cast<double>(window.count()));
     // A zero rate would turn every interval into a division by zero.
     return perMs > 0 ? perMs : 1;
 }

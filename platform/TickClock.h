@@ -30,8 +30,9 @@ const TickClock& steadyClock();
 // Ticks per millisecond: reads the clock, sleeps for the window (one second in the program),
 // reads again, divides the difference by the window's milliseconds and truncates.
 // Blocks for the window.
-std::int64_t calibrateTicksPerMs(const TickClock& clock,
-                                 std::chrono::milliseconds window = std::chrono::milliseconds(1000));
+std::int64_t
+calibrateTicksPerMs(const TickClock& clock,
+                    std::chrono::milliseconds window = std::chrono::milliseconds(1000));
 
 // Milliseconds from earlier to later: the difference taken as signed 64-bit, divided in floating
 // point by ticks per millisecond.

@@ -55,9 +55,9 @@ private:
     const DispatchBudget m_budget;
     TrackerTable m_table;
     bool m_emptied = false; // the last tick found the packet queue empty
-    Bytes m_record;   // reused
-    Bytes m_notice;   // reused
-    std::string m_line; // reused
+    Bytes m_record;         // reused
+    Bytes m_notice;         // reused
+    std::string m_line;     // reused
 };
 
 } // namespace tracker

@@ -10,8 +10,7 @@ std::array<std::uint8_t, kNoticeSize> makeDisconnectNotice(std::uint32_t connect
             static_cast<std::uint8_t>(connection >> 24)};
 }
 
-template <typename Slot>
-Slot* HandoverQueue::Ring<Slot>::putSlot()
+template <typename Slot> Slot* HandoverQueue::Ring<Slot>::putSlot()
 {
     if (full)
         return nullptr;
@@ -23,8 +22,7 @@ Slot* HandoverQueue::Ring<Slot>::putSlot()
     return slot;
 }
 
-template <typename Slot>
-void HandoverQueue::Ring<Slot>::drop(void (*clear)(Slot&))
+template <typename Slot> void HandoverQueue::Ring<Slot>::drop(void (*clear)(Slot&))
 {
     if (empty())
         return;

@@ -67,12 +67,11 @@ private:
         std::uint64_t recordsBefore = 0;
     };
 
-    template <typename Slot>
-    struct Ring
+    template <typename Slot> struct Ring
     {
         explicit Ring(std::size_t capacity) : cells(capacity) {}
         bool empty() const { return head == tail && !full; }
-        Slot* putSlot();  // the slot to fill and advance past, or null when full
+        Slot* putSlot(); // the slot to fill and advance past, or null when full
         const Slot* oldest() const { return empty() ? nullptr : &cells[head]; }
         void drop(void (*clear)(Slot&));
 
@@ -83,8 +82,8 @@ private:
     };
 
     mutable std::mutex m_mutex;
-    Ring<PacketSlot> m_packets; // guarded by m_mutex
-    Ring<NoticeSlot> m_notices; // guarded by m_mutex
+    Ring<PacketSlot> m_packets;         // guarded by m_mutex
+    Ring<NoticeSlot> m_notices;         // guarded by m_mutex
     std::uint64_t m_recordsPut = 0;     // guarded by m_mutex
     std::uint64_t m_recordsDropped = 0; // guarded by m_mutex
 };

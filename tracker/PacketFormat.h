@@ -42,10 +42,16 @@ inline constexpr std::uint32_t readU32(const std::uint8_t* p)
 }
 
 // Bits 0-9 of the header word; bits 10-12 carry nothing the gateway uses.
-inline constexpr std::size_t bodyLength(std::uint16_t header) { return header & 0x3FF; }
+inline constexpr std::size_t bodyLength(std::uint16_t header)
+{
+    return header & 0x3FF;
+}
 
 // Bits 13-15 of the header word.
-inline constexpr unsigned packetType(std::uint16_t header) { return header >> 13; }
+inline constexpr unsigned packetType(std::uint16_t header)
+{
+    return header >> 13;
+}
 
 // 0x01 and the packet's own checksum bytes in the order received. packet holds size >= 4 bytes.
 inline Acknowledgement buildAcknowledgement(const std::uint8_t* packet, std::size_t size)

@@ -9,7 +9,14 @@
 namespace tracker {
 
 // What one timed receive reports.
-enum class ReceiveStatus { Data, TimedOut, Closed, Failed, WaitFailed };
+enum class ReceiveStatus
+{
+    Data,
+    TimedOut,
+    Closed,
+    Failed,
+    WaitFailed
+};
 
 // Where a connection's bytes come from: a socket in the gateway, memory in tests and benchmarks.
 class ByteSource

@@ -26,7 +26,12 @@ public:
 private:
     friend class tserv;
 
-    enum class State { Serving, Idle, Ended };
+    enum class State
+    {
+        Serving,
+        Idle,
+        Ended
+    };
 
     void execute();
     void serve();

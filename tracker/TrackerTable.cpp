@@ -12,7 +12,10 @@ std::string key(const ImeiField& imei)
 
 } // namespace
 
-std::string TrackerRow::imeiText() const { return key(imei); }
+std::string TrackerRow::imeiText() const
+{
+    return key(imei);
+}
 
 TrackerRow* TrackerTable::find(const ImeiField& imei)
 {

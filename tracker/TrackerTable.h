@@ -14,7 +14,7 @@ namespace tracker {
 
 struct TrackerRow
 {
-    ImeiField imei{};            // length byte 15 and the characters
+    ImeiField imei{};             // length byte 15 and the characters
     std::uint32_t connection = 0; // connection that sent the latest identification
     std::uint8_t version = 0;
     std::uint8_t fieldCount = 0;

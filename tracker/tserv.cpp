@@ -13,7 +13,10 @@ tserv::tserv(platform::DayLog& dayLog, ListenerOptions options)
 {
 }
 
-tserv::~tserv() { stop(); }
+tserv::~tserv()
+{
+    stop();
+}
 
 bool tserv::start()
 {
@@ -129,7 +132,8 @@ bool tserv::waitIdle(TpoolTH& worker)
     }
     worker.m_state = TpoolTH::State::Idle;
     m_idle.insert(worker.m_index);
-    worker.m_wake.wait(lock, [&] { return worker.m_state != TpoolTH::State::Idle || worker.m_stopping; });
+    worker.m_wake.wait(lock,
+                       [&] { return worker.m_state != TpoolTH::State::Idle || worker.m_stopping; });
     if (worker.m_state == TpoolTH::State::Serving)
         return true; // a connection handed over just before the stop is still served and closed
     m_idle.erase(worker.m_index);

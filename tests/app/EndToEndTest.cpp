@@ -64,8 +64,7 @@ protected:
     }
 
     // Runs the main thread (dispatch ticks and the client's hand-overs) until pred holds.
-    template <typename Pred>
-    bool runUntil(app::Gateway& gateway, Pred pred, int waitMs = 5000)
+    template <typename Pred> bool runUntil(app::Gateway& gateway, Pred pred, int waitMs = 5000)
     {
         for (int i = 0; i < waitMs / 10 && !pred(); ++i) {
             gateway.Timer2Timer();
@@ -79,8 +78,8 @@ protected:
         std::string index = m_dir.read("dd8/backsoob.dat");
         if (index.size() != 16)
             return -1;
-        return static_cast<std::int32_t>(msglink::readU32(
-            reinterpret_cast<const std::uint8_t*>(index.data()) + 4));
+        return static_cast<std::int32_t>(
+            msglink::readU32(reinterpret_cast<const std::uint8_t*>(index.data()) + 4));
     }
 
     static std::vector<std::string> dataTexts(const fakes::FakeMessageServer& server)
@@ -147,9 +146,8 @@ TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayIsDeliveredOneConfirmedMessageAt
         ASSERT_TRUE(runUntil(*gateway, [&] { return dataTexts(server).size() == 1; }));
         for (std::size_t polls = 1; polls <= 3; ++polls) {
             m_clientClock.advanceMs(501); // polls, answered without a confirmation
-            ASSERT_TRUE(runUntil(*gateway, [&] {
-                return server.framesWithCode(msglink::kPoll).size() >= polls;
-            }));
+            ASSERT_TRUE(runUntil(
+                *gateway, [&] { return server.framesWithCode(msglink::kPoll).size() >= polls; }));
         }
         EXPECT_EQ(std::vector<std::string>{expected[0]}, dataTexts(server));
 

@@ -27,7 +27,10 @@ const std::string kImei = "356307042441013";
 class FakeClient final : public app::LinkClient
 {
 public:
-    FakeClient(msglink::LinkView& view, std::vector<std::string>& log) : log(log), m_view(view) {}
+    FakeClient(msglink::LinkView& view, std::vector<std::string>& events)
+        : log(events), m_view(view)
+    {
+    }
     ~FakeClient() override
     {
         if (m_thread.joinable())
@@ -39,7 +42,8 @@ public:
     {
         log.push_back("stop");
         m_thread = std::thread([this] {
-            platform::runOnMainThreadAndWait([this] { m_view.appendLinkEvent("Доступ запрещен."); });
+            platform::runOnMainThreadAndWait(
+                [this] { m_view.appendLinkEvent("Доступ запрещен."); });
             m_finished = true;
         });
     }
@@ -78,8 +82,7 @@ protected:
     }
 
     // Runs dispatch ticks until pred holds, at most 3 s.
-    template <typename Pred>
-    bool dispatchUntil(Pred pred)
+    template <typename Pred> bool dispatchUntil(Pred pred)
     {
         for (int i = 0; i < 300 && !pred(); ++i) {
             m_gateway->Timer2Timer();
@@ -148,7 +151,8 @@ TEST_F(GatewayTest, TrackersThroughListenerAndDispatcherToTheClient)
     EXPECT_TRUE(dispatchUntil([&] { return !m_gateway->table().rows()[0].linked; }));
     std::tm now = platform::localNow();
     std::string log = m_dir.read(platform::shortDate(now) + ".log");
-    EXPECT_NE(std::string::npos, log.find(" 15440168440D03ECDE0F0326A809592700C202080E0C003400\r\n"));
+    EXPECT_NE(std::string::npos,
+              log.find(" 15440168440D03ECDE0F0326A809592700C202080E0C003400\r\n"));
 }
 
 TEST_F(GatewayTest, StopDispatchesWhatTrackersDeliveredThenStopsTheClient)

@@ -82,7 +82,7 @@ TEST(LinkIndicatorTest, PixelsForEachCounterInBothColours)
         QImage up = app::linkIndicatorImage(true, counter);
         ASSERT_EQ(QSize(16, 16), up.size());
         EXPECT_EQ(expected(columns), picture(up, app::kIndicatorUp));
-        EXPECT_EQ(expected(columns), picture(app::linkIndicatorImage(false, counter),
-                                             app::kIndicatorDown));
+        EXPECT_EQ(expected(columns),
+                  picture(app::linkIndicatorImage(false, counter), app::kIndicatorDown));
     }
 }

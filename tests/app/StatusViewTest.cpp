@@ -90,7 +90,8 @@ TEST(StatusViewTest, ServerLabelStartsAsADotAndGridHasAtLeastTwoRows)
     tracker::TrackerTable table;
     view.setTable(&table);
     EXPECT_EQ(2u, view.gridRowCount());
-    tracker::ImeiField imei{15, '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '4', '5'};
+    tracker::ImeiField imei{15,  '1', '2', '3', '4', '5', '6', '7',
+                            '8', '9', '0', '1', '2', '3', '4', '5'};
     table.add(imei);
     EXPECT_EQ(2u, view.gridRowCount());
     imei[15] = '6';

@@ -12,8 +12,8 @@
 #include "tests/app/WindowFixture.h"
 
 using app::TForm2;
-using windowtest::WindowTest;
 using windowtest::whenModalOpens;
+using windowtest::WindowTest;
 
 namespace {
 

@@ -63,8 +63,7 @@ TEST_F(TrackerCellsTest, LinkedRowIsGreenWithOk)
 
 TEST_F(TrackerCellsTest, UnlinkedRowIsBlackWithBlankLinkColumn)
 {
-    EXPECT_EQ((std::vector<std::string>{"2", "", "356307042441021", "5", "0"}),
-              texts(&m_table, 2));
+    EXPECT_EQ((std::vector<std::string>{"2", "", "356307042441021", "5", "0"}), texts(&m_table, 2));
     app::CellLook look = trackerCell(&m_table, 2, 2, false);
     EXPECT_EQ(0x000000u, look.textColour);
     EXPECT_FALSE(look.bold);

@@ -108,8 +108,7 @@ TEST_F(TrackerGridTest, GrowsWithTheTableAndKeepsTheSelection)
     addTracker("356307042441021", true);
     EXPECT_EQ(2, m_grid.model()->rowCount());
     EXPECT_EQ(1, m_grid.selectedGridRow());
-    EXPECT_EQ("356307042441021",
-              m_grid.model()->index(1, 2).data().toString().toStdString());
+    EXPECT_EQ("356307042441021", m_grid.model()->index(1, 2).data().toString().toStdString());
 }
 
 TEST_F(TrackerGridTest, PaintsHeaderSelectedAndOtherRows)

@@ -103,14 +103,12 @@ protected:
         options.makeClient = [this](msglink::LinkView& view, std::int32_t) {
             return std::make_unique<FakeLinkClient>(view, m_client);
         };
-        m_form = std::make_unique<app::TForm1>(
-            options, [trayAvailable] { return trayAvailable; });
+        m_form = std::make_unique<app::TForm1>(options, [trayAvailable] { return trayAvailable; });
         m_form->onEnded = [this] { ++m_endedCalls; };
         m_form->show();
     }
 
-    template <typename T>
-    T* find(const char* name)
+    template <typename T> T* find(const char* name)
     {
         T* widget = m_form->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(nullptr, widget) << name;
@@ -133,8 +131,7 @@ protected:
     }
 
     // Serves the main thread until pred holds, at most 2 s.
-    template <typename Pred>
-    bool serveUntil(Pred pred)
+    template <typename Pred> bool serveUntil(Pred pred)
     {
         for (int i = 0; i < 200 && !pred(); ++i)
             platform::serveMainThreadFor(10);

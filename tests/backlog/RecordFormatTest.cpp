@@ -13,7 +13,10 @@ using fakes::fromHex;
 
 namespace {
 
-HeadRecord whole(const Bytes& b) { return findHeadRecord(b.data(), b.size(), b.size()); }
+HeadRecord whole(const Bytes& b)
+{
+    return findHeadRecord(b.data(), b.size(), b.size());
+}
 
 } // namespace
 

@@ -20,8 +20,14 @@ ServerAnswer answer(std::uint32_t code, const msglink::Bytes& body)
     return {ServerAnswer::Kind::Reply, replyPayload(code, body)};
 }
 
-ServerAnswer closeConnection() { return {ServerAnswer::Kind::Close, {}}; }
-ServerAnswer silence() { return {ServerAnswer::Kind::Silent, {}}; }
+ServerAnswer closeConnection()
+{
+    return {ServerAnswer::Kind::Close, {}};
+}
+ServerAnswer silence()
+{
+    return {ServerAnswer::Kind::Silent, {}};
+}
 
 ServerAnswer usualAnswer(const ServerFrame& frame)
 {

@@ -28,7 +28,13 @@ struct ServerFrame
 
 struct ServerAnswer
 {
-    enum class Kind { Reply, Raw, Silent, Close } kind = Kind::Reply;
+    enum class Kind
+    {
+        Reply,
+        Raw,
+        Silent,
+        Close
+    } kind = Kind::Reply;
     msglink::Bytes bytes; // Reply: the payload (wrapped in an envelope); Raw: sent as it is
 };
 
@@ -86,7 +92,7 @@ private:
     std::atomic<std::size_t> m_received{0};
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
-    Handler m_handler;               // guarded by m_mutex
+    Handler m_handler;                 // guarded by m_mutex
     std::vector<ServerFrame> m_frames; // guarded by m_mutex
     std::thread m_thread;
 };

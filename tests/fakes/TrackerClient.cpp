@@ -24,7 +24,10 @@ TrackerClient::TrackerClient(std::uint16_t port)
     }
 }
 
-TrackerClient::~TrackerClient() { close(); }
+TrackerClient::~TrackerClient()
+{
+    close();
+}
 
 void TrackerClient::close()
 {
@@ -47,9 +50,8 @@ Bytes TrackerClient::receive(std::size_t count, int waitMs)
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         until - std::chrono::steady_clock::now())
                         .count();
-        if (left <= 0 ||
-            platform::waitReadable(m_socket, static_cast<int>(left)) !=
-                platform::WaitResult::Readable)
+        if (left <= 0 || platform::waitReadable(m_socket, static_cast<int>(left)) !=
+                             platform::WaitResult::Readable)
             break;
         auto r = platform::recvOnce(m_socket, out.data() + have, count - have);
         if (r.kind != platform::RecvResult::Kind::Data)

@@ -38,16 +38,14 @@ private:
 std::uint16_t freeLoopbackPort();
 
 // Waits until pred() is true, at most waitMs; returns its last value.
-template <typename Pred>
-bool eventually(Pred pred, int waitMs = 3000);
+template <typename Pred> bool eventually(Pred pred, int waitMs = 3000);
 
 } // namespace fakes
 
 #include <chrono>
 #include <thread>
 
-template <typename Pred>
-bool fakes::eventually(Pred pred, int waitMs)
+template <typename Pred> bool fakes::eventually(Pred pred, int waitMs)
 {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     while (!pred()) {

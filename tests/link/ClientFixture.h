@@ -32,8 +32,7 @@ protected:
 
     void pointAtServer(const std::string& extra = "")
     {
-        writeSettings("Address=127.0.0.1\nPort=" + std::to_string(m_server->port()) + "\n" +
-                      extra);
+        writeSettings("Address=127.0.0.1\nPort=" + std::to_string(m_server->port()) + "\n" + extra);
     }
 
     msglink::ClientOptions options() const
@@ -59,7 +58,10 @@ protected:
             store.AddMessage(msglink::kDataMessage, backlog::Bytes(t.begin(), t.end()));
     }
 
-    void startClient(msglink::ClientOptions o) { m_client = std::make_unique<msglink::cl>(m_view, 37, o); }
+    void startClient(msglink::ClientOptions o)
+    {
+        m_client = std::make_unique<msglink::cl>(m_view, 37, o);
+    }
     void startClient() { startClient(options()); }
 
     // Waits until the client has begun attempt n (its time is taken once the server address

@@ -12,7 +12,10 @@ using fakes::fromHex;
 
 namespace {
 
-Bytes text(std::size_t n, char c = 'a') { return Bytes(n, static_cast<std::uint8_t>(c)); }
+Bytes text(std::size_t n, char c = 'a')
+{
+    return Bytes(n, static_cast<std::uint8_t>(c));
+}
 
 Bytes payloadWith(const std::string& headerHex, const Bytes& body)
 {

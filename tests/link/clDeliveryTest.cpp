@@ -141,7 +141,8 @@ TEST_F(clDeliveryTest, BacklogMessagesArePacedMoreThan20MsApart)
     storeBeforeStart({"first", "second"});
     startClient(o);
     ASSERT_TRUE(m_server->waitForText("first"));
-    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
+    ASSERT_TRUE(
+        fakes::eventually([&] { return m_client->backlogCount() == 1 && !m_client->inFlight(); }));
     m_clock.advanceMs(20);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(0u, delivered("second"));
@@ -166,7 +167,7 @@ TEST_F(clDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt
     EXPECT_EQ((std::vector<std::string>{"B1", "L1", "L2", "B2"}), data);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(1, m_client->backlogCount()); // L2's confirmation did not take B2's record
-    m_clock.advanceMs(10001); // unconfirmed: B2 goes again and is confirmed this time
+    m_clock.advanceMs(10001);               // unconfirmed: B2 goes again and is confirmed this time
     EXPECT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
     EXPECT_EQ(2, b2Seen->load());
 }

@@ -12,7 +12,10 @@ using fakes::ServerFrame;
 
 namespace {
 
-ServerAnswer withholdLogin(const ServerFrame&) { return fakes::answer(kPollReply, {0}); }
+ServerAnswer withholdLogin(const ServerFrame&)
+{
+    return fakes::answer(kPollReply, {0});
+}
 
 } // namespace
 

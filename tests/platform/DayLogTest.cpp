@@ -35,8 +35,7 @@ TEST(DayLogTest, AppendsCrLfLinesToTheFileOfTheDate)
     EXPECT_TRUE(log.writeLine(" Connect 1234"));
     now = at(2017, 5, 3, 23, 5, 7);
     EXPECT_TRUE(log.writeLine(" 040400011907EBCD"));
-    EXPECT_EQ("9:51:34 Connect 1234\r\n23:05:07 040400011907EBCD\r\n",
-              dir.read("03.05.2017.log"));
+    EXPECT_EQ("9:51:34 Connect 1234\r\n23:05:07 040400011907EBCD\r\n", dir.read("03.05.2017.log"));
     now = at(2017, 5, 4, 0, 0, 1);
     EXPECT_TRUE(log.writeLine(" Disconnect 1234"));
     EXPECT_EQ("0:00:01 Disconnect 1234\r\n", dir.read("04.05.2017.log"));

@@ -43,8 +43,8 @@ TEST(TickClockTest, ElapsedIsSignedDifferenceOverRate)
 TEST(TickClockTest, SteadyClockRunsAboutOneMillionTicksPerMs)
 {
     // The window is long enough that a loaded machine oversleeping it cannot double the count.
-    std::int64_t perMs = platform::calibrateTicksPerMs(platform::steadyClock(),
-                                                        std::chrono::milliseconds(200));
+    std::int64_t perMs =
+        platform::calibrateTicksPerMs(platform::steadyClock(), std::chrono::milliseconds(200));
     EXPECT_GT(perMs, 900'000);
     EXPECT_LT(perMs, 2'000'000);
 }

@@ -94,10 +94,9 @@ protected:
 
     std::unique_ptr<fakes::Process> startGateway()
     {
-        auto p = std::make_unique<fakes::Process>(GPSBRIDGE_BINARY,
-                                                  std::vector<std::string>{"--headless"},
-                                                  m_dir.path(), m_dir.file("gateway.out"),
-                                                  m_dir.file("gateway.err"));
+        auto p = std::make_unique<fakes::Process>(
+            GPSBRIDGE_BINARY, std::vector<std::string>{"--headless"}, m_dir.path(),
+            m_dir.file("gateway.out"), m_dir.file("gateway.err"));
         waitListening(m_trackerPort);
         return p;
     }
@@ -131,16 +130,16 @@ protected:
             for (auto& o : outputs)
                 for (auto& r : received(m_dir.read(o)))
                     got.insert(r);
-            bool all = !acked.empty() && std::all_of(acked.begin(), acked.end(), [&](auto& r) {
-                return got.count(r) > 0;
-            });
+            bool all = !acked.empty() && std::all_of(acked.begin(), acked.end(),
+                                                     [&](auto& r) { return got.count(r) > 0; });
             if (all)
                 return true;
             if (std::chrono::steady_clock::now() > until) {
                 std::size_t missing = 0;
                 for (auto& r : acked)
                     missing += got.count(r) == 0;
-                ADD_FAILURE() << missing << " of " << acked.size() << " acknowledged records missing";
+                ADD_FAILURE() << missing << " of " << acked.size()
+                              << " acknowledged records missing";
                 return false;
             }
             std::this_thread::sleep_for(100ms);
@@ -178,8 +177,8 @@ TEST_F(SystemTest, MessagesOfAServerGapComeFromTheBacklog)
 {
     auto server = startServer("server1.out");
     auto gateway = startGateway();
-    auto sim = startSimulator({"--trackers", "3", "--records", "2", "--interval", "0.2",
-                               "--count", "30"});
+    auto sim =
+        startSimulator({"--trackers", "3", "--records", "2", "--interval", "0.2", "--count", "30"});
     std::this_thread::sleep_for(1500ms);
     ASSERT_TRUE(server->terminate(5s).has_value());
     std::this_thread::sleep_for(1500ms);
@@ -194,8 +193,8 @@ TEST_F(SystemTest, RestartedGatewayDeliversItsBacklog)
 {
     {
         auto gateway = startGateway(); // the server is away
-        auto sim = startSimulator({"--trackers", "2", "--records", "3", "--interval", "0.1",
-                                   "--count", "10"});
+        auto sim = startSimulator(
+            {"--trackers", "2", "--records", "3", "--interval", "0.1", "--count", "10"});
         ASSERT_EQ(0, sim->wait(60s).value_or(-1)) << m_dir.read("sim.out");
         ASSERT_TRUE(gateway->terminate(8s).has_value());
     }
@@ -239,8 +238,8 @@ TEST_F(SystemTest, TwoHundredTrackersAtOnceLoseNothing)
 {
     auto server = startServer("server.out");
     auto gateway = startGateway();
-    auto sim = startSimulator({"--trackers", "200", "--records", "2", "--interval", "0.5",
-                               "--count", "4"});
+    auto sim = startSimulator(
+        {"--trackers", "200", "--records", "2", "--interval", "0.5", "--count", "4"});
     ASSERT_EQ(0, sim->wait(90s).value_or(-1)) << m_dir.read("sim.out");
     EXPECT_TRUE(allDelivered({"server.out"}, 60s));
     EXPECT_EQ(1600u, acknowledged(m_dir.read("acked.txt")).size());

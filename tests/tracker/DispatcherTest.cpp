@@ -95,7 +95,8 @@ TEST_F(DispatcherTest, PointIsTheDecimalMarkUnderACommaLocale)
         char do_thousands_sep() const override { return ' '; }
         std::string do_grouping() const override { return "\3"; }
     };
-    std::locale savedCpp = std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+    std::locale savedCpp =
+        std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
     std::string savedC = std::setlocale(LC_ALL, nullptr);
     // Where the system has a comma locale, the C library uses it too.
     for (const char* name : {"ru_RU.UTF-8", "de_DE.UTF-8", "ru_RU.utf8", "de_DE.utf8"})
@@ -142,8 +143,8 @@ TEST_F(DispatcherTest, ThreeRecordsInOrderAndSkippedFieldsMoveTheOffset)
     m_dispatcher.tick();
     ASSERT_EQ(3u, m_sink.messages.size());
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(kPrefix + ",\"alt\":" + std::to_string(i + 1) + ",\"hdop\":" +
-                      std::to_string((i + 1) * 10) + "}",
+        EXPECT_EQ(kPrefix + ",\"alt\":" + std::to_string(i + 1) +
+                      ",\"hdop\":" + std::to_string((i + 1) * 10) + "}",
                   m_sink.messages[static_cast<std::size_t>(i)]);
     EXPECT_EQ(3, row(0).dataCount);
 }
@@ -170,7 +171,7 @@ TEST_F(DispatcherTest, EmptyFieldListGivesTheFixedMembersPerRecord)
 
 TEST_F(DispatcherTest, DataBeforeIdentificationOrWithZeroRecordsGivesOnlyTheHexLine)
 {
-    put(fakes::workedDataPacket(), 1);                // empty IMEI field
+    put(fakes::workedDataPacket(), 1);                    // empty IMEI field
     put(fakes::workedDataPacket(), 1, "999999999999999"); // no row of this IMEI
     put(fakes::makeIdentification(kImei), 1, kImei);
     put(dataPacket(0, Bytes(21, 0)), 1, kImei);

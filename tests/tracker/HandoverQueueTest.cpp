@@ -15,7 +15,10 @@ Bytes numbered(std::uint32_t n)
     return b;
 }
 
-std::uint32_t numberOf(const Bytes& b) { return b[16] | (b[17] << 8); }
+std::uint32_t numberOf(const Bytes& b)
+{
+    return b[16] | (b[17] << 8);
+}
 
 } // namespace
 

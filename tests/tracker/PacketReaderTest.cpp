@@ -108,8 +108,8 @@ TEST_F(PacketReaderTest, BodyShorterThanPromisedIsDroppedWithoutASecondRead)
 
 TEST_F(PacketReaderTest, ClosedFailedOrWaitFailedEndTheConnectionAtEitherRead)
 {
-    for (ReceiveStatus s : {ReceiveStatus::Closed, ReceiveStatus::Failed,
-                            ReceiveStatus::WaitFailed}) {
+    for (ReceiveStatus s :
+         {ReceiveStatus::Closed, ReceiveStatus::Failed, ReceiveStatus::WaitFailed}) {
         ScriptedSource atHeader;
         atHeader.status(s);
         EXPECT_EQ(CycleResult::Ended, readPacket(atHeader, m_buffer));

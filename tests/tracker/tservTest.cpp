@@ -183,7 +183,8 @@ TEST_F(tservTest, SilentTrackerIsDroppedAfterTheLimitSinceAccept)
 {
     auto t = connect();
     // The Connect line is written once the worker has noted the time of the accept.
-    ASSERT_TRUE(fakes::eventually([&] { return dayLogText().find("Connect") != std::string::npos; }));
+    ASSERT_TRUE(
+        fakes::eventually([&] { return dayLogText().find("Connect") != std::string::npos; }));
     m_clock.advanceMs(179999);
     EXPECT_FALSE(t->closedByPeer(100));
     m_clock.advanceMs(2);
@@ -234,8 +235,8 @@ TEST_F(tservTest, DayLogHasConnectAndDisconnectWithTheSocketHandle)
     ASSERT_TRUE(fakes::eventually([&] { return m_listener->servingCount() == 0; }));
     std::string log = dayLogText();
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(log, m,
-                                 std::regex("9:51:34 Connect (\\d+)\r\n9:51:34 Disconnect (\\d+)\r\n")))
+    ASSERT_TRUE(std::regex_match(
+        log, m, std::regex("9:51:34 Connect (\\d+)\r\n9:51:34 Disconnect (\\d+)\r\n")))
         << log;
     EXPECT_EQ(m[1], m[2]);
 }
@@ -277,7 +278,8 @@ TEST_F(tservTest, ListeningFlagStaysClearWhenThePortIsTaken)
     tracker::tserv second(m_dayLog);
     second.setPort(m_port);
     ASSERT_TRUE(second.start());
-    EXPECT_FALSE(second.waitOpenAttempt(std::chrono::milliseconds(5000))); // the failure ends the wait
+    EXPECT_FALSE(
+        second.waitOpenAttempt(std::chrono::milliseconds(5000))); // the failure ends the wait
     EXPECT_FALSE(second.listening());
     second.stop();
     EXPECT_TRUE(m_listener->listening());

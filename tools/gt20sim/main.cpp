@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/StopSignal.h"
+#include "platform/StopSignal.h"
 #include "tools/gt20sim/AckedLog.h"
 #include "tools/gt20sim/Simulation.h"
 
@@ -42,9 +42,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "gt20sim: %s\n", line.c_str());
         };
 
-    tools::installStopSignals();
+    platform::installStopSignals();
     gt20sim::Totals totals =
-        gt20sim::runSimulation(options, seed, &acked, tools::stopSignal(), chatter);
+        gt20sim::runSimulation(options, seed, &acked, platform::stopSignal(), chatter);
     if (totals.connections == 0)
         std::fprintf(stderr, "gt20sim: no tracker could connect to %s:%u\n", options.host.c_str(),
                      options.port);

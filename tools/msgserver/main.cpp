@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/StopSignal.h"
+#include "platform/StopSignal.h"
 #include "tools/msgserver/MessageServer.h"
 
 int main(int argc, char** argv)
@@ -32,7 +32,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "msgserver: %s\n", line.c_str());
         };
 
-    tools::installStopSignals();
+    platform::installStopSignals();
     msgserver::MessageServer server(options, output);
     if (!server.listen()) {
         std::fprintf(stderr, "msgserver: cannot listen on %s:%u\n", options.bind.c_str(),
@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     if (!options.quiet)
         std::fprintf(stderr, "msgserver: listening on %s:%u\n", options.bind.c_str(),
                      server.port());
-    server.run(tools::stopSignal());
+    server.run(platform::stopSignal());
     std::fputs(msgserver::countsText(server.counts()).c_str(), stderr);
     return 0;
 }

@@ -1,9 +1,9 @@
-// tools/common/StopSignal.cpp
-#include "tools/common/StopSignal.h"
+// platform/StopSignal.cpp
+#include "platform/StopSignal.h"
 
 #include <csignal>
 
-namespace tools {
+namespace platform {
 
 namespace {
 
@@ -23,8 +23,12 @@ void installStopSignals()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &action, nullptr);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 const std::atomic<bool>& stopSignal()
@@ -32,4 +36,4 @@ const std::atomic<bool>& stopSignal()
     return g_stop;
 }
 
-} // namespace tools
+} // namespace platform

@@ -1,0 +1,18 @@
+// platform/StopSignal.h: the signals that ask a program to stop in order, as one flag its loops
+// poll. Used by the gateway and the tools alike.
+#pragma once
+
+#include <atomic>
+
+namespace platform {
+
+// Installs the handlers, main thread, once, before any other thread starts: SIGINT, SIGTERM and
+// SIGHUP raise the flag (without SA_RESTART, so blocking calls return early); SIGPIPE is
+// ignored, so a closed standard output or a peer gone mid-send shows as a failed write instead
+// of ending the process.
+void installStopSignals();
+
+// Raised by any of the three signals; never lowered.
+const std::atomic<bool>& stopSignal();
+
+} // namespace platform
