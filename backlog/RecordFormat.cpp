@@ -8,18 +8,8 @@ namespace backlog {
 namespace {
 
 using Kind = HeadRecord::Kind;
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void appendU32(Bytes& out, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+using platform::appendU32;
+using platform::readU32;
 
 bool isStartMarker(const std::uint8_t* d, std::size_t n, std::size_t at)
 {

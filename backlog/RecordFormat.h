@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/Bytes.h"
+
 namespace backlog {
 
-using Bytes = std::vector<std::uint8_t>;
+using platform::Bytes;
 
 // Index file backsoob.dat: signature, Count, read number, write number; 32-bit little-endian.
 inline constexpr std::size_t kIndexSize = 16;

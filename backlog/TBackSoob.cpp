@@ -12,6 +12,7 @@ namespace backlog {
 namespace {
 
 using platform::BinaryFile;
+using platform::readI32;
 
 constexpr const char* kIndexName = "backsoob.dat";
 constexpr const char* kDataSuffix = ".dat";
@@ -24,20 +25,6 @@ constexpr std::size_t kPeekWindow = 4096;
 // Far beyond any message the gateway produces, and small enough that a record can never wrap
 // the signed length field.
 constexpr std::size_t kMaxBodyLength = 16u * 1024 * 1024;
-
-std::int32_t readI32(const std::uint8_t* p)
-{
-    return static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
-}
-
-void putI32(std::uint8_t* p, std::int32_t v)
-{
-    auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(u >> (8 * i));
-}
 
 // "bs<N><suffix>" with N in decimal without leading zeros, within 0..INT32_MAX.
 bool parseNumberedName(const std::string& name, std::string_view suffix, std::int32_t* n)
@@ -136,7 +123,7 @@ void TBackSoob::writeIndexField(std::uint64_t offset, std::int32_t value)
     if (!index.open(path, BinaryFile::Open::Existing))
         throw StoreError("cannot open " + path);
     std::uint8_t bytes[4];
-    putI32(bytes, value);
+    platform::writeI32(bytes, value);
     if (!index.writeAt(offset, bytes, sizeof bytes))
         throw StoreError("cannot write " + path);
 }
@@ -148,10 +135,10 @@ void TBackSoob::writeWholeIndex()
     if (!index.open(path, BinaryFile::Open::Truncate))
         throw StoreError("cannot create " + path);
     std::uint8_t bytes[kIndexSize];
-    putI32(bytes, static_cast<std::int32_t>(kSignature));
-    putI32(bytes + kCountOffset, Count());
-    putI32(bytes + kReadNumberOffset, m_readNumber);
-    putI32(bytes + kWriteNumberOffset, m_writeNumber);
+    platform::writeI32(bytes, static_cast<std::int32_t>(kSignature));
+    platform::writeI32(bytes + kCountOffset, Count());
+    platform::writeI32(bytes + kReadNumberOffset, m_readNumber);
+    platform::writeI32(bytes + kWriteNumberOffset, m_writeNumber);
     if (!index.writeAt(0, bytes, sizeof bytes))
         throw StoreError("cannot write " + path);
 }

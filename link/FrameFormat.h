@@ -7,9 +7,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Bytes.h"
+
 namespace msglink {
 
-using Bytes = std::vector<std::uint8_t>;
+using platform::Bytes;
+using platform::readI32;
+using platform::readI64;
+using platform::readU32;
+using platform::writeI64;
+using platform::writeU32;
 
 // Envelope (21 bytes) before every payload: marker, 4 reserved, payload length (signed 32),
 // 8 reserved, payload length again. We send zeros in the reserved bytes and ignore them on
@@ -66,35 +73,5 @@ inline constexpr std::string_view kFileVersion = GPSBRIDGE_FILE_VERSION;
 inline constexpr int kReplyWaitMs = 5000;
 inline constexpr int kConnectTimeoutMs = 5000;
 inline constexpr int kDefaultPacketSize = 2000;
-
-inline std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-inline std::int32_t readI32(const std::uint8_t* p)
-{
-    return static_cast<std::int32_t>(readU32(p));
-}
-
-inline std::int64_t readI64(const std::uint8_t* p)
-{
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(readU32(p)) |
-                                     (static_cast<std::uint64_t>(readU32(p + 4)) << 32));
-}
-
-inline void writeU32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-inline void writeI64(std::uint8_t* p, std::int64_t v)
-{
-    auto u = static_cast<std::uint64_t>(v);
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<std::uint8_t>(u >> (8 * i));
-}
 
 } // namespace msglink

@@ -22,12 +22,6 @@ std::int32_t decimalOrZero(std::string_view text)
     return value;
 }
 
-void appendU16(Bytes& out, std::uint16_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
 } // namespace
 
 Bytes makePayload(std::uint32_t code, const Bytes& body, std::int64_t number)
@@ -66,7 +60,7 @@ Bytes wrapInEnvelope(const Bytes& payload)
 Bytes moduleIdentificationBody()
 {
     Bytes b;
-    appendU16(b, kModuleCode);
+    platform::appendU16(b, kModuleCode);
     return b;
 }
 
@@ -97,7 +91,7 @@ Bytes versionReportBody(std::string_view fileVersion)
     }
     Bytes b;
     for (std::uint16_t v : parts)
-        appendU16(b, v);
+        platform::appendU16(b, v);
     return b;
 }
 

@@ -5,9 +5,9 @@ namespace tracker {
 
 std::array<std::uint8_t, kNoticeSize> makeDisconnectNotice(std::uint32_t connection)
 {
-    return {kDisconnectNotice, static_cast<std::uint8_t>(connection),
-            static_cast<std::uint8_t>(connection >> 8), static_cast<std::uint8_t>(connection >> 16),
-            static_cast<std::uint8_t>(connection >> 24)};
+    std::array<std::uint8_t, kNoticeSize> notice{kDisconnectNotice};
+    platform::writeU32(notice.data() + 1, connection);
+    return notice;
 }
 
 template <typename Slot> Slot* HandoverQueue::Ring<Slot>::putSlot()

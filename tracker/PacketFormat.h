@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/Bytes.h"
+
 namespace tracker {
 
-using Bytes = std::vector<std::uint8_t>;
+using platform::Bytes;
+using platform::readU16;
+using platform::readU32;
 
 // Frame: header word (2), body (L), checksum (2); all little-endian.
 inline constexpr std::size_t kHeaderSize = 2;
@@ -29,17 +33,6 @@ using ImeiField = std::array<std::uint8_t, kImeiFieldSize>;
 
 inline constexpr std::size_t kAckSize = 3;
 using Acknowledgement = std::array<std::uint8_t, kAckSize>;
-
-inline constexpr std::uint16_t readU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-inline constexpr std::uint32_t readU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // Bits 0-9 of the header word; bits 10-12 carry nothing the gateway uses.
 inline constexpr std::size_t bodyLength(std::uint16_t header)

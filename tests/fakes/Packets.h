@@ -11,7 +11,7 @@
 
 namespace fakes {
 
-using Bytes = std::vector<std::uint8_t>;
+using platform::Bytes;
 
 // "04 04 00 01" or "04040001" -> bytes.
 Bytes fromHex(std::string_view hex);

@@ -5,16 +5,6 @@
 
 namespace gt20sim {
 
-namespace {
-
-void appendLittleEndian(Bytes& out, std::uint32_t value, std::size_t width)
-{
-    for (std::size_t i = 0; i < width; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-} // namespace
-
 std::optional<std::size_t> fieldWidth(std::uint8_t id)
 {
     // The gateway's own table: the simulator lays records out exactly as they are decoded.
@@ -35,17 +25,17 @@ void appendRecord(Bytes& out, const Bytes& fields, const Fix& fix)
     for (std::uint8_t id : fields) {
         switch (id) {
         case kFieldPosition:
-            appendLittleEndian(out, fix.latitude, 4);
-            appendLittleEndian(out, fix.longitude, 4);
+            platform::appendU32(out, fix.latitude);
+            platform::appendU32(out, fix.longitude);
             break;
         case kFieldTime:
-            appendLittleEndian(out, fix.time, 4);
+            platform::appendU32(out, fix.time);
             break;
         case kFieldAltitude:
-            appendLittleEndian(out, fix.altitude, 2);
+            platform::appendU16(out, fix.altitude);
             break;
         case kFieldCourse:
-            appendLittleEndian(out, fix.course, 2);
+            platform::appendU16(out, fix.course);
             break;
         case kFieldHdop:
             out.push_back(fix.hdop);
@@ -54,10 +44,10 @@ void appendRecord(Bytes& out, const Bytes& fields, const Fix& fix)
             out.push_back(fix.satellites);
             break;
         case kFieldSpeed:
-            appendLittleEndian(out, fix.speed, 2);
+            platform::appendU16(out, fix.speed);
             break;
         default:
-            appendLittleEndian(out, 0, fieldWidth(id).value_or(0));
+            out.insert(out.end(), fieldWidth(id).value_or(0), std::uint8_t{0});
         }
     }
 }

@@ -6,9 +6,11 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Bytes.h"
+
 namespace gt20sim {
 
-using Bytes = std::vector<std::uint8_t>;
+using platform::Bytes;
 
 // One position fix in the raw units of the record fields.
 struct Fix

@@ -26,12 +26,10 @@ Bytes makePacket(unsigned type, const Bytes& body)
     auto header = static_cast<std::uint16_t>((type << 13) | kSpareBits | body.size());
     Bytes p;
     p.reserve(body.size() + tracker::kHeaderSize + tracker::kChecksumSize);
-    p.push_back(static_cast<std::uint8_t>(header));
-    p.push_back(static_cast<std::uint8_t>(header >> 8));
+    platform::appendU16(p, header);
     p.insert(p.end(), body.begin(), body.end());
     std::uint16_t crc = tracker::packetChecksum(p.data(), p.size());
-    p.push_back(static_cast<std::uint8_t>(crc));
-    p.push_back(static_cast<std::uint8_t>(crc >> 8));
+    platform::appendU16(p, crc);
     return p;
 }
 
