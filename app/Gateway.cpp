@@ -76,6 +76,18 @@ void Gateway::start()
     m_view.setPortState(open ? PortState::Listening : PortState::Closed);
 }
 
+GatewayFigures Gateway::figures() const
+{
+    // TODO(delivery): the counters of the intake, the dispatcher and the client join here as
+    // those parts keep them.
+    GatewayFigures f;
+    if (m_listener)
+        f.trackersConnected = m_listener->servingCount();
+    if (m_client && m_client->connected())
+        f.link = LinkFigure::Connected;
+    return f;
+}
+
 bool Gateway::Timer2Timer()
 {
     return m_dispatcher && m_dispatcher->tick();

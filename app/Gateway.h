@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "app/GatewayFigures.h"
 #include "app/LinkClient.h"
 #include "app/MainThreadLinkView.h"
 #include "app/Settings.h"
@@ -80,6 +81,9 @@ public:
     // Main thread. The message-server link is up (the indicator's frame colour).
     bool linkConnected() const { return m_client && m_client->connected(); }
     std::uint64_t messagesWithoutClient() const { return m_sink.dropped; }
+
+    // Any thread once started. A reading of the running figures.
+    GatewayFigures figures() const;
 
 private:
     // Hands position messages to the client's send operation, once there is one.

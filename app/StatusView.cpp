@@ -13,9 +13,9 @@ void StatusView::appendLinkEvent(const std::string& text)
     std::string line = platform::shortDate(t) + " " + platform::longTime(t) + " " + text;
     m_events.push_back(line);
     // Repeated connection attempts show as one line, the newest.
-    if (text == kConnecting && m_events.size() >= 2) {
+    if (text == msglink::kEventConnecting && m_events.size() >= 2) {
         auto previous = m_events.end() - 2;
-        if (previous->find(kConnecting) != std::string::npos)
+        if (previous->find(msglink::kEventConnecting) != std::string::npos)
             m_events.erase(previous);
     }
     if (m_events.size() > kMaxEvents)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "link/LinkEvents.h"
 #include "link/LinkView.h"
 #include "platform/Formats.h"
 #include "tracker/TrackerTable.h"
@@ -26,7 +27,6 @@ class StatusView final : public msglink::LinkView
 public:
     static constexpr std::size_t kMaxEvents = 100;
     static constexpr int kActivitySteps = 16;
-    static inline const std::string kConnecting = "Соединение...";
 
     using Now = std::function<std::tm()>;
     explicit StatusView(Now now = &platform::localNow);

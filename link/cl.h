@@ -9,6 +9,7 @@
 #include <string>
 
 #include "backlog/TBackSoob.h"
+#include "link/LinkEvents.h"
 #include "link/LinkTransport.h"
 #include "link/LinkView.h"
 #include "link/SendQueue.h"
@@ -39,13 +40,6 @@ struct ClientOptions
     int replyWaitMs = kReplyWaitMs;
     int connectTimeoutMs = kConnectTimeoutMs;
 };
-
-// Link events as the event list shows them.
-inline constexpr const char* kEventConnecting = "Соединение...";
-inline constexpr const char* kEventConnected = "Соединение установлено.";
-inline constexpr const char* kEventNetworkErrors = "Ошибки по сети - переподсоединение.";
-inline constexpr const char* kEventServerDisconnect = "Сервер дал команду на рассоединение.";
-inline constexpr const char* kEventAccessDenied = "Доступ запрещен.";
 
 class cl
 {

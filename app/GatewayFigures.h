@@ -1,0 +1,32 @@
+// app/GatewayFigures.h: one reading of the gateway's running figures, for the metrics endpoint
+// and the service manager's status line.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Stats.h"
+
+namespace app {
+
+enum class LinkFigure
+{
+    Down = 0,
+    Connected = 1, // up, not yet logged in
+    Authorised = 2
+};
+
+struct GatewayFigures
+{
+    std::uint64_t trackersConnected = 0;   // connections being served now
+    std::uint64_t packetsAcknowledged = 0; // since start
+    std::uint64_t recordsDispatched = 0;   // packet records the dispatcher has taken
+    std::uint64_t deliveredLive = 0;       // messages the server answered, sent as they came
+    std::uint64_t deliveredBacklog = 0;    // messages the server confirmed from the backlog
+    std::uint64_t reconnects = 0;          // connection attempts after the first
+    std::int64_t backlogDepth = 0;         // messages waiting in dd8/
+    double backlogOldestAgeSeconds = 0;    // how long the oldest of them has waited; 0 if none
+    LinkFigure link = LinkFigure::Down;
+    platform::Histogram::Snapshot ackToDelivery; // acknowledgement to delivery, seconds
+};
+
+} // namespace app
