@@ -88,6 +88,7 @@ void cl::execute()
     while (!m_stopRequest) {
         LinkPass();
         backlogStep();
+        m_turns.fetch_add(1, std::memory_order_relaxed);
         // While frames wait, the next turn starts at once; the link's pace is then the
         // server's reply time.
         if (!m_connected || m_queue.empty())

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,9 @@ struct ClientOptions
     int idlePauseMs = 10;
     int replyWaitMs = kReplyWaitMs;
     int connectTimeoutMs = kConnectTimeoutMs;
+    // Told, on the client thread, why the link could not be had: the address, the port and the
+    // system's reason. Empty: not told.
+    std::function<void(const std::string&)> diagnostic;
 };
 
 class cl
@@ -73,6 +77,8 @@ public:
     bool inFlight() const { return m_inFlight.load() != InFlight::None; }
     std::int32_t errorCount() const { return m_errors.load(); }
     std::int32_t backlogCount() const { return m_store ? m_store->Count() : 0; }
+    // Any thread. Turns of the loop so far; a count that stops moving means a stuck thread.
+    std::uint64_t turns() const { return m_turns.load(std::memory_order_relaxed); }
 
 private:
     // The backlog message awaiting confirmation: queued, or sent (only then can a confirmation
@@ -113,6 +119,7 @@ private:
     std::atomic<InFlight> m_inFlight{InFlight::None};
     std::atomic<bool> m_finished{false};
     std::atomic<std::int32_t> m_errors{0};
+    std::atomic<std::uint64_t> m_turns{0};
 
     // Client thread only.
     std::int64_t m_ticksPerMs = 1;

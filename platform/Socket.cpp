@@ -1,6 +1,8 @@
 // platform/Socket.cpp: POSIX sockets.
 #include "platform/Socket.h"
 
+#include <cstring>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -48,6 +50,8 @@ bool setBlocking(SocketHandle s, bool blocking)
 }
 
 } // namespace
+
+std::string lastSocketError() { return std::strerror(errno); }
 
 SocketHandle createTcpSocket()
 {

@@ -33,6 +33,10 @@ struct RecvResult
     std::size_t bytes;
 };
 
+// The reason the calling thread's last failed socket call gave, as the system words it
+// ("Address already in use"); read it right after the failure.
+std::string lastSocketError();
+
 // A new IPv4 TCP stream socket, or kInvalidSocket.
 SocketHandle createTcpSocket();
 

@@ -36,16 +36,30 @@ bool tserv::waitOpenAttempt(std::chrono::milliseconds limit) const
     return m_listening;
 }
 
+std::string tserv::openFailure() const
+{
+    std::lock_guard<std::mutex> lock(m_openMutex);
+    return m_openFailure;
+}
+
 bool tserv::openListeningSocket()
 {
+    auto fail = [this](const char* step) {
+        std::string reason = std::string(step) + ": " + platform::lastSocketError();
+        if (m_socket != platform::kInvalidSocket)
+            platform::closeSocket(m_socket);
+        m_socket = platform::kInvalidSocket;
+        std::lock_guard<std::mutex> lock(m_openMutex);
+        m_openFailure = std::move(reason);
+        return false;
+    };
     m_socket = platform::createTcpSocket();
     if (m_socket == platform::kInvalidSocket)
-        return false;
-    if (!platform::bindAny(m_socket, m_port) || !platform::listenMax(m_socket)) {
-        platform::closeSocket(m_socket);
-        m_socket = platform::kInvalidSocket;
-        return false;
-    }
+        return fail("socket");
+    if (!platform::bindAny(m_socket, m_port))
+        return fail("bind");
+    if (!platform::listenMax(m_socket))
+        return fail("listen");
     m_boundPort = platform::localPort(m_socket);
     return true;
 }

@@ -63,6 +63,10 @@ public:
     // and tells whether it is listening.
     bool waitOpenAttempt(std::chrono::milliseconds limit) const;
 
+    // Any thread, once waitOpenAttempt has seen the attempt: why the port could not be opened
+    // ("bind: Address already in use"); empty while listening.
+    std::string openFailure() const;
+
     // Any thread. The port actually bound (differs from the set one when that was 0).
     std::uint16_t boundPort() const { return m_boundPort.load(); }
 
@@ -95,7 +99,8 @@ private:
     std::atomic<bool> m_listening{false};
     mutable std::mutex m_openMutex;
     mutable std::condition_variable m_openTried;
-    bool m_openDone = false; // guarded by m_openMutex
+    bool m_openDone = false;   // guarded by m_openMutex
+    std::string m_openFailure; // guarded by m_openMutex
     std::atomic<std::uint16_t> m_boundPort{0};
     std::atomic<bool> m_stop{false};
     platform::SocketHandle m_socket = platform::kInvalidSocket; // listener thread only
