@@ -47,23 +47,29 @@ bool parseNumberedName(const std::string& name, std::string_view suffix, std::in
     return true;
 }
 
-Bytes readRange(const BinaryFile& file, std::uint64_t offset, std::size_t count,
-                const std::string& path)
+StoreStatus failed(const std::string& what)
 {
-    Bytes bytes(count);
-    auto got = file.readAt(offset, bytes.data(), count);
-    if (!got)
-        throw StoreError("cannot read " + path);
-    bytes.resize(*got);
-    return bytes;
+    return StoreStatus::fromError(what, platform::lastFileError());
 }
 
-std::uint64_t sizeOf(const BinaryFile& file, const std::string& path)
+StoreStatus readRange(const BinaryFile& file, std::uint64_t offset, std::size_t count,
+                      const std::string& path, Bytes& bytes)
 {
-    auto size = file.size();
-    if (!size)
-        throw StoreError("cannot get the size of " + path);
-    return *size;
+    bytes.resize(count);
+    auto got = file.readAt(offset, bytes.data(), count);
+    if (!got)
+        return failed("read " + path);
+    bytes.resize(*got);
+    return StoreStatus::ok();
+}
+
+StoreStatus sizeOf(const BinaryFile& file, const std::string& path, std::uint64_t& size)
+{
+    auto got = file.size();
+    if (!got)
+        return failed("get the size of " + path);
+    size = *got;
+    return StoreStatus::ok();
 }
 
 std::int32_t clampToI32(std::int64_t v)
@@ -105,10 +111,17 @@ std::int32_t TBackSoob::writeNumber() const
     return m_writeNumber;
 }
 
-void TBackSoob::requireOpen() const
+bool TBackSoob::isOpen() const
+{
+    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    return m_open;
+}
+
+StoreStatus TBackSoob::requireOpen() const
 {
     if (!m_open)
-        throw StoreError("the backlog store is not open");
+        return StoreStatus::fromError("use the backlog store before it is open", 0);
+    return StoreStatus::ok();
 }
 
 void TBackSoob::setCount(std::int64_t count)
@@ -116,34 +129,36 @@ void TBackSoob::setCount(std::int64_t count)
     m_count.store(clampToI32(count), std::memory_order_relaxed);
 }
 
-void TBackSoob::writeIndexField(std::uint64_t offset, std::int32_t value)
+StoreStatus TBackSoob::writeIndexField(std::uint64_t offset, std::int32_t value)
 {
     std::string path = indexFilePath();
     BinaryFile index;
     if (!index.open(path, BinaryFile::Open::Existing))
-        throw StoreError("cannot open " + path);
+        return failed("open " + path);
     std::uint8_t bytes[4];
     platform::writeI32(bytes, value);
     if (!index.writeAt(offset, bytes, sizeof bytes))
-        throw StoreError("cannot write " + path);
+        return failed("write " + path);
+    return StoreStatus::ok();
 }
 
-void TBackSoob::writeWholeIndex()
+StoreStatus TBackSoob::writeWholeIndex()
 {
     std::string path = indexFilePath();
     BinaryFile index;
     if (!index.open(path, BinaryFile::Open::Truncate))
-        throw StoreError("cannot create " + path);
+        return failed("create " + path);
     std::uint8_t bytes[kIndexSize];
     platform::writeI32(bytes, static_cast<std::int32_t>(kSignature));
     platform::writeI32(bytes + kCountOffset, Count());
     platform::writeI32(bytes + kReadNumberOffset, m_readNumber);
     platform::writeI32(bytes + kWriteNumberOffset, m_writeNumber);
     if (!index.writeAt(0, bytes, sizeof bytes))
-        throw StoreError("cannot write " + path);
+        return failed("write " + path);
+    return StoreStatus::ok();
 }
 
-void TBackSoob::OpenStore()
+StoreStatus TBackSoob::OpenStore()
 {
     std::lock_guard<std::recursive_mutex> guard(storeLock());
     m_open = false;
@@ -151,10 +166,10 @@ void TBackSoob::OpenStore()
     m_writeNumber = 0;
     setCount(0);
     if (m_subdirectory.empty())
-        return;
+        return StoreStatus::fromError("open a backlog store without a directory name", 0);
     m_directory = platform::joinPath(m_base, m_subdirectory);
     if (!platform::directoryExists(m_directory) && !platform::createDirectory(m_directory))
-        throw StoreError("cannot create " + m_directory);
+        return failed("create " + m_directory);
 
     // A .tmp file is a rewrite that never got renamed: its data file is still the whole old one.
     for (const std::string& name : platform::listFiles(m_directory)) {
@@ -168,8 +183,10 @@ void TBackSoob::OpenStore()
     if (platform::fileExists(path)) {
         BinaryFile index;
         if (!index.open(path, BinaryFile::Open::Existing))
-            throw StoreError("cannot open " + path);
-        Bytes bytes = readRange(index, 0, kIndexSize, path);
+            return failed("open " + path);
+        Bytes bytes;
+        if (StoreStatus s = readRange(index, 0, kIndexSize, path, bytes); !s)
+            return s;
         if (bytes.size() == kIndexSize &&
             static_cast<std::uint32_t>(readI32(bytes.data())) == kSignature) {
             loaded = true;
@@ -179,10 +196,12 @@ void TBackSoob::OpenStore()
         }
     }
     m_open = true;
-    rebuildIfInconsistent(loaded);
+    StoreStatus rebuilt = rebuildIfInconsistent(loaded);
+    m_open = rebuilt.isOk();
+    return rebuilt;
 }
 
-void TBackSoob::rebuildIfInconsistent(bool indexLoaded)
+StoreStatus TBackSoob::rebuildIfInconsistent(bool indexLoaded)
 {
     // Records per data file, counted the way PeekOldest and DeleteOldest take them.
     std::map<std::int32_t, std::int64_t> records;
@@ -193,8 +212,14 @@ void TBackSoob::rebuildIfInconsistent(bool indexLoaded)
         std::string path = dataFilePath(n);
         BinaryFile file;
         if (!file.open(path, BinaryFile::Open::Existing))
-            throw StoreError("cannot open " + path);
-        records[n] = countRecords(readRange(file, 0, sizeOf(file, path), path));
+            return failed("open " + path);
+        std::uint64_t size = 0;
+        Bytes bytes;
+        if (StoreStatus s = sizeOf(file, path, size); !s)
+            return s;
+        if (StoreStatus s = readRange(file, 0, static_cast<std::size_t>(size), path, bytes); !s)
+            return s;
+        records[n] = countRecords(bytes);
     }
 
     std::int64_t inRange = 0;
@@ -207,7 +232,7 @@ void TBackSoob::rebuildIfInconsistent(bool indexLoaded)
     }
     if (indexLoaded && m_readNumber >= 0 && m_readNumber <= m_writeNumber && !outside &&
         inRange == Count())
-        return;
+        return StoreStatus::ok();
 
     // Reading starts at the first file that holds a record, writing goes on in the last file,
     // so no file with records is ever truncated by a roll-over.
@@ -220,74 +245,89 @@ void TBackSoob::rebuildIfInconsistent(bool indexLoaded)
         if (n >= m_readNumber)
             total += count;
     setCount(total);
-    writeWholeIndex();
+    return writeWholeIndex();
 }
 
-void TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
+StoreStatus TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
 {
     if (body.size() > kMaxBodyLength)
-        throw StoreError("message body too long for the backlog");
+        return StoreStatus::damaged("a message of " + std::to_string(body.size()) +
+                                    " bytes is too long for the backlog");
     std::lock_guard<std::recursive_mutex> guard(storeLock());
-    requireOpen();
+    if (StoreStatus s = requireOpen(); !s)
+        return s;
     std::string path = dataFilePath(m_writeNumber);
     BinaryFile file;
     if (!file.open(path, BinaryFile::Open::OrCreate))
-        throw StoreError("cannot open " + path);
-    std::uint64_t size = sizeOf(file, path);
+        return failed("open " + path);
+    std::uint64_t size = 0;
+    if (StoreStatus s = sizeOf(file, path, size); !s)
+        return s;
     if (size > kDataFileLimit) {
         if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
-            throw StoreError("the backlog has run out of data file numbers");
+            return StoreStatus::damaged("the backlog has run out of data file numbers");
         file.close();
         ++m_writeNumber;
-        writeIndexField(kWriteNumberOffset, m_writeNumber);
+        if (StoreStatus s = writeIndexField(kWriteNumberOffset, m_writeNumber); !s) {
+            --m_writeNumber;
+            return s;
+        }
         path = dataFilePath(m_writeNumber);
         if (!file.open(path, BinaryFile::Open::Truncate))
-            throw StoreError("cannot create " + path);
+            return failed("create " + path);
         size = 0;
     }
     // Count goes first: a crash before the append leaves it one too high, which the next
     // OpenStore or an empty oldest file puts right; one too low would strand a record.
     setCount(static_cast<std::int64_t>(Count()) + 1);
-    writeIndexField(kCountOffset, Count());
+    if (StoreStatus s = writeIndexField(kCountOffset, Count()); !s) {
+        setCount(static_cast<std::int64_t>(Count()) - 1);
+        return s;
+    }
     Bytes record = encodeRecord(code, body);
     if (!file.writeAt(size, record.data(), record.size()))
-        throw StoreError("cannot write " + path);
+        return failed("write " + path);
+    return StoreStatus::ok();
 }
 
-TBackSoob::Head TBackSoob::readHead(std::int32_t n, bool wholeFile) const
+StoreStatus TBackSoob::readHead(std::int32_t n, bool wholeFile, Head& head) const
 {
-    Head head;
+    head = Head{};
     std::string path = dataFilePath(n);
     if (!platform::fileExists(path))
-        return head;
+        return StoreStatus::ok();
     BinaryFile file;
     if (!file.open(path, BinaryFile::Open::Existing))
-        throw StoreError("cannot open " + path);
-    head.fileSize = sizeOf(file, path);
+        return failed("open " + path);
+    if (StoreStatus s = sizeOf(file, path, head.fileSize); !s)
+        return s;
     if (head.fileSize == 0)
-        return head;
+        return StoreStatus::ok();
     auto want = static_cast<std::size_t>(
         wholeFile ? head.fileSize : std::min<std::uint64_t>(head.fileSize, kPeekWindow));
-    head.bytes = readRange(file, 0, want, path);
+    if (StoreStatus s = readRange(file, 0, want, path, head.bytes); !s)
+        return s;
     head.record = findHeadRecord(head.bytes.data(), head.bytes.size(), head.fileSize);
     if (head.record.kind == HeadRecord::Kind::NeedMore) {
-        head.bytes = readRange(file, 0, static_cast<std::size_t>(head.fileSize), path);
+        auto whole = static_cast<std::size_t>(head.fileSize);
+        if (StoreStatus s = readRange(file, 0, whole, path, head.bytes); !s)
+            return s;
         head.record = findHeadRecord(head.bytes.data(), head.bytes.size(), head.fileSize);
     }
     // A file that changed size under us: take it as holding nothing rather than guess.
     if (head.record.kind == HeadRecord::Kind::NeedMore)
         head.record.kind = HeadRecord::Kind::None;
-    return head;
+    return StoreStatus::ok();
 }
 
-bool TBackSoob::seekOldest(Head& head, bool wholeFile)
+StoreStatus TBackSoob::seekOldest(Head& head, bool wholeFile, bool& found)
 {
     for (;;) {
-        head = readHead(m_readNumber, wholeFile);
-        if (head.record.kind != HeadRecord::Kind::None)
-            return true;
-        if (m_readNumber >= m_writeNumber)
-            return false;
+        if (StoreStatus s = readHead(m_readNumber, wholeFile, head); !s)
+            return s;
+        found = head.record.kind != HeadRecord::Kind::None;
+        if (found || m_readNumber >= m_writeNumber)
+            return StoreStatus::ok();
         // An empty, missing or markerless data file before the write file will never receive a
         // record again. Step past it, and past any gap in the numbers, to the next file.
         std::int32_t old = m_readNumber;
@@ -297,48 +337,56 @@ bool TBackSoob::seekOldest(Head& head, bool wholeFile)
             if (parseNumberedName(name, kDataSuffix, &n) && n > old && n < next)
                 next = n;
         }
+        if (StoreStatus s = writeIndexField(kReadNumberOffset, next); !s)
+            return s;
         m_readNumber = next;
-        writeIndexField(kReadNumberOffset, m_readNumber);
         platform::removeFile(dataFilePath(old));
     }
 }
 
-bool TBackSoob::PeekOldest(std::uint32_t& code, Bytes& body)
+TBackSoob::Peek TBackSoob::PeekOldest()
 {
     std::lock_guard<std::recursive_mutex> guard(storeLock());
-    requireOpen();
-    body.clear();
+    Peek peek;
+    if (peek.status = requireOpen(); !peek.status)
+        return peek;
     Head head;
-    if (!seekOldest(head, false)) {
-        code = 0;
-        ClearStore();
-        return false;
+    bool found = false;
+    if (peek.status = seekOldest(head, false, found); !peek.status)
+        return peek;
+    if (!found) {
+        peek.status = ClearStore();
+        return peek;
     }
-    code = head.record.code;
+    peek.code = head.record.code;
     if (head.record.kind != HeadRecord::Kind::Good)
-        return false;
+        return peek;
     auto from = head.bytes.begin() + static_cast<std::ptrdiff_t>(head.record.bodyOffset);
-    body.assign(from, from + static_cast<std::ptrdiff_t>(head.record.bodyLength));
-    return true;
+    peek.body.assign(from, from + static_cast<std::ptrdiff_t>(head.record.bodyLength));
+    peek.good = true;
+    return peek;
 }
 
-void TBackSoob::DeleteOldest()
+StoreStatus TBackSoob::DeleteOldest()
 {
     std::lock_guard<std::recursive_mutex> guard(storeLock());
-    requireOpen();
+    if (StoreStatus s = requireOpen(); !s)
+        return s;
     if (Count() <= 0)
-        return;
+        return StoreStatus::ok();
     Head head;
-    if (!seekOldest(head, true)) {
+    bool found = false;
+    if (StoreStatus s = seekOldest(head, true, found); !s)
+        return s;
+    if (!found) {
         // No record anywhere: Count was too high.
         setCount(static_cast<std::int64_t>(Count()) - 1);
-        writeIndexField(kCountOffset, Count());
-        return;
+        return writeIndexField(kCountOffset, Count());
     }
-    removeHead(head);
+    return removeHead(head);
 }
 
-void TBackSoob::removeHead(const Head& head)
+StoreStatus TBackSoob::removeHead(const Head& head)
 {
     std::string path = dataFilePath(m_readNumber);
     auto restFrom = static_cast<std::size_t>(head.record.end);
@@ -346,7 +394,7 @@ void TBackSoob::removeHead(const Head& head)
         // The last record of the file. Cutting a file to nothing is a single step.
         BinaryFile file;
         if (!file.open(path, BinaryFile::Open::Existing) || !file.truncate(0))
-            throw StoreError("cannot empty " + path);
+            return failed("empty " + path);
     } else {
         // The file gets its new contents in one rename, so a crash leaves either the old file
         // (the record is taken again, Count still counts it) or the new one.
@@ -355,30 +403,37 @@ void TBackSoob::removeHead(const Head& head)
         BinaryFile file;
         bool written = file.open(temp, BinaryFile::Open::Truncate) &&
                        file.writeAt(0, head.bytes.data() + restFrom, head.bytes.size() - restFrom);
+        StoreStatus status = written ? StoreStatus::ok() : failed("write " + temp);
         file.close();
-        if (!written || !platform::renameFile(temp, path)) {
+        if (written && !platform::renameFile(temp, path))
+            status = failed("rename " + temp + " to " + path);
+        if (!status) {
             platform::removeFile(temp);
-            throw StoreError("cannot rewrite " + path);
+            return status;
         }
     }
     setCount(static_cast<std::int64_t>(Count()) - 1);
-    writeIndexField(kCountOffset, Count());
+    if (StoreStatus s = writeIndexField(kCountOffset, Count()); !s)
+        return s;
     if (restFrom >= head.bytes.size() && m_readNumber < m_writeNumber) {
+        if (StoreStatus s = writeIndexField(kReadNumberOffset, m_readNumber + 1); !s)
+            return s;
         ++m_readNumber;
-        writeIndexField(kReadNumberOffset, m_readNumber);
         platform::removeFile(path);
     }
+    return StoreStatus::ok();
 }
 
-void TBackSoob::ClearStore()
+StoreStatus TBackSoob::ClearStore()
 {
     std::lock_guard<std::recursive_mutex> guard(storeLock());
-    requireOpen();
+    if (StoreStatus s = requireOpen(); !s)
+        return s;
     for (const std::string& name : platform::listFiles(m_directory)) {
         std::int32_t n = 0;
         if (parseNumberedName(name, kDataSuffix, &n) && n >= m_readNumber && n <= m_writeNumber &&
             !platform::removeFile(dataFilePath(n)))
-            throw StoreError("cannot delete " + dataFilePath(n));
+            return failed("delete " + dataFilePath(n));
     }
     setCount(0);
     m_readNumber = 0;
@@ -386,10 +441,11 @@ void TBackSoob::ClearStore()
     std::string path = indexFilePath();
     BinaryFile index;
     if (!index.open(path, BinaryFile::Open::Existing))
-        throw StoreError("cannot open " + path);
+        return failed("open " + path);
     std::uint8_t zeros[12] = {};
     if (!index.writeAt(kCountOffset, zeros, sizeof zeros))
-        throw StoreError("cannot write " + path);
+        return failed("write " + path);
+    return StoreStatus::ok();
 }
 
 } // namespace backlog

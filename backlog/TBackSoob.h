@@ -5,10 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 
 #include "backlog/RecordFormat.h"
+#include "backlog/StoreStatus.h"
 #include "platform/BinaryFile.h"
 #include "platform/Files.h"
 
@@ -16,16 +16,6 @@ namespace backlog {
 
 // The subdirectory the client keeps its store in.
 inline constexpr const char* kStoreDirectory = "dd8";
-
-// A file of the store could not be opened, created, read, written, renamed or deleted, or the
-// store is used before OpenStore made it ready. Every operation raises it to its caller; the
-// store lock is released on the way out, and no operation leaves the index saying more was
-// removed than was.
-class StoreError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Files, all in base directory / subdirectory:
 //   backsoob.dat   the index: signature, Count, read number, write number (16 bytes)
@@ -35,6 +25,10 @@ public:
 //
 // AddMessage runs on the window's thread; OpenStore, PeekOldest, DeleteOldest and ClearStore on
 // the client thread. They serialise on one re-entrant lock shared by every store in the process.
+// Every operation that touches the disk reports a StoreStatus: a file that could not be opened,
+// created, read, written, renamed or deleted, with the system's reason, or the store used before
+// OpenStore made it ready. A failed operation leaves the index saying no more was removed than
+// was; what it means for the message at hand is the caller's decision.
 class TBackSoob
 {
 public:
@@ -52,27 +46,36 @@ public:
     // removing one at a time would take), read number, write number and Count are rebuilt
     // from the files. A consistent index is left untouched; a fresh directory gets the empty
     // 16-byte index. Leftover .tmp files of an interrupted rewrite are removed.
-    // With an empty subdirectory name the store stays closed and every operation raises.
-    void OpenStore();
+    // With an empty subdirectory name the store stays closed and every operation fails.
+    StoreStatus OpenStore();
+    bool isOpen() const;
 
-    // Appends one record to the write file. A body above 16 MiB raises StoreError (nothing the
-    // gateway sends comes near it).
-    void AddMessage(std::uint32_t code, const Bytes& body);
+    // Appends one record to the write file. A body above 16 MiB is refused (nothing the gateway
+    // sends comes near it).
+    StoreStatus AddMessage(std::uint32_t code, const Bytes& body);
 
-    // The oldest record, left in place. False with an empty body when it is damaged (code as
-    // read, 0 if unreadable); the caller drops it with DeleteOldest. Empty or missing data
-    // files before the write file are skipped and deleted; when the write file too holds no
-    // record, the whole store is cleared (ClearStore) and the result is false with code 0.
-    bool PeekOldest(std::uint32_t& code, Bytes& body);
+    // The oldest record, left in place.
+    struct Peek
+    {
+        StoreStatus status; // not ok: nothing could be read; the rest is empty
+        // False with an empty body when the record is damaged (code as read, 0 if unreadable);
+        // the caller drops it with DeleteOldest. Also false, with code 0, when no data file
+        // holds a record: the store has then been cleared (ClearStore).
+        bool good = false;
+        std::uint32_t code = 0;
+        Bytes body;
+    };
+    // Empty or missing data files before the write file are skipped and deleted.
+    Peek PeekOldest();
 
     // Removes the oldest record, damaged or not. Nothing when Count is 0 or less. The data file
     // is rewritten through bs<N>.tmp renamed over it, so it is always the old file or the new
     // one, never a cut one; Count is written after the rewrite.
-    void DeleteOldest();
+    StoreStatus DeleteOldest();
 
     // Deletes the data files from the read number to the write number and zeroes Count and both
     // numbers in the index.
-    void ClearStore();
+    StoreStatus ClearStore();
 
     // Any thread, without the lock: a stale value only delays or repeats a check.
     std::int32_t Count() const { return m_count.load(std::memory_order_relaxed); }
@@ -91,16 +94,16 @@ private:
         std::uint64_t fileSize = 0;
     };
 
-    void requireOpen() const;
+    StoreStatus requireOpen() const;
     // The oldest record of data file n; its kind is None when the file is missing or holds none.
-    Head readHead(std::int32_t n, bool wholeFile) const;
+    StoreStatus readHead(std::int32_t n, bool wholeFile, Head& head) const;
     // Moves to the first data file that holds a record, deleting the empty ones before the write
-    // file. False when none holds a record.
-    bool seekOldest(Head& head, bool wholeFile);
-    void removeHead(const Head& head);
-    void writeIndexField(std::uint64_t offset, std::int32_t value);
-    void writeWholeIndex();
-    void rebuildIfInconsistent(bool indexLoaded);
+    // file. found is false when none holds a record.
+    StoreStatus seekOldest(Head& head, bool wholeFile, bool& found);
+    StoreStatus removeHead(const Head& head);
+    StoreStatus writeIndexField(std::uint64_t offset, std::int32_t value);
+    StoreStatus writeWholeIndex();
+    StoreStatus rebuildIfInconsistent(bool indexLoaded);
     void setCount(std::int64_t count);
 
     static std::recursive_mutex& storeLock();

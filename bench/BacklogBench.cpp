@@ -2,6 +2,9 @@
 // near its full size of one million bytes.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <string>
 
 #include "backlog/TBackSoob.h"
@@ -26,14 +29,23 @@ Bytes message(std::size_t i)
     return Bytes(s.begin(), s.end());
 }
 
+// A benchmark on a store that fails measures nothing.
+void check(const backlog::StoreStatus& status)
+{
+    if (!status) {
+        std::fprintf(stderr, "backlog: %s\n", status.text().c_str());
+        std::abort();
+    }
+}
+
 struct FullStore
 {
     FullStore()
     {
         store.setSubdirectoryName(backlog::kStoreDirectory);
-        store.OpenStore();
+        check(store.OpenStore());
         for (std::size_t i = 0; i < kFullFileRecords; ++i)
-            store.AddMessage(kData, message(i));
+            check(store.AddMessage(kData, message(i)));
     }
     fakes::TempDir dir;
     TBackSoob store{dir.path()};
@@ -45,7 +57,7 @@ void BM_AddMessage(benchmark::State& state)
     FullStore s;
     Bytes body = message(7);
     for (auto _ : state)
-        s.store.AddMessage(kData, body);
+        check(s.store.AddMessage(kData, body));
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 BENCHMARK(BM_AddMessage)->UseRealTime();
@@ -54,11 +66,10 @@ BENCHMARK(BM_AddMessage)->UseRealTime();
 void BM_PeekOldest(benchmark::State& state)
 {
     FullStore s;
-    std::uint32_t code = 0;
-    Bytes body;
     for (auto _ : state) {
-        bool ok = s.store.PeekOldest(code, body);
-        benchmark::DoNotOptimize(ok);
+        TBackSoob::Peek p = s.store.PeekOldest();
+        check(p.status);
+        benchmark::DoNotOptimize(p.body.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
@@ -71,9 +82,9 @@ void BM_DeleteOldest(benchmark::State& state)
     FullStore s;
     Bytes body = message(9);
     for (auto _ : state) {
-        s.store.DeleteOldest();
+        check(s.store.DeleteOldest());
         state.PauseTiming();
-        s.store.AddMessage(kData, body);
+        check(s.store.AddMessage(kData, body));
         state.ResumeTiming();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
@@ -84,16 +95,14 @@ BENCHMARK(BM_DeleteOldest)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // shrinks from full to nothing (half its size on average).
 void BM_DrainFullFile(benchmark::State& state)
 {
-    std::uint32_t code = 0;
-    Bytes body;
     for (auto _ : state) {
         state.PauseTiming();
         {
             FullStore s;
             state.ResumeTiming();
             while (s.store.Count() > 0) {
-                s.store.PeekOldest(code, body);
-                s.store.DeleteOldest();
+                check(s.store.PeekOldest().status);
+                check(s.store.DeleteOldest());
             }
             state.PauseTiming();
         }

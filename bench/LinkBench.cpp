@@ -109,9 +109,14 @@ void BM_BacklogDrain(benchmark::State& state)
         {
             backlog::TBackSoob store(dir.path.string());
             store.setSubdirectoryName(backlog::kStoreDirectory);
-            store.OpenStore();
-            for (int i = 0; i < count; ++i)
-                store.AddMessage(kDataMessage, Bytes(kMessage.begin(), kMessage.end()));
+            bool stored = store.OpenStore().isOk();
+            for (int i = 0; stored && i < count; ++i)
+                stored =
+                    store.AddMessage(kDataMessage, Bytes(kMessage.begin(), kMessage.end())).isOk();
+            if (!stored) {
+                state.SkipWithError("the backlog cannot be written");
+                break;
+            }
         }
         QuietView view;
         state.ResumeTiming();

@@ -53,10 +53,14 @@ LinkTransport::~LinkTransport()
 bool LinkTransport::openLink(const std::string& dottedAddress, std::uint16_t port)
 {
     platform::closeSocket(m_socket);
+    m_failure.clear();
     m_socket = platform::createTcpSocket();
-    if (m_socket == platform::kInvalidSocket)
+    if (m_socket == platform::kInvalidSocket) {
+        m_failure = "socket: " + platform::lastSocketError();
         return false;
-    if (!platform::connectWithTimeout(m_socket, dottedAddress, port, m_options.connectTimeoutMs)) {
+    }
+    if (!platform::connectWithTimeout(m_socket, dottedAddress, port, m_options.connectTimeoutMs,
+                                      &m_failure)) {
         platform::closeSocket(m_socket);
         m_socket = platform::kInvalidSocket;
         return false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/FrameFormat.h"
+#include "link/Transport.h"
 #include "platform/Socket.h"
 
 namespace msglink {
@@ -27,28 +28,13 @@ struct LinkOptions
     std::function<void()> onDrop;
 };
 
-// Why receive frame gave nothing, or Ok.
-enum class ReceiveStatus
-{
-    Ok,
-    TimedOut,      // no data within the wait, for the envelope or a payload piece
-    WaitFailed,    // the readiness wait itself failed
-    Closed,        // the peer ended the stream
-    ReadFailed,    // the read reported an error
-    ShortEnvelope, // the first read brought fewer than 21 bytes
-    BadMarker,     // envelope marker neither 0xFF nor 0xF0
-    EmptyPayload,  // declared payload length 0 or less
-    Oversized,     // declared payload length above the limit
-    NotOpen        // there is no link
-};
-
 // Client thread only: no operation is safe to call from two threads at once. The transport owns
 // its socket and closes it when dropped or destroyed.
-class LinkTransport
+class LinkTransport final : public Transport
 {
 public:
     explicit LinkTransport(LinkOptions options = {});
-    ~LinkTransport();
+    ~LinkTransport() override;
 
     LinkTransport(const LinkTransport&) = delete;
     LinkTransport& operator=(const LinkTransport&) = delete;
@@ -56,24 +42,26 @@ public:
     // Connects to a dotted IPv4 address (names are not looked up) within the connect limit and
     // sets TCP_NODELAY. A link still open is closed first (without the drop hook). On failure the
     // socket is closed and forgotten.
-    bool openLink(const std::string& dottedAddress, std::uint16_t port);
+    bool openLink(const std::string& dottedAddress, std::uint16_t port) override;
 
     // Wraps the payload in its envelope and writes it with one send call. False when there is no
     // link, the payload is above the limit, or the send reports an error (counting that is the
     // caller's business). A short write is not retried.
-    bool sendFrame(const Bytes& payload);
+    bool sendFrame(const Bytes& payload) override;
 
     // Reads one frame: waits for readiness, makes one read of up to 21 bytes that must bring all
     // of them, checks the envelope, then reads the declared payload in pieces, each awaited
     // with the reply wait. On Ok, payload holds exactly the declared bytes; otherwise it is
     // empty and a partly received payload is never passed on. Memory grows with what actually
     // arrives, not with the declared length.
-    ReceiveStatus receiveFrame(Bytes& payload);
+    ReceiveStatus receiveFrame(Bytes& payload) override;
 
     // Marks the link down, runs the drop hook, closes the socket. Safe to call when already down.
-    void dropLink();
+    void dropLink() override;
 
-    bool isOpen() const { return m_socket != platform::kInvalidSocket; }
+    bool isOpen() const override { return m_socket != platform::kInvalidSocket; }
+
+    const std::string& failure() const override { return m_failure; }
 
     // The chunk size the next payload piece starts from (the last receive-buffer size seen).
     int chunkSize() const { return m_chunkSize; }
@@ -84,6 +72,7 @@ private:
     LinkOptions m_options;
     platform::SocketHandle m_socket = platform::kInvalidSocket;
     int m_chunkSize;
+    std::string m_failure;
 };
 
 } // namespace msglink

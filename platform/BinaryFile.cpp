@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,6 +90,8 @@ bool BinaryFile::writeAt(std::uint64_t offset, const void* data, std::size_t cou
         ssize_t n = ::pwrite(m_fd, in + done, count - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = EIO; // nothing written and no reason given
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
@@ -104,6 +107,21 @@ bool BinaryFile::truncate(std::uint64_t size)
 bool BinaryFile::sync()
 {
     return m_fd >= 0 && ::fsync(m_fd) == 0;
+}
+
+int lastFileError()
+{
+    return errno;
+}
+
+std::string errorText(int osError)
+{
+    return std::strerror(osError);
+}
+
+bool isDiskFullError(int osError)
+{
+    return osError == ENOSPC || osError == EDQUOT;
 }
 
 bool removeFile(const std::string& path)

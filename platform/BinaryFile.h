@@ -50,6 +50,16 @@ private:
     int m_fd = -1;
 };
 
+// The calling thread's error number of the last failed file call; read it right after the
+// failure (0 when the call failed without one, e.g. a write that wrote nothing).
+int lastFileError();
+
+// The system's words for an error number ("No space left on device").
+std::string errorText(int osError);
+
+// The error number says the disk (or the user's quota) is full.
+bool isDiskFullError(int osError);
+
 // False when the file could not be removed (a missing file counts as removed).
 bool removeFile(const std::string& path);
 

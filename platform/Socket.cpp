@@ -51,7 +51,10 @@ bool setBlocking(SocketHandle s, bool blocking)
 
 } // namespace
 
-std::string lastSocketError() { return std::strerror(errno); }
+std::string lastSocketError()
+{
+    return std::strerror(errno);
+}
 
 SocketHandle createTcpSocket()
 {
@@ -103,29 +106,47 @@ SocketHandle acceptConnection(SocketHandle listening, int timeoutMs, bool* timed
     return c < 0 ? kInvalidSocket : c;
 }
 
-bool connectWithTimeout(SocketHandle s, const std::string& dottedAddress, std::uint16_t port,
-                        int timeoutMs)
+bool isDottedIPv4(const std::string& text)
 {
+    in_addr addr{};
+    return ::inet_pton(AF_INET, text.c_str(), &addr) == 1;
+}
+
+bool connectWithTimeout(SocketHandle s, const std::string& dottedAddress, std::uint16_t port,
+                        int timeoutMs, std::string* failure)
+{
+    auto fail = [failure](std::string why) {
+        if (failure)
+            *failure = std::move(why);
+        return false;
+    };
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     if (::inet_pton(AF_INET, dottedAddress.c_str(), &addr.sin_addr) != 1)
-        return false;
+        return fail("not a dotted IPv4 address");
     if (!setBlocking(s, false))
-        return false;
+        return fail("fcntl: " + lastSocketError());
     int rc = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     if (rc != 0) {
         if (errno != EINPROGRESS)
-            return false;
+            return fail("connect: " + lastSocketError());
         short revents = 0;
-        if (pollOne(s, POLLOUT, timeoutMs, &revents) <= 0)
-            return false;
+        rc = pollOne(s, POLLOUT, timeoutMs, &revents);
+        if (rc == 0)
+            return fail("connect: no answer within " + std::to_string(timeoutMs) + " ms");
+        if (rc < 0)
+            return fail("poll: " + lastSocketError());
         int err = 0;
         socklen_t len = sizeof err;
-        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0)
-            return false;
+        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+            return fail("getsockopt: " + lastSocketError());
+        if (err != 0)
+            return fail(std::string("connect: ") + std::strerror(err));
     }
-    return setBlocking(s, true);
+    if (!setBlocking(s, true))
+        return fail("fcntl: " + lastSocketError());
+    return true;
 }
 
 WaitResult waitReadable(SocketHandle s, int timeoutMs)

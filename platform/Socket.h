@@ -57,10 +57,14 @@ std::uint16_t localPort(SocketHandle s);
 // (timedOut set) or failure (timedOut clear).
 SocketHandle acceptConnection(SocketHandle listening, int timeoutMs, bool* timedOut);
 
+// Whether text is an IPv4 address in dotted form ("192.168.0.10"); names are not.
+bool isDottedIPv4(const std::string& text);
+
 // Connects to a dotted IPv4 address (no name lookup) within timeoutMs; the socket is left in
-// blocking mode. False on a malformed address, refusal, error or time-out.
+// blocking mode. False on a malformed address, refusal, error or time-out; then *failure, when
+// given, says which in words ("connect: Connection refused").
 bool connectWithTimeout(SocketHandle s, const std::string& dottedAddress, std::uint16_t port,
-                        int timeoutMs);
+                        int timeoutMs, std::string* failure = nullptr);
 
 // Waits until the socket is readable (data, end of stream or error), at most timeoutMs.
 WaitResult waitReadable(SocketHandle s, int timeoutMs);

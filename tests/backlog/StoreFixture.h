@@ -27,8 +27,19 @@ protected:
     {
         m_store = std::make_unique<backlog::TBackSoob>(m_dir.path());
         m_store->setSubdirectoryName(backlog::kStoreDirectory);
-        m_store->OpenStore();
+        EXPECT_TRUE(m_store->OpenStore());
         return *m_store;
+    }
+
+    // PeekOldest the way the tests read it: the status must be ok; true with code and body when
+    // the oldest record is whole.
+    static bool peekFrom(backlog::TBackSoob& store, std::uint32_t& code, Bytes& body)
+    {
+        backlog::TBackSoob::Peek p = store.PeekOldest();
+        EXPECT_TRUE(p.status) << p.status.text();
+        code = p.code;
+        body = p.body;
+        return p.good;
     }
 
     std::string path(const std::string& name) const { return m_dir.file("dd8/" + name); }
@@ -87,11 +98,11 @@ protected:
         for (int i = 0; i < maxSteps && m_store->Count() > 0; ++i) {
             std::uint32_t code = 0;
             Bytes body;
-            if (m_store->PeekOldest(code, body))
+            if (peekFrom(*m_store, code, body))
                 bodies.emplace_back(body.begin(), body.end());
             else
                 ++bad;
-            m_store->DeleteOldest();
+            EXPECT_TRUE(m_store->DeleteOldest());
         }
         EXPECT_EQ(0, m_store->Count()) << "drain did not finish";
         if (damaged)

@@ -9,7 +9,6 @@
 
 #include "tests/backlog/StoreFixture.h"
 
-using backlog::StoreError;
 using fakes::fromHex;
 
 namespace {
@@ -26,7 +25,7 @@ TEST_F(TBackSoobTest, FreshDirectoryGetsTheEmptyIndexAndNoDataFile)
     EXPECT_EQ(fromHex("FFFFEE0F 00000000 00000000 00000000"), read("backsoob.dat"));
     EXPECT_FALSE(exists(data(0)));
     EXPECT_EQ(0, store.Count());
-    store.AddMessage(0x01020304, {});
+    ASSERT_TRUE(store.AddMessage(0x01020304, {}));
     EXPECT_EQ(fromHex("FFFF 04030201 00000000 FEFF"), read(data(0)));
     EXPECT_EQ(fromHex("FFFFEE0F 01000000 00000000 00000000"), read("backsoob.dat"));
 }
@@ -35,18 +34,18 @@ TEST_F(TBackSoobTest, MessagesComeBackOldestFirstAndSurviveANewStoreObject)
 {
     auto& store = open();
     std::string hundred(100, 'j');
-    store.AddMessage(kData, text(hundred));
-    store.AddMessage(kData, text("second"));
+    ASSERT_TRUE(store.AddMessage(kData, text(hundred)));
+    ASSERT_TRUE(store.AddMessage(kData, text("second")));
     EXPECT_EQ(112u + 18u, read(data(0)).size());
 
     auto& again = open();
     EXPECT_EQ(2, again.Count());
     std::uint32_t code = 0;
     Bytes body;
-    ASSERT_TRUE(again.PeekOldest(code, body));
+    ASSERT_TRUE(peekFrom(again, code, body));
     EXPECT_EQ(kData, code);
     EXPECT_EQ(text(hundred), body);
-    again.DeleteOldest();
+    ASSERT_TRUE(again.DeleteOldest());
     EXPECT_EQ(records({"second"}), read(data(0)));
     EXPECT_EQ(std::vector<std::string>{"second"}, drain());
     // The last record leaves an empty file, both numbers where they were.
@@ -60,14 +59,14 @@ TEST_F(TBackSoobTest, RecordLongerThanWhatAPeekReadsFirstComesBackWhole)
     Bytes big(70'000);
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<std::uint8_t>('a' + i % 26);
-    store.AddMessage(kData, big);
-    store.AddMessage(kData, text("next"));
+    ASSERT_TRUE(store.AddMessage(kData, big));
+    ASSERT_TRUE(store.AddMessage(kData, text("next")));
     std::uint32_t code = 0;
     Bytes body;
-    ASSERT_TRUE(store.PeekOldest(code, body));
+    ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(big, body);
-    store.DeleteOldest();
-    ASSERT_TRUE(store.PeekOldest(code, body));
+    ASSERT_TRUE(store.DeleteOldest());
+    ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("next"), body);
 }
 
@@ -77,12 +76,12 @@ TEST_F(TBackSoobTest, WriteFileRollsOverOnlyWhenLongerThanAMillionBytes)
     write(data(3), backlog::encodeRecord(kData, Bytes(1'000'000 - 12, 'a')));
     write("backsoob.dat", index(1, 3, 3));
     auto& store = open();
-    store.AddMessage(kData, text("x"));
+    ASSERT_TRUE(store.AddMessage(kData, text("x")));
     EXPECT_FALSE(exists(data(4)));
     EXPECT_EQ(1'000'013u, read(data(3)).size());
 
     // Now it is longer: the next record starts data file 4.
-    store.AddMessage(kData, text("y"));
+    ASSERT_TRUE(store.AddMessage(kData, text("y")));
     EXPECT_EQ(records({"y"}), read(data(4)));
     EXPECT_EQ(index(3, 3, 4), read("backsoob.dat"));
     EXPECT_EQ(4, store.writeNumber());
@@ -95,7 +94,7 @@ TEST_F(TBackSoobTest, RemovingTheLastRecordOfAFileMovesReadingToTheNextFile)
     write(data(5), records({"c"}));
     write("backsoob.dat", index(3, 3, 5));
     auto& store = open();
-    store.DeleteOldest();
+    ASSERT_TRUE(store.DeleteOldest());
     EXPECT_FALSE(exists(data(3)));
     EXPECT_EQ(index(2, 4, 5), read("backsoob.dat"));
     EXPECT_EQ((std::vector<std::string>{"b", "c"}), drain());
@@ -108,7 +107,7 @@ TEST_F(TBackSoobTest, DeleteOldestWithCountZeroChangesNothing)
     write(data(0), Bytes{});
     write("backsoob.dat", index(0, 0, 0));
     auto& store = open();
-    store.DeleteOldest();
+    ASSERT_TRUE(store.DeleteOldest());
     EXPECT_TRUE(exists(data(0)));
     EXPECT_EQ(index(0, 0, 0), read("backsoob.dat"));
     EXPECT_EQ(0, store.Count());
@@ -124,7 +123,7 @@ TEST_F(TBackSoobTest, EmptyOldestFilesClearTheStoreWhenNothingFollows)
         write(data(n), Bytes{}); // emptied behind the store's back
     std::uint32_t code = 77;
     Bytes body = text("stale");
-    EXPECT_FALSE(store.PeekOldest(code, body));
+    EXPECT_FALSE(peekFrom(store, code, body));
     EXPECT_EQ(0u, code);
     EXPECT_TRUE(body.empty());
     for (int n : {2, 3, 4})
@@ -145,11 +144,11 @@ TEST_F(TBackSoobTest, EmptyOrMissingOldestFileIsSkippedWhenLaterFilesHoldRecords
     write(data(2), Bytes{});
     std::uint32_t code = 0;
     Bytes body;
-    ASSERT_TRUE(store.PeekOldest(code, body));
+    ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("kept"), body);
     EXPECT_FALSE(exists(data(2)));
     EXPECT_EQ(3, store.readNumber());
-    store.DeleteOldest(); // 3 is empty now; 4 and 5 never existed
+    ASSERT_TRUE(store.DeleteOldest()); // 3 is empty now; 4 and 5 never existed
     EXPECT_EQ((std::vector<std::string>{"later"}), drain());
 }
 
@@ -161,9 +160,9 @@ TEST_F(TBackSoobTest, AStartMarkerAfterAnEndMarkerTailIsFound)
     EXPECT_EQ(index(2, 0, 0), read("backsoob.dat")); // consistent: left alone
     std::uint32_t code = 0;
     Bytes body;
-    ASSERT_TRUE(store.PeekOldest(code, body));
+    ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("one"), body);
-    store.DeleteOldest();
+    ASSERT_TRUE(store.DeleteOldest());
     EXPECT_EQ(records({"two"}), read(data(0)));
 }
 
@@ -176,10 +175,10 @@ TEST_F(TBackSoobTest, RecordWithAWrongEndMarkerIsDamagedAndDroppedAlone)
     auto& store = open();
     std::uint32_t code = 0;
     Bytes body = text("stale");
-    EXPECT_FALSE(store.PeekOldest(code, body));
+    EXPECT_FALSE(peekFrom(store, code, body));
     EXPECT_EQ(kData, code);
     EXPECT_TRUE(body.empty());
-    store.DeleteOldest();
+    ASSERT_TRUE(store.DeleteOldest());
     EXPECT_EQ(1, store.Count());
     EXPECT_EQ(std::vector<std::string>{"fine"}, drain());
 }
@@ -210,10 +209,10 @@ TEST_F(TBackSoobTest, DataFileWithoutAnyStartMarkerHoldsNoRecord)
     write("backsoob.dat", index(1, 0, 0));
     auto& store = open();
     EXPECT_EQ(0, store.Count()); // rebuilt: nothing there
-    store.AddMessage(kData, text("new"));
+    ASSERT_TRUE(store.AddMessage(kData, text("new")));
     std::uint32_t code = 0;
     Bytes body;
-    ASSERT_TRUE(store.PeekOldest(code, body));
+    ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("new"), body);
 }
 
@@ -245,13 +244,15 @@ TEST_F(TBackSoobTest, InterruptedRewriteLeavesTheOldFile)
     EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), drain());
 }
 
-TEST_F(TBackSoobTest, FailedRewriteRaisesAndChangesNothing)
+TEST_F(TBackSoobTest, FailedRewriteIsReportedAndChangesNothing)
 {
     auto& store = open();
-    store.AddMessage(kData, text("a"));
-    store.AddMessage(kData, text("b"));
+    ASSERT_TRUE(store.AddMessage(kData, text("a")));
+    ASSERT_TRUE(store.AddMessage(kData, text("b")));
     std::filesystem::create_directory(path("bs0.tmp")); // the rewrite cannot create its file
-    EXPECT_THROW(store.DeleteOldest(), StoreError);
+    backlog::StoreStatus failed = store.DeleteOldest();
+    EXPECT_EQ(backlog::StoreStatus::Kind::IoError, failed.kind());
+    EXPECT_NE(std::string::npos, failed.text().find("bs0.tmp")) << failed.text();
     EXPECT_EQ(records({"a", "b"}), read(data(0)));
     EXPECT_EQ(2, store.Count());
     EXPECT_EQ(index(2, 0, 0), read("backsoob.dat"));
@@ -264,7 +265,7 @@ TEST_F(TBackSoobTest, WrongSignatureOverDataFilesRebuildsInsteadOfOverwriting)
     write("backsoob.dat", index(3, 0, 1, 0x12345678));
     auto& store = open();
     EXPECT_EQ(index(3, 0, 1), read("backsoob.dat"));
-    store.AddMessage(kData, text("d"));
+    ASSERT_TRUE(store.AddMessage(kData, text("d")));
     EXPECT_EQ(records({"c", "d"}), read(data(1)));
     EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d"}), drain());
 
@@ -295,30 +296,33 @@ TEST_F(TBackSoobTest, CountOffByOneAfterACrashIsRebuilt)
     EXPECT_EQ((std::vector<std::string>{"old", "new"}), drain());
 }
 
-TEST_F(TBackSoobTest, FileErrorsRaiseAndReleaseTheLock)
+TEST_F(TBackSoobTest, FileErrorsAreReportedWithTheirReasonAndReleaseTheLock)
 {
     backlog::TBackSoob unopened(m_dir.path());
-    Bytes body;
-    std::uint32_t code = 0;
-    EXPECT_THROW(unopened.AddMessage(kData, {}), StoreError);
-    EXPECT_THROW(unopened.PeekOldest(code, body), StoreError);
+    EXPECT_FALSE(unopened.AddMessage(kData, {}));
+    EXPECT_FALSE(unopened.PeekOldest().status);
 
     write("notadir", {});
     backlog::TBackSoob onFile(m_dir.file("dd8/notadir"));
     onFile.setSubdirectoryName("dd8");
-    EXPECT_THROW(onFile.OpenStore(), StoreError);
+    backlog::StoreStatus onFileStatus = onFile.OpenStore();
+    EXPECT_FALSE(onFileStatus);
+    EXPECT_NE(std::string::npos, onFileStatus.text().find("Not a directory"))
+        << onFileStatus.text();
 
     auto& store = open();
     std::filesystem::create_directory(path(data(0)));
-    EXPECT_THROW(store.AddMessage(kData, text("lost")), StoreError);
+    backlog::StoreStatus lost = store.AddMessage(kData, text("lost"));
+    EXPECT_EQ(backlog::StoreStatus::Kind::IoError, lost.kind());
+    EXPECT_NE(std::string::npos, lost.text().find("Is a directory")) << lost.text();
 
     // Another thread can still take the store lock.
     fakes::TempDir other;
     auto done = std::async(std::launch::async, [&] {
         backlog::TBackSoob second(other.path());
         second.setSubdirectoryName("dd8");
-        second.OpenStore();
-        second.AddMessage(kData, text("ok"));
+        EXPECT_TRUE(second.OpenStore());
+        EXPECT_TRUE(second.AddMessage(kData, text("ok")));
         return second.Count();
     });
     ASSERT_EQ(std::future_status::ready, done.wait_for(std::chrono::seconds(5)));
@@ -331,7 +335,7 @@ TEST_F(TBackSoobTest, AddingOnOneThreadWhileDrainingOnAnotherKeepsOrder)
     constexpr int kMessages = 400;
     std::thread window([&] {
         for (int i = 0; i < kMessages; ++i)
-            store.AddMessage(kData, text(std::to_string(i)));
+            ASSERT_TRUE(store.AddMessage(kData, text(std::to_string(i))));
     });
     std::vector<std::string> got;
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -339,9 +343,9 @@ TEST_F(TBackSoobTest, AddingOnOneThreadWhileDrainingOnAnotherKeepsOrder)
            std::chrono::steady_clock::now() < until) {
         std::uint32_t code = 0;
         Bytes body;
-        if (store.Count() > 0 && store.PeekOldest(code, body)) {
+        if (store.Count() > 0 && peekFrom(store, code, body)) {
             got.emplace_back(body.begin(), body.end());
-            store.DeleteOldest();
+            ASSERT_TRUE(store.DeleteOldest());
         }
     }
     window.join();

@@ -53,9 +53,10 @@ protected:
     {
         backlog::TBackSoob store(m_dir.path());
         store.setSubdirectoryName(backlog::kStoreDirectory);
-        store.OpenStore();
+        ASSERT_TRUE(store.OpenStore());
         for (const auto& t : texts)
-            store.AddMessage(msglink::kDataMessage, backlog::Bytes(t.begin(), t.end()));
+            ASSERT_TRUE(
+                store.AddMessage(msglink::kDataMessage, backlog::Bytes(t.begin(), t.end())));
     }
 
     void startClient(msglink::ClientOptions o)
@@ -64,33 +65,9 @@ protected:
     }
     void startClient() { startClient(options()); }
 
-    // Waits until the client has begun attempt n (its time is taken once the server address
-    // is shown).
-    void waitAttemptBegun(int n)
-    {
-        ASSERT_TRUE(fakes::eventually(
-            [&] { return m_view.addresses().size() >= static_cast<std::size_t>(n); }));
-    }
-
-    // Lets the reconnect wait pass and waits for the next attempt to be reported.
-    void nextAttempt(int attemptsSoFar)
-    {
-        waitAttemptBegun(attemptsSoFar);
-        m_clock.advanceMs(5001);
-        ASSERT_TRUE(m_view.waitCount(msglink::kEventConnecting, attemptsSoFar + 1));
-    }
-
     bool waitAuthorised()
     {
         return fakes::eventually([&] { return m_client->authorised(); }, 5000);
-    }
-
-    static std::vector<std::string> texts(const std::vector<fakes::ServerFrame>& frames)
-    {
-        std::vector<std::string> out;
-        for (auto& f : frames)
-            out.push_back(f.text());
-        return out;
     }
 
     fakes::TempDir m_dir;

@@ -1,0 +1,286 @@
+// tests/link/LinkMachineTest.cpp: the client's state machine, turn by turn: connecting, login,
+// the exchanges and the server's orders.
+#include "link/LinkMachine.h"
+
+#include "link/LinkEvents.h"
+#include "tests/link/MachineFixture.h"
+
+using namespace msglink;
+using fakes::ServerAnswer;
+using fakes::ServerFrame;
+
+namespace {
+
+ServerAnswer withholdLogin(const ServerFrame&)
+{
+    return fakes::answer(kPollReply, {0});
+}
+
+class LinkMachineTest : public MachineFixture
+{
+};
+
+} // namespace
+
+TEST_F(LinkMachineTest, FirstAttemptAtOnceThenMoreThan5000MsApart)
+{
+    begin();
+    m_link->refuse("connect: Connection refused");
+    turns();
+    EXPECT_EQ(1, m_view.count(kEventConnecting));
+    m_clock.advanceMs(5000);
+    turns(3);
+    EXPECT_EQ(1, m_view.count(kEventConnecting));
+    m_clock.advanceMs(0.01);
+    turns();
+    EXPECT_EQ(2, m_view.count(kEventConnecting));
+    EXPECT_EQ(0, m_view.count(kEventConnected)); // a failed attempt adds no line of its own
+    EXPECT_EQ((std::vector<std::string>{"127.0.0.1", "127.0.0.1"}), m_view.addresses());
+    // Why, on the diagnostics, once for a reason that stays the same.
+    ASSERT_EQ(1u, m_diagnostics.size());
+    EXPECT_EQ("cannot connect to the message server at 127.0.0.1 port 12543: connect: "
+              "Connection refused",
+              m_diagnostics[0]);
+}
+
+TEST_F(LinkMachineTest, FreshRunSendsTheFourLoginFramesNumbered0To3)
+{
+    m_handler = withholdLogin;
+    begin();
+    turns(5);
+    const auto& f = m_link->frames();
+    ASSERT_EQ(4u, f.size());
+    EXPECT_EQ(kModuleIdentification, f[0].code);
+    EXPECT_EQ(kPortReport, f[1].code);
+    EXPECT_EQ(kFirstNumberReport, f[2].code);
+    EXPECT_EQ(kVersionReport, f[3].code);
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(static_cast<std::int64_t>(i), f[i].number);
+    EXPECT_EQ((Bytes{0x36, 0x00}), f[0].body);
+    EXPECT_EQ((Bytes{0x25}), f[2].body);
+    EXPECT_EQ(1, m_view.count(kEventConnected));
+    // Not authorised: no polls, and messages go to the backlog.
+    m_machine->SendText("held");
+    EXPECT_EQ(1, m_machine->backlogCount());
+    m_clock.advanceMs(600);
+    turns(3);
+    EXPECT_EQ(4u, m_link->frames().size());
+}
+
+TEST_F(LinkMachineTest, EarlyLoginAcceptedStillSendsTheRestOfTheLoginThenData)
+{
+    begin();
+    turns(2); // connect; module identification answered with login accepted
+    ASSERT_TRUE(m_machine->authorised());
+    m_machine->SendText("first");
+    turns(4);
+    const auto& f = m_link->frames();
+    ASSERT_EQ(5u, f.size());
+    EXPECT_EQ(kPortReport, f[1].code);
+    EXPECT_EQ(kVersionReport, f[3].code);
+    EXPECT_EQ(kDataMessage, f[4].code);
+    EXPECT_EQ("first", f[4].text());
+    EXPECT_EQ(4, f[4].number);
+}
+
+TEST_F(LinkMachineTest, PollsWhileIdleAndAuthorisedEveryMoreThan500Ms)
+{
+    begin();
+    logIn();
+    m_clock.advanceMs(500);
+    turns(2);
+    EXPECT_TRUE(m_link->framesWithCode(kPoll).empty());
+    m_clock.advanceMs(1);
+    turns();
+    ASSERT_EQ(1u, m_link->framesWithCode(kPoll).size());
+    EXPECT_EQ(0, m_link->frames().back().number);
+    turns(3);
+    EXPECT_EQ(1u, m_link->framesWithCode(kPoll).size());
+}
+
+TEST_F(LinkMachineTest, FrameLeftFromThePreviousConnectionGoesBeforeTheModuleIdentification)
+{
+    m_handler = [](const ServerFrame& f) {
+        return f.text() == "one" ? fakes::answer(kCloseOrder) : fakes::usualAnswer(f);
+    };
+    begin();
+    logIn();
+    m_machine->SendText("one");
+    m_machine->SendText("two");
+    turns();
+    ASSERT_FALSE(m_machine->connected());
+    nextAttempt();
+    turns(2);
+    auto second = m_link->framesOn(2);
+    ASSERT_EQ(2u, second.size());
+    EXPECT_EQ("two", second[0].text());
+    EXPECT_EQ(kModuleIdentification, second[1].code);
+}
+
+TEST_F(LinkMachineTest, ErrorCountAbove20DropsTheNextConnectionAtOnce)
+{
+    m_handler = [](const ServerFrame&) { return fakes::closeConnection(); };
+    begin();
+    for (int i = 1; i <= 21; ++i) {
+        turns(2); // connect, then the first exchange fails
+        ASSERT_EQ(i, m_machine->errorCount());
+        ASSERT_FALSE(m_machine->connected());
+        m_clock.advanceMs(5001);
+    }
+    m_link->setHandler(fakes::usualAnswer);
+    std::size_t framesBefore = m_link->frames().size();
+    turns();
+    ASSERT_TRUE(m_machine->connected());
+    turns();
+    EXPECT_EQ(1, m_view.count(kEventNetworkErrors));
+    EXPECT_EQ(0, m_machine->errorCount());
+    EXPECT_FALSE(m_machine->connected());
+    EXPECT_EQ(framesBefore, m_link->frames().size()); // dropped before sending anything
+}
+
+TEST_F(LinkMachineTest, EchoReplyGoesInTheSixthExchangeBehindFiveQueuedFrames)
+{
+    m_handler = [](const ServerFrame& f) {
+        return f.text() == "go" ? fakes::answer(kEchoRequest) : fakes::usualAnswer(f);
+    };
+    begin();
+    logIn();
+    m_machine->SendText("go");
+    for (int i = 1; i <= 5; ++i)
+        m_machine->SendText("d" + std::to_string(i));
+    turns(7);
+    const auto& f = m_link->frames();
+    ASSERT_EQ(11u, f.size());
+    for (std::size_t i = 5; i < 10; ++i)
+        EXPECT_EQ("d" + std::to_string(i - 4), f[i].text());
+    EXPECT_EQ(kEchoReply, f[10].code);
+    EXPECT_TRUE(f[10].body.empty());
+}
+
+TEST_F(LinkMachineTest, DisconnectCommandWaitsOutTheReconnectWaitAndIsReported)
+{
+    // The first connection fails an exchange, so there is an error count to reset.
+    m_handler = [](const ServerFrame& f) {
+        if (f.code == kPortReport && f.connection == 1)
+            return fakes::closeConnection();
+        if (f.code == kVersionReport && f.connection == 2)
+            return fakes::answer(kDisconnectCommand);
+        return fakes::usualAnswer(f);
+    };
+    begin();
+    turns(3);
+    ASSERT_EQ(1, m_machine->errorCount());
+    nextAttempt();
+    turns(4);
+    EXPECT_EQ(1, m_view.count(kEventServerDisconnect));
+    EXPECT_FALSE(m_machine->connected());
+    EXPECT_EQ(0, m_machine->errorCount());
+    m_clock.advanceMs(5000);
+    turns(2);
+    EXPECT_EQ(2, m_link->connections());
+    m_clock.advanceMs(0.01);
+    turns();
+    EXPECT_EQ(3, m_view.count(kEventConnecting));
+    EXPECT_EQ(3, m_link->connections());
+}
+
+TEST_F(LinkMachineTest, BothCloseOrdersDropTheLinkWithoutAnError)
+{
+    for (std::uint32_t order : {kCloseOrder, kCloseOrderAlt}) {
+        SCOPED_TRACE(order);
+        m_view.clear();
+        m_handler = [order](const ServerFrame& f) {
+            return f.code == kPortReport ? fakes::answer(order) : fakes::usualAnswer(f);
+        };
+        begin();
+        turns(3);
+        EXPECT_FALSE(m_machine->connected());
+        EXPECT_EQ(0, m_machine->errorCount());
+        EXPECT_EQ(0, m_view.count(kEventNetworkErrors));
+    }
+}
+
+TEST_F(LinkMachineTest, SilenceCheckDropsAServerThatAnswersOnlyBadMarkers)
+{
+    m_handler = [](const ServerFrame&) {
+        Bytes bad = fakes::replyPayload(kLoginAccepted);
+        bad[kHeaderEndOffset] = 0xFD;
+        return ServerAnswer{ServerAnswer::Kind::Reply, bad};
+    };
+    begin();
+    turns(5);
+    EXPECT_TRUE(m_machine->connected()); // ignored replies keep the link up
+    EXPECT_FALSE(m_machine->authorised());
+    EXPECT_EQ(0, m_machine->errorCount());
+    m_clock.advanceMs(10000);
+    turns();
+    EXPECT_TRUE(m_machine->connected());
+    m_clock.advanceMs(0.01);
+    turns();
+    EXPECT_EQ(1, m_view.count(kEventNetworkErrors));
+    EXPECT_FALSE(m_machine->connected());
+}
+
+TEST_F(LinkMachineTest, AddressRotation)
+{
+    struct Case
+    {
+        std::string settings;
+        std::vector<std::string> expected;
+    };
+    const std::string a = "127.0.0.5", b = "127.0.0.6", c = "127.0.0.7";
+    std::vector<Case> cases = {
+        {"Address=" + a + "\nAddress2=" + b + "\n", {a, b, a, a, b, a, a}},
+        {"Address=" + a + "\nAddress3=" + c + "\n", {a, c, a, c, a, c, a}},
+        {"Address=" + a + "\nAddress2=" + b + "\nAddress3=" + c + "\n", {a, b, c, a, b, c, a}},
+        {"Address=" + a + "\nAddress2=127.0.0.1\n", {a, a, a, a, a, a, a}},
+    };
+    for (auto& tc : cases) {
+        SCOPED_TRACE(tc.settings);
+        m_view.clear();
+        writeSettings(tc.settings);
+        begin();
+        m_link->refuse("connect: Connection refused");
+        turns();
+        for (int i = 1; i < 7; ++i)
+            nextAttempt();
+        EXPECT_EQ(tc.expected, m_view.addresses());
+    }
+}
+
+TEST_F(LinkMachineTest, PortIsReadBeforeEveryAttemptAndWrapsAt16Bits)
+{
+    writeSettings("Port=4000\n");
+    begin();
+    m_link->refuse("connect: Connection refused");
+    turns();
+    writeSettings("Port=" + std::to_string(65536 + 4001) + "\n");
+    nextAttempt();
+    ASSERT_EQ(2u, m_link->attempts().size());
+    EXPECT_EQ(4000, m_link->attempts()[0].port);
+    EXPECT_EQ(4001, m_link->attempts()[1].port);
+}
+
+TEST_F(LinkMachineTest, AccessNoticeOnlyOnceAndNoAttemptWhileDisabled)
+{
+    begin();
+    m_link->refuse("connect: Connection refused");
+    turns();
+    m_machine->setLinkEnabled(false);
+    turns();
+    EXPECT_EQ(1, m_view.count(kEventAccessDenied));
+    m_clock.advanceMs(60000);
+    turns(3);
+    EXPECT_EQ(1, m_view.count(kEventAccessDenied));
+    EXPECT_EQ(1, m_view.count(kEventConnecting));
+}
+
+TEST_F(LinkMachineTest, BacklogRecordWithCode0IsDeletedUnsent)
+{
+    storeBefore({"zero"}, 0);
+    storeBefore({"kept"});
+    begin();
+    logIn();
+    turnUntil([&] { return m_machine->backlogCount() == 0 && !m_machine->inFlight(); });
+    EXPECT_EQ(std::vector<std::string>{"kept"}, m_link->dataTexts());
+}

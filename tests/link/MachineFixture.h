@@ -1,0 +1,96 @@
+// tests/link/MachineFixture.h: the client's state machine with a fake clock, a transport that
+// answers from memory and a scratch working directory; the test takes the turns itself.
+#pragma once
+
+#include <fstream>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/LinkMachine.h"
+#include "tests/fakes/FakeClock.h"
+#include "tests/fakes/FakeLinkView.h"
+#include "tests/fakes/FakeTransport.h"
+#include "tests/fakes/TempDir.h"
+
+class MachineFixture : public ::testing::Test
+{
+protected:
+    using Bytes = msglink::Bytes;
+
+    void writeSettings(const std::string& serverHost)
+    {
+        std::ofstream(m_dir.file("gpsbridge.ini")) << "[ServerHost]\n" << serverHost;
+    }
+
+    // Puts messages in the backlog before the machine exists.
+    void storeBefore(std::initializer_list<std::string> texts, std::uint32_t code = 0x022000C7)
+    {
+        backlog::TBackSoob store(m_dir.path());
+        store.setSubdirectoryName(backlog::kStoreDirectory);
+        ASSERT_TRUE(store.OpenStore());
+        for (const auto& t : texts)
+            ASSERT_TRUE(store.AddMessage(code, Bytes(t.begin(), t.end())));
+    }
+
+    // A machine on the scratch directory; not started.
+    void create(msglink::LinkTimings timings = {})
+    {
+        m_machine = std::make_unique<msglink::LinkMachine>(
+            m_view, m_clock, 37, m_dir.path(), timings,
+            [this](const std::string& text) { m_diagnostics.push_back(text); });
+    }
+
+    // Starts it with a fresh fake transport (the same one again when kept).
+    void start()
+    {
+        auto transport = std::make_unique<fakes::FakeTransport>(m_handler);
+        m_link = transport.get();
+        m_machine->start(fakes::FakeClock::kTicksPerMs, std::move(transport));
+    }
+
+    void begin(msglink::LinkTimings timings = {})
+    {
+        create(timings);
+        start();
+    }
+
+    void turns(int n = 1)
+    {
+        for (int i = 0; i < n; ++i)
+            m_machine->turn();
+    }
+
+    // Turns until pred holds; fails the test after max turns.
+    template <typename Pred> void turnUntil(Pred pred, int max = 2000)
+    {
+        for (int i = 0; i < max && !pred(); ++i)
+            m_machine->turn();
+        ASSERT_TRUE(pred()) << "still not there after " << max << " turns";
+    }
+
+    // Connects and runs the four login exchanges.
+    void logIn()
+    {
+        turns(5);
+        ASSERT_TRUE(m_machine->authorised());
+    }
+
+    // Lets the reconnect wait pass and takes the turn that makes the next attempt.
+    void nextAttempt()
+    {
+        m_clock.advanceMs(5001);
+        turns();
+    }
+
+    fakes::TempDir m_dir;
+    fakes::FakeClock m_clock;
+    fakes::FakeLinkView m_view;
+    fakes::FakeTransport::Handler m_handler = fakes::usualAnswer;
+    std::vector<std::string> m_diagnostics;
+    std::unique_ptr<msglink::LinkMachine> m_machine;
+    fakes::FakeTransport* m_link = nullptr; // owned by the machine
+};
