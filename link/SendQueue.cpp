@@ -3,76 +3,59 @@
 
 namespace msglink {
 
-SendQueue::SendQueue() : m_slots(kSendQueueCapacity) {}
-
-bool SendQueue::pushLocked(QueuedFrame&& frame)
-{
-    if (m_full)
-        return false;
-    m_slots[m_write] = std::move(frame);
-    m_write = (m_write + 1) % kSendQueueCapacity;
-    if (m_write == m_read)
-        m_full = true;
-    return true;
-}
+SendQueue::SendQueue() : m_ring(kSendQueueCapacity) {}
 
 bool SendQueue::QueuePush(QueuedFrame frame)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return pushLocked(std::move(frame));
+    return m_ring.push(std::move(frame));
 }
 
 std::optional<QueuedFrame> SendQueue::QueuePeek() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_read == m_write && !m_full)
-        return std::nullopt;
-    return m_slots[m_read];
+    if (const QueuedFrame* f = m_ring.front())
+        return *f;
+    return std::nullopt;
 }
 
 void SendQueue::QueuePop()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_read == m_write && !m_full)
-        return;
-    m_slots[m_read] = QueuedFrame{};
-    m_read = (m_read + 1) % kSendQueueCapacity;
-    if (m_read != m_write)
-        m_full = false;
+    m_ring.pop();
 }
 
 bool SendQueue::QueueFrame(std::uint32_t code, const Bytes& body, FrameKind kind,
                            std::uint64_t ticket)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_full)
+    // Full: the frame is not built, so the counter does not move.
+    QueuedFrame* slot = m_ring.pushSlot();
+    if (!slot)
         return false;
-    return pushLocked({buildFrame(m_counter, code, body), kind, ticket});
+    *slot = {buildFrame(m_counter, code, body), kind, ticket};
+    return true;
 }
 
 bool SendQueue::empty() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_read == m_write && !m_full;
+    return m_ring.empty();
 }
 
 std::size_t SendQueue::size() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_full)
-        return kSendQueueCapacity;
-    return (m_write + kSendQueueCapacity - m_read) % kSendQueueCapacity;
+    return m_ring.size();
 }
 
 std::vector<QueuedFrame> SendQueue::takeAll()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<QueuedFrame> out;
-    while (m_read != m_write || m_full) {
-        out.push_back(std::move(m_slots[m_read]));
-        m_slots[m_read] = QueuedFrame{};
-        m_read = (m_read + 1) % kSendQueueCapacity;
-        m_full = false;
+    while (QueuedFrame* f = m_ring.front()) {
+        out.push_back(std::move(*f));
+        m_ring.pop();
     }
     return out;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/Frames.h"
+#include "platform/Ring.h"
 
 namespace msglink {
 
@@ -59,14 +60,9 @@ public:
     std::vector<QueuedFrame> takeAll();
 
 private:
-    bool pushLocked(QueuedFrame&& frame);
-
     mutable std::mutex m_mutex;
-    std::vector<QueuedFrame> m_slots; // guarded by m_mutex
-    std::size_t m_read = 0;
-    std::size_t m_write = 0;
-    bool m_full = false;
-    MessageCounter m_counter; // guarded by m_mutex
+    platform::Ring<QueuedFrame> m_ring; // guarded by m_mutex
+    MessageCounter m_counter;           // guarded by m_mutex
 };
 
 } // namespace msglink
