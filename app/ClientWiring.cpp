@@ -16,7 +16,10 @@ public:
     {
     }
 
-    void SendText(const std::string& text) override { m_client.SendText(text); }
+    bool SendText(const std::string& text) override { return m_client.SendText(text); }
+    void sync() override { m_client.sync(); }
+    std::string storeProblem() const override { return m_client.storeProblem(); }
+    std::int64_t backlogDepth() const override { return m_client.backlogCount(); }
     void requestStop() override { m_client.requestStop(); }
     bool finished() const override { return m_client.finished(); }
     bool connected() const override { return m_client.connected(); }

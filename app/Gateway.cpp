@@ -14,12 +14,18 @@ std::string makeClosePassword(std::mt19937& random)
     return std::to_string(draw(random) + 10000);
 }
 
-void Gateway::ClientSink::SendText(const std::string& text)
+bool Gateway::ClientSink::SendText(const std::string& text)
 {
     if (client)
-        client->SendText(text);
-    else
-        ++dropped;
+        return client->SendText(text);
+    ++dropped;
+    return true;
+}
+
+void Gateway::ClientSink::sync()
+{
+    if (client)
+        client->sync();
 }
 
 Gateway::Gateway(StatusView& view, GatewayOptions options)

@@ -89,7 +89,8 @@ private:
     // Hands position messages to the client's send operation, once there is one.
     struct ClientSink final : tracker::PositionSink
     {
-        void SendText(const std::string& text) override;
+        bool SendText(const std::string& text) override;
+        void sync() override;
         LinkClient* client = nullptr;
         std::uint64_t dropped = 0;
     };

@@ -2,6 +2,9 @@
 // message-server client.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "tracker/PositionSink.h"
 
 namespace app {
@@ -18,6 +21,12 @@ public:
 
     // Any thread. The link is up.
     virtual bool connected() const = 0;
+
+    // Any thread. Empty while the backlog is open and writable; otherwise why not.
+    virtual std::string storeProblem() const { return {}; }
+
+    // Any thread. Messages waiting in the backlog.
+    virtual std::int64_t backlogDepth() const { return 0; }
 };
 
 } // namespace app

@@ -114,4 +114,31 @@ std::int64_t countRecords(const Bytes& file)
     return count;
 }
 
+FileScan scanFile(const std::uint8_t* data, std::size_t size)
+{
+    FileScan scan;
+    bool leading = true;
+    std::int64_t records = 0;
+    std::size_t pos = 0;
+    while (pos < size) {
+        HeadRecord r = findHeadRecord(data + pos, size - pos, size - pos);
+        // Nothing more, or a damaged stretch that reaches the end (no good record after it).
+        if (r.kind == Kind::None || (r.kind == Kind::Damaged && r.end >= size - pos))
+            break;
+        pos += static_cast<std::size_t>(r.end);
+        ++records;
+        if (leading && r.kind == Kind::Good && r.code == 0) {
+            ++scan.leadingUnsent;
+            scan.leadingEnd = pos;
+        } else {
+            leading = false;
+        }
+        if (r.kind == Kind::Good) {
+            scan.records = records;
+            scan.wholeEnd = pos;
+        }
+    }
+    return scan;
+}
+
 } // namespace backlog

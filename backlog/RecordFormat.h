@@ -64,4 +64,16 @@ HeadRecord findHeadRecord(const std::uint8_t* data, std::size_t available, std::
 // records included.
 std::int64_t countRecords(const Bytes& file);
 
+// A whole data file read from the front, as the store sees it when it opens.
+struct FileScan
+{
+    std::int64_t records = 0;       // up to wholeEnd, damaged stretches counted as one each
+    std::int64_t leadingUnsent = 0; // how many of them at the front carry code 0 (taken away)
+    std::uint64_t leadingEnd = 0;   // where the first record after those begins
+    // Where the last good record ends. Bytes after it hold no good record: a record cut off by
+    // a crash in the middle of an append, or stray bytes. The next append goes here.
+    std::uint64_t wholeEnd = 0;
+};
+FileScan scanFile(const std::uint8_t* data, std::size_t size);
+
 } // namespace backlog

@@ -1,7 +1,7 @@
 // backlog/StoreStatus.cpp
 #include "backlog/StoreStatus.h"
 
-#include "platform/BinaryFile.h"
+#include "platform/FileSystem.h"
 
 namespace backlog {
 

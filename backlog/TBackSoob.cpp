@@ -2,29 +2,30 @@
 #include "backlog/TBackSoob.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <limits>
-#include <map>
-#include <utility>
+#include <string_view>
 
 namespace backlog {
 
 namespace {
 
-using platform::BinaryFile;
-using platform::readI32;
+using platform::File;
+using platform::FileSystem;
 
 constexpr const char* kIndexName = "backsoob.dat";
 constexpr const char* kDataSuffix = ".dat";
 constexpr const char* kTempSuffix = ".tmp";
 
-// A peek reads this much of the oldest file first; a record at the front almost always fits,
-// so the rest of a million-byte file is read only for large or damaged records.
-constexpr std::size_t kPeekWindow = 4096;
+// How much of the read file is read at a time; records are far smaller, so a read brings many.
+constexpr std::size_t kReadChunk = 64 * 1024;
 
 // Far beyond any message the gateway produces, and small enough that a record can never wrap
 // the signed length field.
 constexpr std::size_t kMaxBodyLength = 16u * 1024 * 1024;
+
+// The index counts this many records ahead of the appends, so that it is written once per so
+// many appends and a crash leaves it too high (harmless), never too low.
+constexpr std::int64_t kCountReserve = 64;
 
 // "bs<N><suffix>" with N in decimal without leading zeros, within 0..INT32_MAX.
 bool parseNumberedName(const std::string& name, std::string_view suffix, std::int32_t* n)
@@ -47,31 +48,6 @@ bool parseNumberedName(const std::string& name, std::string_view suffix, std::in
     return true;
 }
 
-StoreStatus failed(const std::string& what)
-{
-    return StoreStatus::fromError(what, platform::lastFileError());
-}
-
-StoreStatus readRange(const BinaryFile& file, std::uint64_t offset, std::size_t count,
-                      const std::string& path, Bytes& bytes)
-{
-    bytes.resize(count);
-    auto got = file.readAt(offset, bytes.data(), count);
-    if (!got)
-        return failed("read " + path);
-    bytes.resize(*got);
-    return StoreStatus::ok();
-}
-
-StoreStatus sizeOf(const BinaryFile& file, const std::string& path, std::uint64_t& size)
-{
-    auto got = file.size();
-    if (!got)
-        return failed("get the size of " + path);
-    size = *got;
-    return StoreStatus::ok();
-}
-
 std::int32_t clampToI32(std::int64_t v)
 {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
@@ -80,12 +56,15 @@ std::int32_t clampToI32(std::int64_t v)
 
 } // namespace
 
-TBackSoob::TBackSoob(std::string baseDirectory) : m_base(std::move(baseDirectory)) {}
-
-std::recursive_mutex& TBackSoob::storeLock()
+TBackSoob::TBackSoob(std::string baseDirectory, FileSystem& files)
+    : m_files(files), m_base(std::move(baseDirectory))
 {
-    static std::recursive_mutex lock;
-    return lock;
+}
+
+TBackSoob::~TBackSoob()
+{
+    if (isOpen())
+        (void)Sync(); // best effort: whatever it could not do comes back as duplicates
 }
 
 std::string TBackSoob::indexFilePath() const
@@ -101,151 +80,312 @@ std::string TBackSoob::dataFilePath(std::int32_t n) const
 
 std::int32_t TBackSoob::readNumber() const
 {
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_readNumber;
 }
 
 std::int32_t TBackSoob::writeNumber() const
 {
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_writeNumber;
 }
 
 bool TBackSoob::isOpen() const
 {
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_open;
 }
 
-StoreStatus TBackSoob::requireOpen() const
+StoreStatus TBackSoob::fail(const std::string& what) const
 {
-    if (!m_open)
-        return StoreStatus::fromError("use the backlog store before it is open", 0);
-    return StoreStatus::ok();
+    return StoreStatus::fromError(what, m_files.lastError());
 }
 
 void TBackSoob::setCount(std::int64_t count)
 {
-    m_count.store(clampToI32(count), std::memory_order_relaxed);
+    m_count.store(clampToI32(std::max<std::int64_t>(count, 0)), std::memory_order_relaxed);
 }
 
-StoreStatus TBackSoob::writeIndexField(std::uint64_t offset, std::int32_t value)
+bool TBackSoob::isEmptyFile(const std::string& path) const
 {
-    std::string path = indexFilePath();
-    BinaryFile index;
-    if (!index.open(path, BinaryFile::Open::Existing))
-        return failed("open " + path);
-    std::uint8_t bytes[4];
-    platform::writeI32(bytes, value);
-    if (!index.writeAt(offset, bytes, sizeof bytes))
-        return failed("write " + path);
-    return StoreStatus::ok();
+    std::unique_ptr<File> file = m_files.open(path, FileSystem::Open::Existing);
+    std::optional<std::uint64_t> size = file ? file->size() : std::nullopt;
+    return size && *size == 0;
 }
 
-StoreStatus TBackSoob::writeWholeIndex()
+std::vector<std::int32_t> TBackSoob::dataFileNumbers() const
 {
-    std::string path = indexFilePath();
-    BinaryFile index;
-    if (!index.open(path, BinaryFile::Open::Truncate))
-        return failed("create " + path);
-    std::uint8_t bytes[kIndexSize];
-    platform::writeI32(bytes, static_cast<std::int32_t>(kSignature));
-    platform::writeI32(bytes + kCountOffset, Count());
-    platform::writeI32(bytes + kReadNumberOffset, m_readNumber);
-    platform::writeI32(bytes + kWriteNumberOffset, m_writeNumber);
-    if (!index.writeAt(0, bytes, sizeof bytes))
-        return failed("write " + path);
+    std::vector<std::int32_t> numbers;
+    for (const std::string& name : m_files.listFiles(m_directory)) {
+        std::int32_t n = 0;
+        if (parseNumberedName(name, kDataSuffix, &n))
+            numbers.push_back(n);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+StoreStatus TBackSoob::writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values)
+{
+    Bytes bytes(values.size() * 4);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        platform::writeI32(&bytes[i * 4], values[i]);
+    if (!m_index->writeAt(offset, bytes.data(), bytes.size()))
+        return fail("write " + indexFilePath());
+    m_indexToSync = true;
     return StoreStatus::ok();
 }
 
 StoreStatus TBackSoob::OpenStore()
 {
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    StoreStatus status = openLocked();
+    if (!status) {
+        m_index.reset(); // lets go of the lock
+        m_writeFile.reset();
+        m_readFile.reset();
+    }
+    m_open = status.isOk();
+    return status;
+}
+
+StoreStatus TBackSoob::openLocked()
+{
     m_open = false;
-    m_readNumber = 0;
-    m_writeNumber = 0;
+    m_index.reset();
+    m_writeFile.reset();
+    m_readFile.reset();
+    resetReadPosition();
+    m_readNumber = m_writeNumber = 0;
+    m_writeSize = 0;
     setCount(0);
+    m_pending = 0;
+    m_dataToSync = m_directoryToSync = m_indexToSync = false;
     if (m_subdirectory.empty())
         return StoreStatus::fromError("open a backlog store without a directory name", 0);
     m_directory = platform::joinPath(m_base, m_subdirectory);
-    if (!platform::directoryExists(m_directory) && !platform::createDirectory(m_directory))
-        return failed("create " + m_directory);
+    if (!m_files.directoryExists(m_directory) && !m_files.createDirectory(m_directory))
+        return fail("create " + m_directory);
 
-    // A .tmp file is a rewrite that never got renamed: its data file is still the whole old one.
-    for (const std::string& name : platform::listFiles(m_directory)) {
+    // A .tmp file is a rewrite of an older store that never got renamed: its data file is
+    // still the whole old one.
+    for (const std::string& name : m_files.listFiles(m_directory)) {
         std::int32_t n = 0;
         if (parseNumberedName(name, kTempSuffix, &n))
-            platform::removeFile(platform::joinPath(m_directory, name));
+            m_files.removeFile(platform::joinPath(m_directory, name));
     }
 
-    bool loaded = false;
-    std::string path = indexFilePath();
-    if (platform::fileExists(path)) {
-        BinaryFile index;
-        if (!index.open(path, BinaryFile::Open::Existing))
-            return failed("open " + path);
-        Bytes bytes;
-        if (StoreStatus s = readRange(index, 0, kIndexSize, path, bytes); !s)
-            return s;
-        if (bytes.size() == kIndexSize &&
-            static_cast<std::uint32_t>(readI32(bytes.data())) == kSignature) {
-            loaded = true;
-            setCount(readI32(&bytes[kCountOffset]));
-            m_readNumber = readI32(&bytes[kReadNumberOffset]);
-            m_writeNumber = readI32(&bytes[kWriteNumberOffset]);
+    const std::string path = indexFilePath();
+    m_index = m_files.open(path, FileSystem::Open::OrCreate);
+    if (!m_index)
+        return fail("open " + path);
+    if (!m_index->tryLock())
+        return fail("lock " + path + " (another gateway uses this backlog)");
+    std::optional<std::uint64_t> indexSize = m_index->size();
+    if (!indexSize)
+        return fail("get the size of " + path);
+
+    std::vector<std::int32_t> numbers = dataFileNumbers();
+    bool consistent = false;
+    if (*indexSize == kIndexSize) {
+        std::uint8_t bytes[kIndexSize];
+        std::optional<std::size_t> got = m_index->readAt(0, bytes, sizeof bytes);
+        if (!got)
+            return fail("read " + path);
+        if (*got == kIndexSize && platform::readU32(bytes) == kSignature) {
+            setCount(platform::readI32(bytes + kCountOffset));
+            m_readNumber = platform::readI32(bytes + kReadNumberOffset);
+            m_writeNumber = platform::readI32(bytes + kWriteNumberOffset);
+            // An empty file past the write file is a roll-over a crash cut short: it goes.
+            while (!numbers.empty() && numbers.back() > m_writeNumber &&
+                   isEmptyFile(dataFilePath(numbers.back()))) {
+                if (!m_files.removeFile(dataFilePath(numbers.back())))
+                    return fail("remove " + dataFilePath(numbers.back()));
+                numbers.pop_back();
+            }
+            consistent = m_readNumber >= 0 && m_readNumber <= m_writeNumber &&
+                         (numbers.empty() || numbers.back() <= m_writeNumber);
         }
+    } else if (*indexSize == 0 && numbers.empty()) {
+        // A fresh directory: the empty index.
+        consistent = true;
+        if (StoreStatus s = writeIndex(0, {static_cast<std::int32_t>(kSignature), 0, 0, 0}); !s)
+            return s;
     }
-    m_open = true;
-    StoreStatus rebuilt = rebuildIfInconsistent(loaded);
-    m_open = rebuilt.isOk();
-    return rebuilt;
+    if (!consistent) {
+        if (StoreStatus s = rebuild(numbers); !s)
+            return s;
+    } else {
+        // Files before the read file are what a crash left of a deletion: all taken.
+        for (std::int32_t n : numbers)
+            if (n < m_readNumber)
+                m_files.removeFile(dataFilePath(n));
+    }
+    m_countOnDisk = Count();
+    return prepareWriteFile();
 }
 
-StoreStatus TBackSoob::rebuildIfInconsistent(bool indexLoaded)
+StoreStatus TBackSoob::rebuild(const std::vector<std::int32_t>& numbers)
 {
-    // Records per data file, counted the way PeekOldest and DeleteOldest take them.
-    std::map<std::int32_t, std::int64_t> records;
-    for (const std::string& name : platform::listFiles(m_directory)) {
-        std::int32_t n = 0;
-        if (!parseNumberedName(name, kDataSuffix, &n))
-            continue;
-        std::string path = dataFilePath(n);
-        BinaryFile file;
-        if (!file.open(path, BinaryFile::Open::Existing))
-            return failed("open " + path);
-        std::uint64_t size = 0;
-        Bytes bytes;
-        if (StoreStatus s = sizeOf(file, path, size); !s)
-            return s;
-        if (StoreStatus s = readRange(file, 0, static_cast<std::size_t>(size), path, bytes); !s)
-            return s;
-        records[n] = countRecords(bytes);
+    // Only for an index that is missing or contradicts the files: every file is read.
+    std::vector<std::int64_t> records;
+    for (std::int32_t n : numbers) {
+        std::unique_ptr<File> file = m_files.open(dataFilePath(n), FileSystem::Open::Existing);
+        if (!file)
+            return fail("open " + dataFilePath(n));
+        std::optional<std::uint64_t> size = file->size();
+        if (!size)
+            return fail("get the size of " + dataFilePath(n));
+        Bytes bytes(static_cast<std::size_t>(*size));
+        std::optional<std::size_t> got = file->readAt(0, bytes.data(), bytes.size());
+        if (!got)
+            return fail("read " + dataFilePath(n));
+        bytes.resize(*got);
+        records.push_back(countRecords(bytes));
     }
-
-    std::int64_t inRange = 0;
-    bool outside = false;
-    for (auto [n, count] : records) {
-        if (n >= m_readNumber && n <= m_writeNumber)
-            inRange += count;
-        else if (count > 0)
-            outside = true;
-    }
-    if (indexLoaded && m_readNumber >= 0 && m_readNumber <= m_writeNumber && !outside &&
-        inRange == Count())
-        return StoreStatus::ok();
-
     // Reading starts at the first file that holds a record, writing goes on in the last file,
     // so no file with records is ever truncated by a roll-over.
-    auto first =
-        std::find_if(records.begin(), records.end(), [](const auto& r) { return r.second > 0; });
-    m_writeNumber = records.empty() ? 0 : records.rbegin()->first;
-    m_readNumber = first == records.end() ? m_writeNumber : first->first;
+    auto first = std::find_if(records.begin(), records.end(), [](auto r) { return r > 0; });
+    m_writeNumber = numbers.empty() ? 0 : numbers.back();
+    m_readNumber = first == records.end()
+                       ? m_writeNumber
+                       : numbers[static_cast<std::size_t>(first - records.begin())];
     std::int64_t total = 0;
-    for (auto [n, count] : records)
-        if (n >= m_readNumber)
-            total += count;
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        if (numbers[i] >= m_readNumber)
+            total += records[i];
     setCount(total);
-    return writeWholeIndex();
+    if (!m_index->truncate(0))
+        return fail("empty " + indexFilePath());
+    return writeIndex(
+        0, {static_cast<std::int32_t>(kSignature), Count(), m_readNumber, m_writeNumber});
+}
+
+StoreStatus TBackSoob::prepareWriteFile()
+{
+    // The write file is only looked at when it exists: a fresh store has no data file until its
+    // first record.
+    const std::string path = dataFilePath(m_writeNumber);
+    std::unique_ptr<File> file = m_files.open(path, FileSystem::Open::Existing);
+    FileScan scan;
+    if (file) {
+        std::optional<std::uint64_t> size = file->size();
+        if (!size)
+            return fail("get the size of " + path);
+        Bytes bytes(static_cast<std::size_t>(*size));
+        std::optional<std::size_t> got = file->readAt(0, bytes.data(), bytes.size());
+        if (!got)
+            return fail("read " + path);
+        bytes.resize(*got);
+        scan = scanFile(bytes.data(), bytes.size());
+        // What follows the last whole record is a record a crash cut off (or stray bytes): it
+        // goes, so the next append starts clean and no reader takes it for the next record.
+        if (scan.wholeEnd < bytes.size() && !file->truncate(scan.wholeEnd))
+            return fail("cut the unfinished record off " + path);
+        m_writeSize = scan.wholeEnd;
+        m_writeFile = std::move(file);
+    }
+    m_runStartFile = m_writeNumber;
+    m_runStartOffset = m_writeSize;
+    m_olderGone = false;
+    m_appendsTaken = 0;
+
+    if (StoreStatus s = openReadFile(); !s)
+        return s;
+    if (m_readNumber == m_writeNumber) {
+        // Here the count is known exactly; the index may only have been too high.
+        setCount(scan.records);
+        m_pending = std::max<std::int64_t>(0, scan.records - m_takenInReadFile);
+        if (m_countOnDisk != Count()) {
+            if (StoreStatus s = writeIndex(kCountOffset, {Count()}); !s)
+                return s;
+            m_countOnDisk = Count();
+        }
+    } else {
+        m_pending = std::max<std::int64_t>(0, Count() - m_takenInReadFile);
+    }
+    return StoreStatus::ok();
+}
+
+StoreStatus TBackSoob::openReadFile()
+{
+    resetReadPosition();
+    const std::string path = dataFilePath(m_readNumber);
+    m_readFile = m_files.open(path, FileSystem::Open::Existing);
+    if (!m_readFile)
+        return StoreStatus::ok(); // missing: PeekOldest steps past it
+    std::optional<std::uint64_t> size = m_readFile->size();
+    if (!size)
+        return fail("get the size of " + path);
+    m_readFileSize = m_readNumber == m_writeNumber ? m_writeSize : *size;
+    // Records taken before, and marked on disk, are stepped over at once.
+    Bytes bytes(static_cast<std::size_t>(m_readFileSize));
+    std::optional<std::size_t> got = m_readFile->readAt(0, bytes.data(), bytes.size());
+    if (!got)
+        return fail("read " + path);
+    bytes.resize(*got);
+    FileScan scan = scanFile(bytes.data(), bytes.size());
+    m_readOffset = m_markedOffset = m_cacheStart = scan.leadingEnd;
+    m_takenInReadFile = scan.leadingUnsent;
+    return StoreStatus::ok();
+}
+
+void TBackSoob::resetReadPosition()
+{
+    m_readFileSize = 0;
+    m_readOffset = m_markedOffset = m_cacheStart = 0;
+    m_cache.clear();
+    m_unmarkedCodes.clear();
+    m_takenInReadFile = 0;
+}
+
+std::uint64_t TBackSoob::readableEnd() const
+{
+    return m_readNumber == m_writeNumber ? m_writeSize : m_readFileSize;
+}
+
+bool TBackSoob::inThisRun() const
+{
+    return m_olderGone || m_readNumber > m_runStartFile ||
+           (m_readNumber == m_runStartFile && m_readOffset >= m_runStartOffset);
+}
+
+StoreStatus TBackSoob::reserveCount()
+{
+    if (m_countOnDisk > Count())
+        return StoreStatus::ok();
+    // Counted before the record is written: a crash in between leaves the count too high.
+    const std::int64_t ahead = static_cast<std::int64_t>(Count()) + kCountReserve;
+    if (StoreStatus s = writeIndex(kCountOffset, {clampToI32(ahead)}); !s)
+        return s;
+    m_countOnDisk = ahead;
+    return StoreStatus::ok();
+}
+
+StoreStatus TBackSoob::rollOver()
+{
+    if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
+        return StoreStatus::damaged("the backlog has run out of data file numbers");
+    // The finished file goes to the disk before records go elsewhere.
+    if (m_dataToSync && m_writeFile && !m_writeFile->sync())
+        return fail("flush " + dataFilePath(m_writeNumber));
+    m_dataToSync = false;
+    // The new file exists before the index names it, so the files never point at a data file
+    // that is not there; a crash in between leaves an empty file past the write number, which
+    // the next open removes.
+    const std::string path = dataFilePath(m_writeNumber + 1);
+    std::unique_ptr<File> next = m_files.open(path, FileSystem::Open::Truncate);
+    if (!next)
+        return fail("create " + path);
+    m_directoryToSync = true;
+    if (StoreStatus s = writeIndex(kWriteNumberOffset, {m_writeNumber + 1}); !s)
+        return s;
+    if (m_readNumber == m_writeNumber)
+        m_readFileSize = m_writeSize; // no longer the write file: its size is final
+    ++m_writeNumber;
+    m_writeFile = std::move(next);
+    m_writeSize = 0;
+    return StoreStatus::ok();
 }
 
 StoreStatus TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
@@ -253,199 +393,274 @@ StoreStatus TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
     if (body.size() > kMaxBodyLength)
         return StoreStatus::damaged("a message of " + std::to_string(body.size()) +
                                     " bytes is too long for the backlog");
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
-    if (StoreStatus s = requireOpen(); !s)
-        return s;
-    std::string path = dataFilePath(m_writeNumber);
-    BinaryFile file;
-    if (!file.open(path, BinaryFile::Open::OrCreate))
-        return failed("open " + path);
-    std::uint64_t size = 0;
-    if (StoreStatus s = sizeOf(file, path, size); !s)
-        return s;
-    if (size > kDataFileLimit) {
-        if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
-            return StoreStatus::damaged("the backlog has run out of data file numbers");
-        file.close();
-        ++m_writeNumber;
-        if (StoreStatus s = writeIndexField(kWriteNumberOffset, m_writeNumber); !s) {
-            --m_writeNumber;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_open)
+        return StoreStatus::fromError("add to the backlog before it is open", 0);
+    if (m_writeSize > kDataFileLimit)
+        if (StoreStatus s = rollOver(); !s)
             return s;
-        }
-        path = dataFilePath(m_writeNumber);
-        if (!file.open(path, BinaryFile::Open::Truncate))
-            return failed("create " + path);
-        size = 0;
+    const std::string path = dataFilePath(m_writeNumber);
+    if (!m_writeFile) {
+        // The first record of a new write file (a file of that name left over is emptied).
+        m_writeFile = m_files.open(path, m_writeSize == 0 ? FileSystem::Open::Truncate
+                                                          : FileSystem::Open::OrCreate);
+        if (!m_writeFile)
+            return fail("create " + path);
+        m_directoryToSync = true;
     }
-    // Count goes first: a crash before the append leaves it one too high, which the next
-    // OpenStore or an empty oldest file puts right; one too low would strand a record.
-    setCount(static_cast<std::int64_t>(Count()) + 1);
-    if (StoreStatus s = writeIndexField(kCountOffset, Count()); !s) {
-        setCount(static_cast<std::int64_t>(Count()) - 1);
+    if (StoreStatus s = reserveCount(); !s)
         return s;
-    }
     Bytes record = encodeRecord(code, body);
-    if (!file.writeAt(size, record.data(), record.size()))
-        return failed("write " + path);
-    return StoreStatus::ok();
-}
-
-StoreStatus TBackSoob::readHead(std::int32_t n, bool wholeFile, Head& head) const
-{
-    head = Head{};
-    std::string path = dataFilePath(n);
-    if (!platform::fileExists(path))
-        return StoreStatus::ok();
-    BinaryFile file;
-    if (!file.open(path, BinaryFile::Open::Existing))
-        return failed("open " + path);
-    if (StoreStatus s = sizeOf(file, path, head.fileSize); !s)
-        return s;
-    if (head.fileSize == 0)
-        return StoreStatus::ok();
-    auto want = static_cast<std::size_t>(
-        wholeFile ? head.fileSize : std::min<std::uint64_t>(head.fileSize, kPeekWindow));
-    if (StoreStatus s = readRange(file, 0, want, path, head.bytes); !s)
-        return s;
-    head.record = findHeadRecord(head.bytes.data(), head.bytes.size(), head.fileSize);
-    if (head.record.kind == HeadRecord::Kind::NeedMore) {
-        auto whole = static_cast<std::size_t>(head.fileSize);
-        if (StoreStatus s = readRange(file, 0, whole, path, head.bytes); !s)
-            return s;
-        head.record = findHeadRecord(head.bytes.data(), head.bytes.size(), head.fileSize);
+    if (!m_writeFile->writeAt(m_writeSize, record.data(), record.size())) {
+        StoreStatus failed = fail("write " + path);
+        // A part that did get written is cut away again, so the file ends with a whole record;
+        // if even that fails, the next append writes over it from the same place.
+        (void)m_writeFile->truncate(m_writeSize);
+        return failed;
     }
-    // A file that changed size under us: take it as holding nothing rather than guess.
-    if (head.record.kind == HeadRecord::Kind::NeedMore)
-        head.record.kind = HeadRecord::Kind::None;
+    m_writeSize += record.size();
+    setCount(static_cast<std::int64_t>(Count()) + 1);
+    ++m_pending;
+    m_dataToSync = true;
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::seekOldest(Head& head, bool wholeFile, bool& found)
+StoreStatus TBackSoob::fillCache(std::uint64_t upTo)
 {
+    const std::uint64_t from = m_cacheStart + m_cache.size();
+    if (upTo <= from)
+        return StoreStatus::ok();
+    const auto want = static_cast<std::size_t>(upTo - from);
+    const std::size_t have = m_cache.size();
+    m_cache.resize(have + want);
+    std::optional<std::size_t> got = m_readFile->readAt(from, m_cache.data() + have, want);
+    if (!got) {
+        m_cache.resize(have);
+        return fail("read " + dataFilePath(m_readNumber));
+    }
+    m_cache.resize(have + *got);
+    if (*got < want) {
+        // The file is shorter than the store knew (changed behind its back): it ends here.
+        if (m_readNumber == m_writeNumber)
+            m_writeSize = from + *got;
+        else
+            m_readFileSize = from + *got;
+    }
+    return StoreStatus::ok();
+}
+
+StoreStatus TBackSoob::locateHead(HeadRecord& head, bool& found)
+{
+    found = false;
     for (;;) {
-        if (StoreStatus s = readHead(m_readNumber, wholeFile, head); !s)
-            return s;
-        found = head.record.kind != HeadRecord::Kind::None;
-        if (found || m_readNumber >= m_writeNumber)
-            return StoreStatus::ok();
-        // An empty, missing or markerless data file before the write file will never receive a
-        // record again. Step past it, and past any gap in the numbers, to the next file.
-        std::int32_t old = m_readNumber;
-        std::int32_t next = m_writeNumber;
-        for (const std::string& name : platform::listFiles(m_directory)) {
-            std::int32_t n = 0;
-            if (parseNumberedName(name, kDataSuffix, &n) && n > old && n < next)
-                next = n;
+        if (!m_readFile) {
+            if (StoreStatus s = openReadFile(); !s)
+                return s;
+            if (!m_readFile) {
+                if (m_readNumber >= m_writeNumber) {
+                    m_pending = 0;
+                    return StoreStatus::ok(); // no data file yet
+                }
+                // A missing file before the write file: on to the next.
+                if (StoreStatus s = retireReadFile(); !s)
+                    return s;
+                continue;
+            }
         }
-        if (StoreStatus s = writeIndexField(kReadNumberOffset, next); !s)
-            return s;
-        m_readNumber = next;
-        platform::removeFile(dataFilePath(old));
+        const std::uint64_t end = readableEnd();
+        if (m_readOffset >= end) {
+            if (m_readNumber >= m_writeNumber) {
+                m_pending = 0;
+                return StoreStatus::ok(); // everything is taken
+            }
+            if (StoreStatus s = retireReadFile(); !s)
+                return s;
+            continue;
+        }
+        const std::uint64_t cacheEnd = m_cacheStart + m_cache.size();
+        if (cacheEnd <= m_readOffset)
+            if (StoreStatus s = fillCache(std::min(end, m_readOffset + kReadChunk)); !s)
+                return s;
+        const std::uint64_t available = m_cacheStart + m_cache.size() - m_readOffset;
+        const std::uint8_t* at = m_cache.data() + (m_readOffset - m_cacheStart);
+        head = findHeadRecord(at, static_cast<std::size_t>(available), end - m_readOffset);
+        if (head.kind == HeadRecord::Kind::NeedMore) {
+            const std::uint64_t more = std::max<std::uint64_t>(available, kReadChunk);
+            // Either more bytes come, or the file turns out shorter and the end moves to them.
+            if (StoreStatus s = fillCache(std::min(end, m_readOffset + available + more)); !s)
+                return s;
+            continue;
+        }
+        if (head.kind == HeadRecord::Kind::None) {
+            m_readOffset = end; // stray bytes without a start marker up to the end
+            continue;
+        }
+        if (head.kind == HeadRecord::Kind::Good && head.code == 0) {
+            consumeHead(head); // taken away unsent
+            continue;
+        }
+        found = true;
+        if (m_pending.load() <= 0)
+            m_pending = 1; // counted too low by an index from before
+        return StoreStatus::ok();
     }
+}
+
+void TBackSoob::consumeHead(const HeadRecord& head)
+{
+    if (inThisRun())
+        ++m_appendsTaken;
+    if (head.kind == HeadRecord::Kind::Good)
+        m_unmarkedCodes.push_back(m_readOffset + head.bodyOffset - 8);
+    m_readOffset += head.end;
+    ++m_takenInReadFile;
+    if (m_pending.load() > 0)
+        --m_pending;
+}
+
+StoreStatus TBackSoob::retireReadFile()
+{
+    const std::int32_t old = m_readNumber;
+    const std::int64_t count = std::max<std::int64_t>(0, Count() - m_takenInReadFile);
+    const std::int64_t onDisk = std::max<std::int64_t>(count, m_countOnDisk - m_takenInReadFile);
+    // Count and read number in one write. Until it is on the disk the old file stays, so the
+    // files never point at a file that is gone.
+    StoreStatus indexed = writeIndex(kCountOffset, {clampToI32(onDisk), old + 1});
+    m_readNumber = old + 1;
+    setCount(count);
+    m_readFile.reset();
+    resetReadPosition();
+    if (indexed) {
+        m_countOnDisk = onDisk;
+        m_files.removeFile(dataFilePath(old));
+        m_directoryToSync = true;
+    } else {
+        m_indexBehind = true; // Sync writes it again; delivery goes on meanwhile
+    }
+    return StoreStatus::ok();
 }
 
 TBackSoob::Peek TBackSoob::PeekOldest()
 {
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
+    std::lock_guard<std::mutex> lock(m_mutex);
     Peek peek;
-    if (peek.status = requireOpen(); !peek.status)
-        return peek;
-    Head head;
-    bool found = false;
-    if (peek.status = seekOldest(head, false, found); !peek.status)
-        return peek;
-    if (!found) {
-        peek.status = ClearStore();
+    if (!m_open) {
+        peek.status = StoreStatus::fromError("read the backlog before it is open", 0);
         return peek;
     }
-    peek.code = head.record.code;
-    if (head.record.kind != HeadRecord::Kind::Good)
+    HeadRecord head;
+    if (peek.status = locateHead(head, peek.found); !peek.status || !peek.found)
         return peek;
-    auto from = head.bytes.begin() + static_cast<std::ptrdiff_t>(head.record.bodyOffset);
-    peek.body.assign(from, from + static_cast<std::ptrdiff_t>(head.record.bodyLength));
+    peek.code = head.code;
+    peek.appendIndex = inThisRun() ? m_appendsTaken : -1;
+    if (head.kind != HeadRecord::Kind::Good)
+        return peek;
+    const std::uint8_t* at = m_cache.data() + (m_readOffset - m_cacheStart) + head.bodyOffset;
+    peek.body.assign(at, at + head.bodyLength);
     peek.good = true;
     return peek;
 }
 
 StoreStatus TBackSoob::DeleteOldest()
 {
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
-    if (StoreStatus s = requireOpen(); !s)
-        return s;
-    if (Count() <= 0)
-        return StoreStatus::ok();
-    Head head;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_open)
+        return StoreStatus::fromError("take from the backlog before it is open", 0);
+    HeadRecord head;
     bool found = false;
-    if (StoreStatus s = seekOldest(head, true, found); !s)
+    if (StoreStatus s = locateHead(head, found); !s || !found)
         return s;
-    if (!found) {
-        // No record anywhere: Count was too high.
-        setCount(static_cast<std::int64_t>(Count()) - 1);
-        return writeIndexField(kCountOffset, Count());
-    }
-    return removeHead(head);
+    consumeHead(head);
+    if (m_readOffset >= readableEnd() && m_readNumber < m_writeNumber)
+        return retireReadFile();
+    return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::removeHead(const Head& head)
+StoreStatus TBackSoob::writeMarks()
 {
-    std::string path = dataFilePath(m_readNumber);
-    auto restFrom = static_cast<std::size_t>(head.record.end);
-    if (restFrom >= head.bytes.size()) {
-        // The last record of the file. Cutting a file to nothing is a single step.
-        BinaryFile file;
-        if (!file.open(path, BinaryFile::Open::Existing) || !file.truncate(0))
-            return failed("empty " + path);
-    } else {
-        // The file gets its new contents in one rename, so a crash leaves either the old file
-        // (the record is taken again, Count still counts it) or the new one.
-        std::string temp =
-            platform::joinPath(m_directory, "bs" + std::to_string(m_readNumber) + kTempSuffix);
-        BinaryFile file;
-        bool written = file.open(temp, BinaryFile::Open::Truncate) &&
-                       file.writeAt(0, head.bytes.data() + restFrom, head.bytes.size() - restFrom);
-        StoreStatus status = written ? StoreStatus::ok() : failed("write " + temp);
-        file.close();
-        if (written && !platform::renameFile(temp, path))
-            status = failed("rename " + temp + " to " + path);
-        if (!status) {
-            platform::removeFile(temp);
-            return status;
+    if (m_unmarkedCodes.empty() || !m_readFile)
+        return StoreStatus::ok();
+    // The taken records lie back to back from the marked offset to the read offset, all in the
+    // cache; they are written back in one piece with their codes set to 0.
+    const auto from = static_cast<std::size_t>(m_markedOffset - m_cacheStart);
+    const auto to = static_cast<std::size_t>(m_readOffset - m_cacheStart);
+    Bytes piece(m_cache.begin() + static_cast<std::ptrdiff_t>(from),
+                m_cache.begin() + static_cast<std::ptrdiff_t>(to));
+    for (std::uint64_t code : m_unmarkedCodes)
+        platform::writeU32(&piece[static_cast<std::size_t>(code - m_markedOffset)], 0);
+    if (!m_readFile->writeAt(m_markedOffset, piece.data(), piece.size()))
+        return fail("mark taken records in " + dataFilePath(m_readNumber));
+    m_unmarkedCodes.clear();
+    m_cache.erase(m_cache.begin(), m_cache.begin() + static_cast<std::ptrdiff_t>(to));
+    m_cacheStart = m_markedOffset = m_readOffset;
+    return StoreStatus::ok();
+}
+
+StoreStatus TBackSoob::Sync()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_open)
+        return StoreStatus::ok();
+    StoreStatus first;
+    auto keep = [&first](StoreStatus s) {
+        if (first && !s)
+            first = std::move(s);
+    };
+
+    if (m_indexBehind) {
+        StoreStatus s =
+            writeIndex(kCountOffset,
+                       {clampToI32(m_countOnDisk = std::max<std::int64_t>(m_countOnDisk, Count())),
+                        m_readNumber});
+        if (s) {
+            m_indexBehind = false;
+            for (std::int32_t n : dataFileNumbers())
+                if (n < m_readNumber)
+                    m_files.removeFile(dataFilePath(n));
+            m_directoryToSync = true;
+        }
+        keep(std::move(s));
+    }
+    keep(writeMarks());
+
+    // Everything taken: the write file starts over, and the index counts nothing.
+    if (m_readNumber == m_writeNumber && m_writeFile && m_writeSize > 0 &&
+        m_readOffset >= m_writeSize && !m_indexBehind) {
+        if (m_writeFile->truncate(0)) {
+            m_writeSize = 0;
+            resetReadPosition();
+            m_olderGone = true;
+            setCount(0);
+            m_pending = 0;
+        } else {
+            keep(fail("empty " + dataFilePath(m_writeNumber)));
         }
     }
-    setCount(static_cast<std::int64_t>(Count()) - 1);
-    if (StoreStatus s = writeIndexField(kCountOffset, Count()); !s)
-        return s;
-    if (restFrom >= head.bytes.size() && m_readNumber < m_writeNumber) {
-        if (StoreStatus s = writeIndexField(kReadNumberOffset, m_readNumber + 1); !s)
-            return s;
-        ++m_readNumber;
-        platform::removeFile(path);
+    if (m_dataToSync && m_writeFile) {
+        if (m_writeFile->sync())
+            m_dataToSync = false;
+        else
+            keep(fail("flush " + dataFilePath(m_writeNumber)));
     }
-    return StoreStatus::ok();
-}
-
-StoreStatus TBackSoob::ClearStore()
-{
-    std::lock_guard<std::recursive_mutex> guard(storeLock());
-    if (StoreStatus s = requireOpen(); !s)
-        return s;
-    for (const std::string& name : platform::listFiles(m_directory)) {
-        std::int32_t n = 0;
-        if (parseNumberedName(name, kDataSuffix, &n) && n >= m_readNumber && n <= m_writeNumber &&
-            !platform::removeFile(dataFilePath(n)))
-            return failed("delete " + dataFilePath(n));
+    if (m_countOnDisk != Count() && !m_indexBehind) {
+        StoreStatus s = writeIndex(kCountOffset, {Count()});
+        if (s)
+            m_countOnDisk = Count();
+        keep(std::move(s));
     }
-    setCount(0);
-    m_readNumber = 0;
-    m_writeNumber = 0;
-    std::string path = indexFilePath();
-    BinaryFile index;
-    if (!index.open(path, BinaryFile::Open::Existing))
-        return failed("open " + path);
-    std::uint8_t zeros[12] = {};
-    if (!index.writeAt(kCountOffset, zeros, sizeof zeros))
-        return failed("write " + path);
-    return StoreStatus::ok();
+    if (m_indexToSync) {
+        if (m_index->sync())
+            m_indexToSync = false;
+        else
+            keep(fail("flush " + indexFilePath()));
+    }
+    if (m_directoryToSync) {
+        if (m_files.syncDirectory(m_directory))
+            m_directoryToSync = false;
+        else
+            keep(fail("flush " + m_directory));
+    }
+    return first;
 }
 
 } // namespace backlog

@@ -1,15 +1,17 @@
-// backlog/TBackSoob.h: the on-disk first-in, first-out store of messages that could not go to
-// the message server at once. It survives restarts.
+// backlog/TBackSoob.h: the on-disk first-in, first-out store of the messages on their way to
+// the message server. It survives restarts, and a process killed at any instant.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "backlog/RecordFormat.h"
 #include "backlog/StoreStatus.h"
-#include "platform/BinaryFile.h"
+#include "platform/FileSystem.h"
 #include "platform/Files.h"
 
 namespace backlog {
@@ -21,18 +23,31 @@ inline constexpr const char* kStoreDirectory = "dd8";
 //   backsoob.dat   the index: signature, Count, read number, write number (16 bytes)
 //   bs<N>.dat      data file N: records appended at the end, taken from the front; a new file
 //                  is started once the write file is longer than 1 000 000 bytes
-//   bs<N>.tmp      the next contents of data file N while it is being rewritten
 //
-// AddMessage runs on the window's thread; OpenStore, PeekOldest, DeleteOldest and ClearStore on
-// the client thread. They serialise on one re-entrant lock shared by every store in the process.
-// Every operation that touches the disk reports a StoreStatus: a file that could not be opened,
-// created, read, written, renamed or deleted, with the system's reason, or the store used before
-// OpenStore made it ready. A failed operation leaves the index saying no more was removed than
-// was; what it means for the message at hand is the caller's decision.
+// Taking the oldest record costs no rewrite. The store keeps its read position in memory and
+// marks taken records on disk in batches by setting their message code to 0, the code of a
+// record that is to be taken away unsent; a data file is deleted once every record in it is
+// taken, and the write file is emptied once the store holds nothing more. Count is the number of
+// records in the files from the read file on, taken or not, as every reader of these files
+// counts them; between two syncs the index may count a few records too many, never too few.
+// A process killed at any instant leaves files that open with nothing lost; records taken since
+// the last sync come back and go again (duplicates, never losses).
+//
+// Opening trusts a consistent index and looks only at the read and the write file, so it costs
+// the same for ten records as for a million; an index that is missing or contradicts the files
+// is rebuilt from all of them. The index file stays locked while the store is open, so a second
+// gateway in the same directory cannot open it.
+//
+// AddMessage runs on the window's thread, PeekOldest and DeleteOldest on the client thread, Sync
+// on either; they serialise on the store's lock. Every operation that touches the disk reports a
+// StoreStatus with the system's reason; a failed operation changes nothing that the files or a
+// later operation depend on.
 class TBackSoob
 {
 public:
-    explicit TBackSoob(std::string baseDirectory = platform::currentDirectory());
+    explicit TBackSoob(std::string baseDirectory = platform::currentDirectory(),
+                       platform::FileSystem& files = platform::osFileSystem());
+    ~TBackSoob(); // syncs, best effort
 
     TBackSoob(const TBackSoob&) = delete;
     TBackSoob& operator=(const TBackSoob&) = delete;
@@ -40,45 +55,45 @@ public:
     // Before OpenStore. The client sets kStoreDirectory.
     void setSubdirectoryName(std::string name) { m_subdirectory = std::move(name); }
 
-    // Creates the subdirectory when missing and loads the index. The index is checked against
-    // the data files on disk; when it is missing, has a wrong signature or disagrees with them
-    // (a record outside the read..write range, or a Count other than the number of records that
-    // removing one at a time would take), read number, write number and Count are rebuilt
-    // from the files. A consistent index is left untouched; a fresh directory gets the empty
-    // 16-byte index. Leftover .tmp files of an interrupted rewrite are removed.
-    // With an empty subdirectory name the store stays closed and every operation fails.
+    // Creates the subdirectory when missing, locks and loads the index and makes the write file
+    // ready: a record cut off at its end by a crash is cut away, so the next append starts
+    // clean. May be called again after a failure.
     StoreStatus OpenStore();
     bool isOpen() const;
 
-    // Appends one record to the write file. A body above 16 MiB is refused (nothing the gateway
-    // sends comes near it).
+    // Appends one record to the write file (written, not yet synced, when it returns ok). A
+    // body above 16 MiB is refused. A failed append leaves the file as it was.
     StoreStatus AddMessage(std::uint32_t code, const Bytes& body);
 
-    // The oldest record, left in place.
+    // The oldest record not yet taken, left in place.
     struct Peek
     {
         StoreStatus status; // not ok: nothing could be read; the rest is empty
-        // False with an empty body when the record is damaged (code as read, 0 if unreadable);
-        // the caller drops it with DeleteOldest. Also false, with code 0, when no data file
-        // holds a record: the store has then been cleared (ClearStore).
+        bool found = false; // false: the store holds no record
+        // False with an empty body when the record is damaged (code as read, 0 if
+        // unreadable); the caller drops it with DeleteOldest.
         bool good = false;
         std::uint32_t code = 0;
         Bytes body;
+        // Which of this run's appends it is, counting from 0; -1 for a record that was in the
+        // store when it was opened.
+        std::int64_t appendIndex = -1;
     };
-    // Empty or missing data files before the write file are skipped and deleted.
+    // Records with code 0 are taken away on the way, unsent.
     Peek PeekOldest();
 
-    // Removes the oldest record, damaged or not. Nothing when Count is 0 or less. The data file
-    // is rewritten through bs<N>.tmp renamed over it, so it is always the old file or the new
-    // one, never a cut one; Count is written after the rewrite.
+    // Takes the oldest record, damaged or not. Nothing when the store holds none.
     StoreStatus DeleteOldest();
 
-    // Deletes the data files from the read number to the write number and zeroes Count and both
-    // numbers in the index.
-    StoreStatus ClearStore();
+    // Makes what was done since the last sync last: marks the taken records, empties the write
+    // file when everything in it is taken, flushes appended records and the index to the disk.
+    // The caller decides how often (the gateway: at most every 50 ms).
+    StoreStatus Sync();
 
-    // Any thread, without the lock: a stale value only delays or repeats a check.
+    // Any thread, without the lock: records from the read file on, taken or not (the index's
+    // Count), and records not yet taken.
     std::int32_t Count() const { return m_count.load(std::memory_order_relaxed); }
+    std::int64_t pendingCount() const { return m_pending.load(std::memory_order_relaxed); }
 
     std::int32_t readNumber() const;
     std::int32_t writeNumber() const;
@@ -87,34 +102,66 @@ public:
     std::string indexFilePath() const;
 
 private:
-    struct Head
-    {
-        HeadRecord record;
-        Bytes bytes; // the file's bytes the record was found in (the whole file when Damaged)
-        std::uint64_t fileSize = 0;
-    };
-
-    StoreStatus requireOpen() const;
-    // The oldest record of data file n; its kind is None when the file is missing or holds none.
-    StoreStatus readHead(std::int32_t n, bool wholeFile, Head& head) const;
-    // Moves to the first data file that holds a record, deleting the empty ones before the write
-    // file. found is false when none holds a record.
-    StoreStatus seekOldest(Head& head, bool wholeFile, bool& found);
-    StoreStatus removeHead(const Head& head);
-    StoreStatus writeIndexField(std::uint64_t offset, std::int32_t value);
-    StoreStatus writeWholeIndex();
-    StoreStatus rebuildIfInconsistent(bool indexLoaded);
+    StoreStatus fail(const std::string& what) const;
+    StoreStatus openLocked();
+    StoreStatus rebuild(const std::vector<std::int32_t>& numbers);
+    StoreStatus prepareWriteFile();
+    StoreStatus writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values);
+    StoreStatus reserveCount();
+    StoreStatus rollOver();
+    StoreStatus openReadFile();
+    std::uint64_t readableEnd() const;
+    // Parses the record at the read position, reading more of the file as needed; found is
+    // false when none is left in the store.
+    StoreStatus locateHead(HeadRecord& head, bool& found);
+    StoreStatus fillCache(std::uint64_t upTo);
+    void consumeHead(const HeadRecord& head);
+    StoreStatus retireReadFile();
+    StoreStatus writeMarks();
+    void resetReadPosition();
+    bool inThisRun() const;
     void setCount(std::int64_t count);
+    std::vector<std::int32_t> dataFileNumbers() const;
+    bool isEmptyFile(const std::string& path) const;
 
-    static std::recursive_mutex& storeLock();
-
+    platform::FileSystem& m_files;
     const std::string m_base;
     std::string m_subdirectory;
     std::string m_directory; // base / subdirectory, once open
-    bool m_open = false;
+
+    mutable std::mutex m_mutex;
+    bool m_open = false; // guarded by m_mutex, like everything below but the atomics
+    std::unique_ptr<platform::File> m_index; // kept open: it holds the lock
+    std::int32_t m_readNumber = 0;
+    std::int32_t m_writeNumber = 0;
     std::atomic<std::int32_t> m_count{0};
-    std::int32_t m_readNumber = 0;  // guarded by storeLock()
-    std::int32_t m_writeNumber = 0; // guarded by storeLock()
+    std::int64_t m_countOnDisk = 0; // what the index says; never below m_count
+    std::atomic<std::int64_t> m_pending{0};
+
+    // Writing.
+    std::unique_ptr<platform::File> m_writeFile;
+    std::uint64_t m_writeSize = 0;
+    bool m_dataToSync = false;
+    bool m_directoryToSync = false;
+    bool m_indexToSync = false;
+    bool m_indexBehind = false; // a read file retired in memory whose index write failed
+
+    // Reading: the read file, the read position and the bytes from the first taken record that
+    // is not yet marked on disk.
+    std::unique_ptr<platform::File> m_readFile;
+    std::uint64_t m_readFileSize = 0; // when it is not the write file
+    std::uint64_t m_readOffset = 0;
+    std::uint64_t m_markedOffset = 0;
+    std::uint64_t m_cacheStart = 0;
+    Bytes m_cache;
+    std::vector<std::uint64_t> m_unmarkedCodes; // file offsets of taken records' codes
+    std::int64_t m_takenInReadFile = 0;         // records taken from it, marked ones included
+
+    // Where this run's first append went, and how many of this run's appends are taken.
+    std::int32_t m_runStartFile = 0;
+    std::uint64_t m_runStartOffset = 0;
+    bool m_olderGone = false;
+    std::int64_t m_appendsTaken = 0;
 };
 
 } // namespace backlog

@@ -63,7 +63,11 @@ Bytes record(const Bytes& p)
 
 struct CountingSink final : PositionSink
 {
-    void SendText(const std::string& text) override { bytes += text.size(); }
+    bool SendText(const std::string& text) override
+    {
+        bytes += text.size();
+        return true;
+    }
     std::size_t bytes = 0;
 };
 

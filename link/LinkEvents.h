@@ -10,4 +10,10 @@ inline constexpr const char* kEventNetworkErrors = "Ошибки по сети -
 inline constexpr const char* kEventServerDisconnect = "Сервер дал команду на рассоединение.";
 inline constexpr const char* kEventAccessDenied = "Доступ запрещен.";
 
+// The backlog cannot be written (followed by ": " and the reason): trackers are no longer
+// acknowledged until it can; and the line once it can again.
+inline constexpr const char* kEventBacklogFailing =
+    "Ошибка записи очереди сообщений - пакеты не подтверждаются";
+inline constexpr const char* kEventBacklogRecovered = "Запись очереди сообщений восстановлена.";
+
 } // namespace msglink

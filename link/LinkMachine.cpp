@@ -26,56 +26,96 @@ LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock,
       m_diagnostic(std::move(diagnostic)), m_store(workingDirectory)
 {
     m_store.setSubdirectoryName(backlog::kStoreDirectory);
-    storeReady();
-}
-
-bool LinkMachine::storeReady()
-{
-    if (m_storeOpen)
-        return true;
-    // A store that cannot be opened (disk, permissions) is tried again by the next turn.
-    backlog::StoreStatus s = m_store.OpenStore();
-    if (!s)
-        report("backlog: " + s.text());
-    else
-        m_lastReport.clear();
-    m_storeOpen = s.isOk();
-    return m_storeOpen;
-}
-
-void LinkMachine::report(const std::string& text)
-{
-    // A store that keeps failing says so once, not at every turn.
-    if (text == m_lastReport)
-        return;
-    m_lastReport = text;
-    if (m_diagnostic)
-        m_diagnostic(text);
+    backlog::StoreStatus opened = m_store.OpenStore();
+    if (!opened) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_storeFailing = true;
+        m_storeProblem = opened.text();
+        m_lastReopen = now();
+    }
+    if (!opened) {
+        m_view.appendLinkEvent(std::string(kEventBacklogFailing) + ": " + opened.text());
+        report("backlog: " + opened.text());
+    }
 }
 
 double LinkMachine::msSince(std::uint64_t earlier) const
 {
-    return platform::elapsedMs(earlier, now(), m_ticksPerMs);
+    return platform::elapsedMs(earlier, now(), m_ticksPerMs.load());
 }
 
-void LinkMachine::SendText(const std::string& text)
+void LinkMachine::report(const std::string& text)
 {
-    Bytes body = bodyOf(text);
-    if (m_connected && m_authorised && m_inFlight == InFlight::None &&
-        m_queue.QueueFrame(kDataMessage, body, FrameKind::Live))
-        return;
-    // Down, not yet authorised, a backlog message in flight, or the queue full: kept.
-    keep(kDataMessage, body, "a position message");
-}
-
-void LinkMachine::keep(std::uint32_t code, const Bytes& body, const char* what)
-{
-    if (!m_storeOpen) {
-        report(std::string("backlog not open: ") + what + " is lost");
-        return;
+    {
+        // The same trouble seen again and again is told once.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (text == m_lastReport)
+            return;
+        m_lastReport = text;
     }
-    if (backlog::StoreStatus s = m_store.AddMessage(code, body); !s)
-        report("backlog: " + s.text() + "; " + what + " is lost");
+    if (m_diagnostic)
+        m_diagnostic(text);
+}
+
+std::string LinkMachine::storeProblem() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_storeProblem;
+}
+
+bool LinkMachine::SendText(const std::string& text)
+{
+    std::string told; // said after the lock is let go: the view may wait for another thread
+    bool stored = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        backlog::StoreStatus status;
+        if (!m_store.isOpen()) {
+            // Not every message tries again: a store that cannot be opened is tried once a
+            // second.
+            if (m_storeFailing && msSince(m_lastReopen) <= m_timings.reopenWaitMs)
+                return false;
+            m_lastReopen = now();
+            status = m_store.OpenStore();
+        }
+        if (status)
+            status = m_store.AddMessage(kDataMessage, bodyOf(text));
+        if (!status) {
+            if (!m_storeFailing || m_storeProblem != status.text())
+                told = std::string(kEventBacklogFailing) + ": " + status.text();
+            m_storeFailing = true;
+            m_storeProblem = status.text();
+        } else {
+            stored = true;
+            if (m_storeFailing)
+                told = kEventBacklogRecovered;
+            m_storeFailing = false;
+            m_storeProblem.clear();
+            const std::int64_t index = m_appended++;
+            m_stamps.push_back(now());
+            // Nothing older waits and the link is up: this one is sent as it came.
+            if (m_liveFrom < 0 && m_connected && m_authorised && m_store.pendingCount() <= 1)
+                m_liveFrom = index;
+        }
+    }
+    if (!told.empty()) {
+        m_view.appendLinkEvent(told);
+        if (m_diagnostic)
+            m_diagnostic(told);
+    }
+    return stored;
+}
+
+void LinkMachine::sync()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_lastSync != 0 && msSince(m_lastSync) < m_timings.syncIntervalMs)
+            return;
+        m_lastSync = now();
+    }
+    if (backlog::StoreStatus s = m_store.Sync(); !s)
+        report("backlog: " + s.text());
 }
 
 void LinkMachine::start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport)
@@ -90,22 +130,14 @@ void LinkMachine::start(std::int64_t ticksPerMs, std::unique_ptr<Transport> tran
     m_connected = false;
 }
 
-void LinkMachine::turn()
-{
-    LinkPass();
-    backlogStep();
-}
-
 void LinkMachine::end()
 {
-    // No frame announces the stop. Data still waiting in the queue has not reached the server:
-    // it goes to the backlog and out with the next run. The link counts as down first, so
-    // nothing handed over meanwhile lands in the emptied queue.
+    // No frame announces the stop; what was not confirmed stays in the backlog for the next run.
     m_connected = false;
     m_authorised = false;
-    for (const QueuedFrame& f : m_queue.takeAll())
-        keepLost(f);
     m_transport.reset(); // closes the socket without a drop event
+    if (backlog::StoreStatus s = m_store.Sync(); !s)
+        report("backlog: " + s.text());
 }
 
 void LinkMachine::LinkPass()
@@ -120,84 +152,122 @@ void LinkMachine::LinkPass()
     }
 }
 
+bool LinkMachine::dataMayGo() const
+{
+    return !m_awaiting &&
+           (m_staleOwed == 0 || msSince(m_staleSince) > m_timings.staleConfirmationWaitMs);
+}
+
+bool LinkMachine::framesWaiting() const
+{
+    return !m_queue.empty() ||
+           (m_connected && m_authorised && dataMayGo() && m_store.pendingCount() > 0);
+}
+
+bool LinkMachine::isLive(std::int64_t appendIndex) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return appendIndex >= 0 && m_liveFrom >= 0 && appendIndex >= m_liveFrom;
+}
+
 void LinkMachine::exchange()
 {
+    // A server that answered the backlog message with something else (an echo request, say)
+    // and never confirms it would stop delivery for good: after the wait it goes again.
+    if (m_awaiting && msSince(m_dataSentAt) > m_timings.confirmWaitMs)
+        m_awaiting = false;
     if (m_errors > m_timings.maxErrors || msSince(m_lastValidReply) > m_timings.silenceLimitMs) {
         m_errors = 0;
         m_view.appendLinkEvent(kEventNetworkErrors);
         dropLink();
         return;
     }
-
-    QueuedFrame sent;
-    if (std::optional<QueuedFrame> next = m_queue.QueuePeek()) {
-        sent = std::move(*next);
-        m_queue.QueuePop(); // gone whatever the send does; never sent again
-        if (sent.kind == FrameKind::Backlog) {
-            // A backlog frame queued on a connection that has since dropped is stale: the store
-            // still holds its record, which goes again once this connection is authorised.
-            if (m_inFlight != InFlight::Queued || sent.ticket != m_backlogTicket)
-                return;
-            m_inFlight = InFlight::Sent;
-            m_backlogSentAt = now();
-        }
-        if (!m_transport->sendFrame(sent.payload))
-            ++m_errors;
-    } else if (m_authorised && msSince(m_lastPoll) > m_timings.pollIntervalMs) {
-        m_lastPoll = now();
-        if (!m_transport->sendFrame(buildPoll()))
-            ++m_errors;
-    } else {
+    const Sent sent = sendNext();
+    if (sent == Sent::Nothing)
         return;
-    }
-
     Bytes payload;
     if (m_transport->receiveFrame(payload) != ReceiveStatus::Ok) {
+        // The message that went, if any, stays in the backlog and goes again after the next
+        // login: it may arrive twice, it is not lost.
         ++m_errors;
-        // Kept before the link is marked down, so that nothing handed over after the drop
-        // gets into the backlog ahead of it.
-        keepLost(sent);
         dropLink();
         return;
     }
-    handleReply(payload);
+    handleReply(payload, sent);
 }
 
-void LinkMachine::keepLost(const QueuedFrame& frame)
+LinkMachine::Sent LinkMachine::sendNext()
 {
-    // A live data message whose exchange failed may or may not have reached the server; kept,
-    // it arrives, perhaps twice.
-    if (frame.kind != FrameKind::Live)
-        return;
-    storeReady();
-    keep(readU32(&frame.payload[kHeaderCodeOffset]),
-         Bytes(frame.payload.begin() + kHeaderSize, frame.payload.end()),
-         "a message whose exchange failed");
+    if (std::optional<Bytes> frame = m_queue.QueuePeek()) {
+        m_queue.QueuePop(); // gone whatever the send does; never sent again
+        if (!m_transport->sendFrame(*frame))
+            ++m_errors;
+        return Sent::Control;
+    }
+    if (m_authorised && dataMayGo() && sendData())
+        return Sent::Data;
+    if (m_authorised && msSince(m_lastPoll) > m_timings.pollIntervalMs) {
+        m_lastPoll = now();
+        if (!m_transport->sendFrame(buildPoll()))
+            ++m_errors;
+        return Sent::Control;
+    }
+    return Sent::Nothing;
 }
 
-void LinkMachine::handleReply(const Bytes& payload)
+bool LinkMachine::sendData()
+{
+    backlog::TBackSoob::Peek oldest = m_store.PeekOldest();
+    if (!oldest.status) {
+        report("backlog: " + oldest.status.text());
+        return false;
+    }
+    if (!oldest.found)
+        return false;
+    if (!oldest.good) {
+        // A damaged record: taken away unsent.
+        m_dataIndex = oldest.appendIndex;
+        m_copies = 0;
+        if (backlog::StoreStatus s = m_store.DeleteOldest(); !s)
+            report("backlog: " + s.text());
+        messageDone(false, false);
+        return false;
+    }
+    m_dataIndex = oldest.appendIndex;
+    m_dataLive = isLive(oldest.appendIndex);
+    m_dataSentAt = now();
+    ++m_copies;
+    if (!m_dataLive)
+        m_awaiting = true;
+    if (!m_transport->sendFrame(m_queue.numberedFrame(oldest.code, oldest.body)))
+        ++m_errors;
+    return true;
+}
+
+void LinkMachine::handleReply(const Bytes& payload, Sent sent)
 {
     std::optional<Reply> reply = checkReply(payload);
-    if (!reply)
-        return; // wrong markers: ignored, the link stays up
+    if (!reply) {
+        // Wrong markers: ignored, the link stays up. A message sent as it came counts as sent,
+        // as any reply does for it; one from the backlog still awaits its confirmation.
+        if (sent == Sent::Data && m_dataLive)
+            messageDone(true, false);
+        return;
+    }
     m_lastValidReply = now();
     m_view.advanceLinkIndicator();
+    const bool confirmation = reply->kind == ReplyKind::DeliveryConfirmation;
+    if (sent == Sent::Data) {
+        if (m_dataLive || confirmation)
+            messageDone(true, confirmation && !m_dataLive);
+    } else if (confirmation && m_awaiting) {
+        messageDone(true, true); // a confirmation that came later
+    } else if (confirmation && m_staleOwed > 0) {
+        --m_staleOwed; // one for another copy of the message before: it counts for nothing
+    }
     switch (reply->kind) {
     case ReplyKind::LoginAccepted:
         m_authorised = true;
-        break;
-    case ReplyKind::DeliveryConfirmation:
-        // Only a confirmation that can answer the backlog frame counts: one that arrives while
-        // that frame still waits in the queue answers something else.
-        if (m_inFlight == InFlight::Sent) {
-            if (backlog::StoreStatus s = m_store.DeleteOldest(); !s) {
-                // Still in the store: it goes again once the confirmation wait is over.
-                report("backlog: " + s.text() + "; a confirmed message stays and goes again");
-                break;
-            }
-            m_lastBacklogSend = now() - m_timings.confirmRewindTicks;
-            m_inFlight = InFlight::None;
-        }
         break;
     case ReplyKind::EchoRequest:
         m_queue.QueueFrame(kEchoReply, {});
@@ -211,19 +281,54 @@ void LinkMachine::handleReply(const Bytes& payload)
         dropLink();
         m_view.appendLinkEvent(kEventServerDisconnect);
         break;
+    case ReplyKind::DeliveryConfirmation:
     case ReplyKind::PollReply:
     case ReplyKind::Other:
         break;
     }
 }
 
+void LinkMachine::messageDone(bool delivered, bool confirmed)
+{
+    if (delivered) {
+        if (backlog::StoreStatus s = m_store.DeleteOldest(); !s)
+            report("backlog: " + s.text() + "; a delivered message stays and goes again");
+        (confirmed ? m_figures.deliveredBacklog : m_figures.deliveredLive).add();
+    }
+    m_awaiting = false;
+    // Every other copy of this message sent on this connection may still be confirmed.
+    m_staleOwed = m_copies > 1 ? m_copies - 1 : 0;
+    m_staleSince = now();
+    m_copies = 0;
+    if (m_dataIndex < 0)
+        return;
+    std::uint64_t stamp = 0;
+    bool stamped = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        while (!m_stamps.empty() && m_stampBase <= m_dataIndex) {
+            stamped = m_stampBase == m_dataIndex;
+            stamp = m_stamps.front();
+            m_stamps.pop_front();
+            ++m_stampBase;
+        }
+    }
+    if (stamped && delivered)
+        m_figures.storedToDelivered.observe(msSince(stamp) / 1000.0);
+    m_dataIndex = -1;
+}
+
 void LinkMachine::dropLink()
 {
     m_connected = false;
     m_transport->dropLink();
-    // A backlog message awaiting confirmation, sent or still queued, stays in the store and
-    // goes again once the next connection is authorised.
-    m_inFlight = InFlight::None;
+    // A message awaiting its reply or confirmation stays in the backlog and goes again once the
+    // next connection is logged in; from now on everything waiting needs a confirmation.
+    m_awaiting = false;
+    m_copies = 0;
+    m_staleOwed = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_liveFrom = -1;
 }
 
 std::string LinkMachine::nextServerAddress(const platform::IniFile& settings)
@@ -251,6 +356,7 @@ void LinkMachine::connectionAttempt()
     if (m_attempted && msSince(m_lastConnectAttempt) <= m_timings.reconnectWaitMs)
         return;
     m_attempted = true;
+    m_figures.attempts.add();
     m_view.advanceLinkIndicator();
     m_view.appendLinkEvent(kEventConnecting);
     m_lastConnectAttempt = now();
@@ -277,37 +383,11 @@ void LinkMachine::connectionAttempt()
     m_lastConnectFailure.clear();
     m_view.appendLinkEvent(kEventConnected);
     m_view.advanceLinkIndicator();
-    // Behind whatever the previous connection left in the queue.
+    // The login goes first on a new connection: what the last one left queued (echo replies)
+    // belonged to it, and data waits in the backlog.
+    m_queue.clear();
     for (const Message& m : loginMessages(m_gatewayNumber))
         m_queue.QueueFrame(m.code, m.body);
-}
-
-void LinkMachine::backlogStep()
-{
-    // A server that answered the backlog message with something else (an echo request, say)
-    // and never confirms it would stop the backlog for good: after the wait it goes again.
-    if (m_inFlight == InFlight::Sent && msSince(m_backlogSentAt) > m_timings.confirmWaitMs)
-        m_inFlight = InFlight::None;
-    if (!m_connected || !m_authorised || m_inFlight != InFlight::None || !storeReady() ||
-        m_store.Count() <= 0 || msSince(m_lastBacklogSend) <= m_timings.backlogPacingMs)
-        return;
-    backlog::TBackSoob::Peek oldest = m_store.PeekOldest();
-    if (!oldest.status) {
-        // Nothing is reported as sent; tried again next turn.
-        report("backlog: " + oldest.status.text());
-        return;
-    }
-    if (!oldest.good || oldest.code == 0) {
-        // Damaged, or a record with code 0: taken away unsent.
-        if (backlog::StoreStatus s = m_store.DeleteOldest(); !s)
-            report("backlog: " + s.text());
-        return;
-    }
-    if (m_queue.QueueFrame(oldest.code, oldest.body, FrameKind::Backlog, m_backlogTicket + 1)) {
-        ++m_backlogTicket;
-        m_inFlight = InFlight::Queued;
-        m_lastBacklogSend = now();
-    }
 }
 
 } // namespace msglink

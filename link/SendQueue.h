@@ -1,12 +1,10 @@
-// link/SendQueue.h: the client's queue of frames waiting to go to the message server, and the
-// message counter, under one lock.
+// link/SendQueue.h: the frames the client has to send before its next data message (the login
+// frames, echo replies), and the message counter every frame takes its number from.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
-#include <vector>
 
 #include "link/Frames.h"
 #include "platform/Ring.h"
@@ -15,54 +13,35 @@ namespace msglink {
 
 inline constexpr std::size_t kSendQueueCapacity = 300;
 
-// What a queued frame is, so that a failed exchange knows what it lost.
-enum class FrameKind
-{
-    Control, // login frames, echo replies: not kept when lost
-    Live,    // a data message handed over live: kept in the backlog when its exchange fails
-    Backlog  // a data message from the backlog: the store still holds it
-};
-
-struct QueuedFrame
-{
-    Bytes payload;
-    FrameKind kind = FrameKind::Control;
-    std::uint64_t ticket = 0; // Backlog: which taking of the oldest record this frame is
-};
-
-// A ring of 300 payloads, first in, first out; it is not cleared when the link drops. Building a
-// frame (taking its number) and pushing it happen under the same lock, so every frame gets its
-// own number and numbers go out in order. Any thread; never call it while waiting for another
-// thread.
+// A ring of 300 payloads, first in, first out. Client thread only.
 class SendQueue
 {
 public:
-    SendQueue();
+    SendQueue() : m_ring(kSendQueueCapacity) {}
 
-    // False when full; the frame is not stored.
-    bool QueuePush(QueuedFrame frame);
+    // Builds the frame with the next message number and queues it. When the queue is full the
+    // frame is not built, the counter does not move, and the result is false.
+    bool QueueFrame(std::uint32_t code, const Bytes& body);
 
-    // A copy of the oldest frame, or nothing when empty.
-    std::optional<QueuedFrame> QueuePeek() const;
+    // A frame with the next message number that is sent at once instead of queued.
+    Bytes numberedFrame(std::uint32_t code, const Bytes& body)
+    {
+        return buildFrame(m_counter, code, body);
+    }
 
-    // Releases the oldest frame; nothing when empty.
-    void QueuePop();
+    // The oldest payload, or nothing when empty; QueuePop releases it.
+    std::optional<Bytes> QueuePeek() const;
+    void QueuePop() { m_ring.pop(); }
 
-    // Builds the frame with the next message number and pushes it. When the queue is full the
-    // frame is not built and the counter does not move. False when full.
-    bool QueueFrame(std::uint32_t code, const Bytes& body, FrameKind kind = FrameKind::Control,
-                    std::uint64_t ticket = 0);
+    // Drops every queued frame (they belong to a connection that is gone).
+    void clear();
 
-    bool empty() const;
-    std::size_t size() const;
-
-    // Removes and returns every frame still queued (for the client's end).
-    std::vector<QueuedFrame> takeAll();
+    bool empty() const { return m_ring.empty(); }
+    std::size_t size() const { return m_ring.size(); }
 
 private:
-    mutable std::mutex m_mutex;
-    platform::Ring<QueuedFrame> m_ring; // guarded by m_mutex
-    MessageCounter m_counter;           // guarded by m_mutex
+    platform::Ring<Bytes> m_ring;
+    MessageCounter m_counter;
 };
 
 } // namespace msglink

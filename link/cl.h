@@ -45,7 +45,14 @@ public:
     cl& operator=(const cl&) = delete;
 
     // Window's thread. One position message; see LinkMachine::SendText.
-    void SendText(const std::string& text) { m_machine.SendText(text); }
+    bool SendText(const std::string& text) { return m_machine.SendText(text); }
+
+    // Window's thread, often: see LinkMachine::sync.
+    void sync() { m_machine.sync(); }
+
+    // Any thread. Empty while the backlog is open and writable; otherwise why not.
+    std::string storeProblem() const { return m_machine.storeProblem(); }
+    const LinkFigures& figures() const { return m_machine.figures(); }
 
     // Window's thread: `link enabled` cleared first, then `stop request` set. The thread ends
     // after its current turn; what is still queued goes to the backlog.
@@ -61,7 +68,7 @@ public:
     bool authorised() const { return m_machine.authorised(); }
     bool inFlight() const { return m_machine.inFlight(); }
     std::int32_t errorCount() const { return m_machine.errorCount(); }
-    std::int32_t backlogCount() const { return m_machine.backlogCount(); }
+    std::int64_t backlogCount() const { return m_machine.backlogCount(); }
     // Any thread. Turns of the loop so far; a count that stops moving means a stuck thread.
     std::uint64_t turns() const { return m_turns.load(std::memory_order_relaxed); }
 

@@ -23,26 +23,46 @@ Dispatcher::Dispatcher(HandoverQueue& queue, platform::DayLog& dayLog, PositionS
 {
 }
 
+bool Dispatcher::offerHeld()
+{
+    while (!m_held.empty()) {
+        if (!m_sink.SendText(m_held.front())) {
+            m_refusedAt = m_clock.read();
+            return false;
+        }
+        m_held.pop_front();
+    }
+    return true;
+}
+
 bool Dispatcher::tick()
 {
     const std::uint64_t start = m_clock.read();
     bool changed = applyReadyNotices();
     std::uint32_t connection = 0;
     m_emptied = false;
-    for (std::size_t taken = 0; taken < m_budget.maxRecords; ++taken) {
+    if (!m_held.empty() &&
+        (platform::elapsedMs(m_refusedAt, start, m_ticksPerMs) <= m_budget.retryMs ||
+         !offerHeld())) {
+        m_sink.sync();
+        return changed;
+    }
+    for (std::size_t taken = 0; taken < m_budget.maxRecords && m_held.empty(); ++taken) {
         if (platform::elapsedMs(start, m_clock.read(), m_ticksPerMs) > m_budget.maxMs)
             break;
         if (!m_queue.PeekPacket(&m_record, &connection)) {
             m_emptied = true;
             break;
         }
-        // Out of the queue before anything else, whatever happens to it next.
+        // Out of the queue before anything else: from here on the dispatcher holds it.
         m_queue.DropPacket();
+        ++m_taken;
         changed |= handleRecord(m_record, connection);
         // A notice queued right behind this record may apply now; later records of other
         // trackers must not wait for it.
         changed |= applyReadyNotices();
     }
+    m_sink.sync();
     return changed;
 }
 
@@ -50,8 +70,10 @@ bool Dispatcher::drain()
 {
     bool changed = false;
     do {
+        if (!m_held.empty() && !offerHeld())
+            break; // the sink keeps nothing now; what is held and queued stays unkept
         changed |= tick();
-    } while (!m_emptied);
+    } while (!m_emptied || !m_held.empty());
     return changed;
 }
 
@@ -122,7 +144,8 @@ bool Dispatcher::dispatchData(const ImeiField& imei, const std::uint8_t* packet,
         return false;
     // The count grows by K even when decoding stops early.
     row->dataCount += count;
-    decodeDataPacket(*row, packet, size, [this](const std::string& m) { m_sink.SendText(m); });
+    decodeDataPacket(*row, packet, size, [this](const std::string& m) { m_held.push_back(m); });
+    offerHeld();
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "platform/DayLog.h"
@@ -19,6 +20,8 @@ struct DispatchBudget
 {
     std::size_t maxRecords = 2000;
     double maxMs = 5.0;
+    // After the sink could not keep a message, how long before it is offered again.
+    double retryMs = 1000.0;
 };
 
 class Dispatcher
@@ -32,11 +35,23 @@ public:
     // One dispatch tick: records in queue order until the queue is empty or the budget is
     // spent, and every disconnect notice whose connection's earlier records have all been
     // taken. Returns true when the tracker table changed (rows, links or counts).
+    //
+    // A record's messages are handed to the sink one by one; when the sink cannot keep one,
+    // it and the rest of that record are held, no further record is taken (they wait in the
+    // queue, unacknowledged), and the held ones are offered again after the retry time.
     bool tick();
 
     // Ticks until the queue is empty, whatever the budget; for the orderly stop, once nothing
-    // more can arrive. Returns true when the tracker table changed.
+    // more can arrive. Stops early when the sink keeps nothing. Returns true when the tracker
+    // table changed.
     bool drain();
+
+    // Records taken from the queue whose messages are all kept: the first keptRecords() ever
+    // put. Grows with every tick that kept something.
+    std::uint64_t keptRecords() const { return m_taken - (m_held.empty() ? 0 : 1); }
+
+    // Messages held because the sink could not keep them.
+    std::size_t heldMessages() const { return m_held.size(); }
 
     const TrackerTable& table() const { return m_table; }
 
@@ -45,6 +60,8 @@ private:
     bool handleRecord(const Bytes& record, std::uint32_t connection);
     bool identify(const std::uint8_t* packet, std::size_t size, std::uint32_t connection);
     bool dispatchData(const ImeiField& imei, const std::uint8_t* packet, std::size_t size);
+    // Offers the held messages in order; false when the sink refused one.
+    bool offerHeld();
     void writeHexLine(const std::uint8_t* packet, std::size_t size);
 
     HandoverQueue& m_queue;
@@ -54,10 +71,13 @@ private:
     const std::int64_t m_ticksPerMs;
     const DispatchBudget m_budget;
     TrackerTable m_table;
-    bool m_emptied = false; // the last tick found the packet queue empty
-    Bytes m_record;         // reused
-    Bytes m_notice;         // reused
-    std::string m_line;     // reused
+    bool m_emptied = false;    // the last tick found the packet queue empty
+    std::uint64_t m_taken = 0; // records taken from the queue since start
+    std::deque<std::string> m_held;
+    std::uint64_t m_refusedAt = 0; // when the sink last refused a message
+    Bytes m_record;                // reused
+    Bytes m_notice;                // reused
+    std::string m_line;            // reused
 };
 
 } // namespace tracker

@@ -10,9 +10,13 @@ class PositionSink
 public:
     virtual ~PositionSink() = default;
 
-    // Window's thread. Takes one position message (a JSON line); the outcome is the sink's
-    // business: it sends the message or keeps it for later.
-    virtual void SendText(const std::string& text) = 0;
+    // Window's thread. Takes one position message (a JSON line). True once the message is kept
+    // (written where a killed process does not lose it); false when it could not be kept: the
+    // caller holds it and hands it over again later.
+    virtual bool SendText(const std::string& text) = 0;
+
+    // Window's thread, after each dispatch tick: room for the sink's periodic work.
+    virtual void sync() {}
 };
 
 } // namespace tracker

@@ -73,15 +73,6 @@ protected:
         return pred();
     }
 
-    std::int32_t storedCount() const
-    {
-        std::string index = m_dir.read("dd8/backsoob.dat");
-        if (index.size() != 16)
-            return -1;
-        return static_cast<std::int32_t>(
-            msglink::readU32(reinterpret_cast<const std::uint8_t*>(index.data()) + 4));
-    }
-
     static std::vector<std::string> dataTexts(const fakes::FakeMessageServer& server)
     {
         std::vector<std::string> out;
@@ -112,12 +103,12 @@ TEST_F(EndToEndTest, WorkedExampleReachesTheServerLive)
     ASSERT_EQ(3u, tracker.receive(3).size());
     ASSERT_TRUE(runUntil(*gateway, [&] { return !dataTexts(server).empty(); }));
     EXPECT_EQ(std::vector<std::string>{kWorkedJson}, dataTexts(server));
-    EXPECT_EQ(0, storedCount());
+    EXPECT_EQ(0, gateway->client()->backlogDepth());
     EXPECT_NE(std::string::npos, view.events().back().find("Соединение установлено."));
     gateway->stop();
 }
 
-TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayIsDeliveredOneConfirmedMessageAtATime)
+TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayWaitsForEachConfirmation)
 {
     std::vector<std::string> expected;
     {
@@ -133,7 +124,7 @@ TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayIsDeliveredOneConfirmedMessageAt
             json.replace(json.find("\"speed\":12"), 10, "\"speed\":" + std::to_string(speed));
             expected.push_back(json);
         }
-        ASSERT_TRUE(runUntil(*gateway, [&] { return storedCount() == 3; }));
+        ASSERT_TRUE(runUntil(*gateway, [&] { return gateway->client()->backlogDepth() == 3; }));
 
         // The server comes back but confirms nothing: one message goes and the rest wait.
         fakes::FakeMessageServer server(
@@ -161,7 +152,7 @@ TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayIsDeliveredOneConfirmedMessageAt
         m_clientClock.advanceMs(501);
         ASSERT_TRUE(runUntil(*gateway, [&] { return dataTexts(server).size() == 2; }));
         EXPECT_EQ(expected[1], dataTexts(server)[1]);
-        EXPECT_EQ(2, storedCount());
+        EXPECT_EQ(2, gateway->client()->backlogDepth());
         gateway->stop();
     }
 
@@ -169,7 +160,7 @@ TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayIsDeliveredOneConfirmedMessageAt
     fakes::FakeMessageServer server(fakes::usualAnswer, m_serverPort);
     app::StatusView view;
     auto gateway = startGateway(view);
-    ASSERT_TRUE(runUntil(*gateway, [&] { return storedCount() == 0; }));
+    ASSERT_TRUE(runUntil(*gateway, [&] { return gateway->client()->backlogDepth() == 0; }));
     EXPECT_EQ((std::vector<std::string>{expected[1], expected[2]}), dataTexts(server));
     gateway->stop();
 }

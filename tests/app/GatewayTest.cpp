@@ -37,7 +37,11 @@ public:
             m_thread.join();
     }
 
-    void SendText(const std::string& text) override { log.push_back(text); }
+    bool SendText(const std::string& text) override
+    {
+        log.push_back(text);
+        return true;
+    }
     void requestStop() override
     {
         log.push_back("stop");

@@ -48,7 +48,7 @@ public:
             m_thread.join();
     }
 
-    void SendText(const std::string&) override {}
+    bool SendText(const std::string&) override { return true; }
     void requestStop() override
     {
         m_record.stopRequested = true;

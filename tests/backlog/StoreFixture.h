@@ -25,6 +25,7 @@ protected:
     // A new store object on the scratch directory, opened.
     backlog::TBackSoob& open()
     {
+        m_store.reset(); // the index stays locked while a store has it open
         m_store = std::make_unique<backlog::TBackSoob>(m_dir.path());
         m_store->setSubdirectoryName(backlog::kStoreDirectory);
         EXPECT_TRUE(m_store->OpenStore());
@@ -51,8 +52,10 @@ protected:
         return Bytes(s.begin(), s.end());
     }
 
+    // Closes the store first: nobody writes the files behind an open store's back.
     void write(const std::string& name, const Bytes& bytes)
     {
+        m_store.reset();
         std::filesystem::create_directories(m_dir.file("dd8"));
         std::ofstream(path(name), std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(bytes.data()),
@@ -95,7 +98,7 @@ protected:
     {
         std::vector<std::string> bodies;
         int bad = 0;
-        for (int i = 0; i < maxSteps && m_store->Count() > 0; ++i) {
+        for (int i = 0; i < maxSteps && m_store->pendingCount() > 0; ++i) {
             std::uint32_t code = 0;
             Bytes body;
             if (peekFrom(*m_store, code, body))
@@ -104,7 +107,7 @@ protected:
                 ++bad;
             EXPECT_TRUE(m_store->DeleteOldest());
         }
-        EXPECT_EQ(0, m_store->Count()) << "drain did not finish";
+        EXPECT_EQ(0, m_store->pendingCount()) << "drain did not finish";
         if (damaged)
             *damaged = bad;
         return bodies;

@@ -11,7 +11,11 @@ namespace fakes {
 class RecordingSink final : public tracker::PositionSink
 {
 public:
-    void SendText(const std::string& text) override { messages.push_back(text); }
+    bool SendText(const std::string& text) override
+    {
+        messages.push_back(text);
+        return true;
+    }
     std::vector<std::string> messages;
 };
 

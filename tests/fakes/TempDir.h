@@ -11,11 +11,23 @@ namespace fakes {
 class TempDir
 {
 public:
-    TempDir()
+    TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+
+    // Under base instead of the system's temporary directory.
+    explicit TempDir(const std::string& base)
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gpsbridge-test-XXXXXX").string();
+        std::string pattern = (std::filesystem::path(base) / "gpsbridge-test-XXXXXX").string();
         m_path = ::mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+
+    // A directory in memory where there is one: for tests that write and delete many large
+    // files, which a disk with discard makes slow.
+    static std::string memoryBase()
+    {
+        std::error_code ec;
+        return std::filesystem::is_directory("/dev/shm", ec)
+                   ? std::string("/dev/shm")
+                   : std::filesystem::temp_directory_path().string();
     }
     ~TempDir()
     {

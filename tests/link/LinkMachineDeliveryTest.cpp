@@ -1,11 +1,13 @@
-// tests/link/LinkMachineDeliveryTest.cpp: no message the client was given is lost: full queues,
-// failed exchanges, confirmations that answer something else, links lost mid-confirmation,
-// messages before the first turn, and messages still queued at the end.
+// tests/link/LinkMachineDeliveryTest.cpp: no message the client was given is lost and none
+// overtakes another: floods, failed exchanges, confirmations that come late or never, links
+// lost mid-confirmation, messages before the first turn and at the end, a backlog that cannot
+// be written.
 #include "link/LinkMachine.h"
 
 #include <filesystem>
 #include <fstream>
 
+#include "link/LinkEvents.h"
 #include "tests/link/MachineFixture.h"
 
 using namespace msglink;
@@ -17,26 +19,17 @@ namespace {
 class LinkMachineDeliveryTest : public MachineFixture
 {
 protected:
-    // B1 and B2 wait in the backlog before the link comes up. Once B1 is confirmed, B2 is held
-    // back by the 20 ms pacing until the server, answering L1, moves the clock on; B2 is then
-    // queued behind L2. other answers every frame but L1.
-    void sendB2BehindL2(fakes::FakeTransport::Handler other)
+    void drainAll()
     {
-        m_handler = [this, other](const ServerFrame& f) {
-            if (f.text() != "L1")
-                return other(f);
-            m_clock.advanceMs(21);
-            return fakes::answer(kPollReply, {0});
-        };
-        storeBefore({"B1", "B2"});
-        LinkTimings t;
-        t.confirmRewindTicks = 0;
-        begin(t);
-        logIn();
-        turnUntil([&] { return m_link->sent("B1") == 1 && !m_machine->inFlight(); });
-        ASSERT_EQ(1, m_machine->backlogCount());
-        m_machine->SendText("L1");
-        m_machine->SendText("L2");
+        turnUntil([&] { return m_machine->backlogCount() == 0; }, 20000);
+    }
+
+    static std::vector<std::string> numbered(const std::string& prefix, int n)
+    {
+        std::vector<std::string> out;
+        for (int i = 0; i < n; ++i)
+            out.push_back(prefix + std::to_string(i));
+        return out;
     }
 };
 
@@ -45,27 +38,40 @@ protected:
 TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAndDelivered)
 {
     create();
-    m_machine->SendText("early");
+    EXPECT_TRUE(m_machine->SendText("early"));
     EXPECT_EQ(1, m_machine->backlogCount());
     start();
     logIn();
-    turnUntil([&] { return m_machine->backlogCount() == 0; });
+    drainAll();
     EXPECT_EQ(std::vector<std::string>{"early"}, m_link->dataTexts());
 }
 
-TEST_F(LinkMachineDeliveryTest, FullSendQueueKeepsTheRestInTheBacklog)
+// A flood is stored, whatever its size, and goes out in the order it came.
+TEST_F(LinkMachineDeliveryTest, AFloodIsKeptWholeAndDeliveredInOrder)
 {
     begin();
     logIn();
-    for (int i = 0; i <= 305; ++i)
-        m_machine->SendText("m" + std::to_string(i));
-    EXPECT_EQ(6, m_machine->backlogCount());
-    turnUntil([&] { return m_machine->backlogCount() == 0 && !m_machine->inFlight(); }, 5000);
-    for (int i = 0; i <= 305; ++i)
-        EXPECT_EQ(1u, m_link->sent("m" + std::to_string(i))) << i;
+    for (const std::string& m : numbered("m", 3000))
+        ASSERT_TRUE(m_machine->SendText(m));
+    EXPECT_EQ(3000, m_machine->backlogCount());
+    drainAll();
+    EXPECT_EQ(numbered("m", 3000), m_link->dataTexts());
 }
 
-TEST_F(LinkMachineDeliveryTest, LiveMessageOfAFailedExchangeGoesToTheBacklog)
+// One data message per exchange, each as soon as the last one is done: no pause between
+// backlog messages, the server's replies set the pace.
+TEST_F(LinkMachineDeliveryTest, TheBacklogDrainsOneMessagePerExchangeWithoutAPause)
+{
+    storeBefore({"b0", "b1", "b2", "b3", "b4"});
+    begin();
+    logIn();
+    turns(5); // the clock stands still
+    EXPECT_EQ(numbered("b", 5), m_link->dataTexts());
+    EXPECT_EQ(0, m_machine->backlogCount());
+    EXPECT_EQ(5u, m_machine->figures().deliveredBacklog.get());
+}
+
+TEST_F(LinkMachineDeliveryTest, AMessageWhoseExchangeFailedGoesAgainAfterTheNextLogin)
 {
     Bytes brokenEnvelope(kEnvelopeSize, 0);
     brokenEnvelope[0] = 0x55;
@@ -93,70 +99,128 @@ TEST_F(LinkMachineDeliveryTest, LiveMessageOfAFailedExchangeGoesToTheBacklog)
         EXPECT_EQ(errorsBefore + 1, m_machine->errorCount());
         nextAttempt();
         logIn();
-        turnUntil([&] { return m_machine->backlogCount() == 0 && !m_machine->inFlight(); });
+        drainAll();
         EXPECT_EQ(2u, m_link->sent("lost?"));
         m_machine.reset();
     }
 }
 
-TEST_F(LinkMachineDeliveryTest, BacklogMessagesArePacedMoreThan20MsApart)
+// What was handed over while the link was up, with nothing older waiting, is done with any
+// reply, as a message sent live; what was stored while the link was down needs a confirmation.
+TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogOnesDo)
 {
-    storeBefore({"first", "second"});
-    LinkTimings t;
-    t.confirmRewindTicks = 0;
-    begin(t);
+    auto noConfirmations = [](const ServerFrame& f) {
+        return f.code == kModuleIdentification ? fakes::answer(kLoginAccepted)
+                                               : fakes::answer(kPollReply, {0});
+    };
+    m_handler = noConfirmations;
+    create();
+    m_machine->SendText("stored while down");
+    start();
     logIn();
-    turnUntil([&] { return m_link->sent("first") == 1 && !m_machine->inFlight(); });
-    m_clock.advanceMs(20);
-    turns(3);
-    EXPECT_EQ(0u, m_link->sent("second"));
-    m_clock.advanceMs(0.01);
-    turns(2);
-    EXPECT_EQ(1u, m_link->sent("second"));
-}
-
-TEST_F(LinkMachineDeliveryTest, ConfirmationOfAFrameAheadOfTheBacklogFrameDoesNotRemoveIt)
-{
-    // The reply to L2 carries a confirmation; B2's own reply confirms nothing, so its record
-    // must still be there afterwards.
-    int b2Seen = 0;
-    sendB2BehindL2([&b2Seen](const ServerFrame& f) {
-        if (f.text() == "B2" && ++b2Seen == 1)
-            return fakes::answer(kPollReply, {0});
-        return fakes::usualAnswer(f);
-    });
-    turns(4);
-    EXPECT_EQ((std::vector<std::string>{"B1", "L1", "L2", "B2"}), m_link->dataTexts());
-    EXPECT_EQ(1, m_machine->backlogCount()); // L2's confirmation did not take B2's record
-    m_clock.advanceMs(10001); // unconfirmed: B2 goes again and is confirmed this time
-    turnUntil([&] { return m_machine->backlogCount() == 0; });
-    EXPECT_EQ(2, b2Seen);
-}
-
-TEST_F(LinkMachineDeliveryTest, BacklogFrameStillQueuedWhenTheLinkDropsGoesAfterTheNextLogin)
-{
-    // The server closes on L2 while B2 waits behind it: the old frame of B2 must not go out
-    // ahead of the next login, and live sending must not wait for it.
-    sendB2BehindL2([](const ServerFrame& f) {
-        if (f.text() == "L2" && f.connection == 1)
-            return fakes::closeConnection();
-        return fakes::usualAnswer(f);
-    });
-    turns(2);
-    ASSERT_FALSE(m_machine->connected());
-    nextAttempt();
-    turnUntil([&] { return m_link->sent("B2") == 1 && !m_machine->inFlight(); });
-    EXPECT_EQ(1, m_machine->backlogCount());
-    m_clock.advanceMs(21); // B2 confirmed; the pacing lets the kept L2 follow
-    turnUntil([&] { return m_machine->backlogCount() == 0 && !m_machine->inFlight(); });
-    m_machine->SendText("L3");
     turns();
-    auto second = m_link->framesOn(2);
-    ASSERT_FALSE(second.empty());
-    EXPECT_EQ(kModuleIdentification, second[0].code);
-    EXPECT_EQ("L3", m_link->frames().back().text());
-    EXPECT_EQ(1u, m_link->sent("B2"));
-    EXPECT_EQ(2u, m_link->sent("L2")); // lost with the link, kept, sent again
+    EXPECT_EQ(1u, m_link->sent("stored while down"));
+    EXPECT_TRUE(m_machine->inFlight()); // no confirmation came
+    m_clock.advanceMs(10000);
+    turns(); // a poll keeps the link alive
+    m_clock.advanceMs(1);
+    m_link->setHandler(fakes::usualAnswer);
+    turns(); // after the wait it goes again, and is confirmed this time
+    EXPECT_EQ(2u, m_link->sent("stored while down"));
+    EXPECT_EQ(0, m_machine->backlogCount());
+
+    m_link->setHandler(noConfirmations);
+    m_machine->SendText("live");
+    m_clock.advanceMs(5001); // the wait for a confirmation of the other copy
+    turns();
+    EXPECT_EQ(1u, m_link->sent("live"));
+    EXPECT_EQ(0, m_machine->backlogCount());
+    EXPECT_FALSE(m_machine->inFlight());
+    EXPECT_EQ(1u, m_machine->figures().deliveredLive.get());
+    EXPECT_EQ(1u, m_machine->figures().deliveredBacklog.get());
+    EXPECT_EQ(2u, m_machine->figures().storedToDelivered.snapshot().count);
+}
+
+// Any later reply that carries a confirmation counts for the message awaiting one.
+TEST_F(LinkMachineDeliveryTest, AConfirmationInALaterReplyCounts)
+{
+    m_handler = [](const ServerFrame& f) {
+        if (f.text() == "b0")
+            return fakes::answer(kEchoRequest); // no confirmation in this reply...
+        if (f.code == kEchoReply)
+            return fakes::answer(0x03000005); // ...it comes with the next one
+        return fakes::usualAnswer(f);
+    };
+    storeBefore({"b0", "b1"});
+    begin();
+    logIn();
+    turns(3);
+    EXPECT_EQ((std::vector<std::string>{"b0", "b1"}), m_link->dataTexts());
+    EXPECT_EQ(0, m_machine->backlogCount());
+}
+
+// A message that went twice may be confirmed twice. The second confirmation must not take the
+// next message, whose own confirmation was never seen.
+TEST_F(LinkMachineDeliveryTest, ALateConfirmationOfAMessageSentTwiceDoesNotTakeTheNextOne)
+{
+    // The server's answers after the login, in turn.
+    std::vector<ServerAnswer> script = {
+        fakes::answer(kPollReply, {0}), // b0: no confirmation yet
+        fakes::answer(kPollReply, {0}), // a poll
+        fakes::answer(0x03000003),      // b0 again: the late confirmation of its first copy
+        fakes::answer(0x03000003),      // the next frame: the confirmation of its second copy
+        fakes::answer(kPollReply, {0}), // b1: its own confirmation comes later
+        fakes::answer(0x03000003),      // ...with the next frame
+    };
+    std::size_t next = 0;
+    m_handler = [&](const ServerFrame& f) {
+        if (f.code == kModuleIdentification || f.code == kPortReport ||
+            f.code == kFirstNumberReport || f.code == kVersionReport)
+            return fakes::usualAnswer(f);
+        return next < script.size() ? script[next++] : fakes::answer(kPollReply, {0});
+    };
+    storeBefore({"b0", "b1"});
+    begin();
+    logIn();
+    turns(); // b0
+    m_clock.advanceMs(10000);
+    turns(); // a poll
+    m_clock.advanceMs(1);
+    turns(); // b0 again, confirmed
+    EXPECT_EQ(1, m_machine->backlogCount());
+    m_clock.advanceMs(501);
+    turns(); // b1 waits; the poll's reply brings the second copy's confirmation
+    turns(); // b1
+    EXPECT_EQ((std::vector<std::string>{"b0", "b0", "b1"}), m_link->dataTexts());
+    EXPECT_EQ(1, m_machine->backlogCount()); // b1 is still there
+    EXPECT_TRUE(m_machine->inFlight());
+    m_clock.advanceMs(501);
+    turns();
+    EXPECT_EQ(0, m_machine->backlogCount());
+}
+
+// Each tracker's messages reach the server in the order they were handed over; only a message
+// whose exchange failed may come twice.
+TEST_F(LinkMachineDeliveryTest, OrderIsKeptThroughALostLink)
+{
+    m_handler = [](const ServerFrame& f) {
+        return f.text() == "m3" && f.connection == 1 ? fakes::closeConnection()
+                                                     : fakes::usualAnswer(f);
+    };
+    begin();
+    logIn();
+    for (const std::string& m : numbered("m", 10))
+        m_machine->SendText(m);
+    turnUntil([&] { return !m_machine->connected(); });
+    m_machine->SendText("m10"); // while down
+    nextAttempt();
+    logIn();
+    drainAll();
+    std::vector<std::string> expected = {"m0", "m1", "m2", "m3"};
+    for (const std::string& m : numbered("m", 11))
+        if (m != "m0" && m != "m1" && m != "m2")
+            expected.push_back(m);
+    EXPECT_EQ(expected, m_link->dataTexts());
 }
 
 TEST_F(LinkMachineDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentAgain)
@@ -174,14 +238,14 @@ TEST_F(LinkMachineDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentA
     EXPECT_EQ(1, m_machine->backlogCount());
     nextAttempt();
     logIn();
-    turnUntil([&] { return m_machine->backlogCount() == 0 && !m_machine->inFlight(); });
+    drainAll();
     EXPECT_EQ(2u, m_link->sent("stored"));
     m_machine->SendText("live again");
     turns();
     EXPECT_EQ("live again", m_link->frames().back().text());
 }
 
-TEST_F(LinkMachineDeliveryTest, MessagesStillQueuedAtTheEndAreKept)
+TEST_F(LinkMachineDeliveryTest, MessagesNotYetSentAtTheEndAreKeptForTheNextRun)
 {
     begin();
     logIn();
@@ -192,10 +256,9 @@ TEST_F(LinkMachineDeliveryTest, MessagesStillQueuedAtTheEndAreKept)
     m_machine->end();
     EXPECT_EQ(2, m_machine->backlogCount());
 
-    // The next run delivers them.
     begin();
     logIn();
-    turnUntil([&] { return m_machine->backlogCount() == 0 && !m_machine->inFlight(); });
+    drainAll();
     EXPECT_EQ((std::vector<std::string>{"second", "third"}), m_link->dataTexts());
 }
 
@@ -216,17 +279,31 @@ TEST_F(LinkMachineDeliveryTest, BacklogMessageNeverConfirmedOnALiveLinkIsSentAga
     EXPECT_TRUE(m_machine->inFlight());
     EXPECT_EQ(1u, m_link->sent("stored"));
     m_clock.advanceMs(1);
-    turnUntil([&] { return m_machine->backlogCount() == 0; });
+    drainAll();
     EXPECT_EQ(2u, m_link->sent("stored"));
     EXPECT_TRUE(m_machine->connected());
 }
 
-TEST_F(LinkMachineDeliveryTest, AStoreThatCannotBeWrittenIsSaid)
+// A backlog that cannot be written keeps nothing: the message is refused (the caller keeps
+// it), said once on the event list and the diagnostics, and taken again once writing works.
+TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenRecovers)
 {
-    begin();
-    std::filesystem::remove_all(m_dir.file("dd8"));
     std::ofstream(m_dir.file("dd8")) << "a file where the backlog belongs";
-    m_machine->SendText("while down");
+    begin();
+    EXPECT_NE("", m_machine->storeProblem());
+    EXPECT_FALSE(m_machine->SendText("refused"));
+    EXPECT_FALSE(m_machine->SendText("refused again"));
+    EXPECT_EQ(1,
+              m_view.count(std::string(kEventBacklogFailing) + ": " + m_machine->storeProblem()));
     ASSERT_FALSE(m_diagnostics.empty());
-    EXPECT_NE(std::string::npos, m_diagnostics.back().find("is lost")) << m_diagnostics.back();
+
+    std::filesystem::remove(m_dir.file("dd8"));
+    EXPECT_FALSE(m_machine->SendText("too soon")); // tried again once a second
+    m_clock.advanceMs(1001);
+    EXPECT_TRUE(m_machine->SendText("kept"));
+    EXPECT_EQ("", m_machine->storeProblem());
+    EXPECT_EQ(1, m_view.count(kEventBacklogRecovered));
+    logIn();
+    drainAll();
+    EXPECT_EQ(std::vector<std::string>{"kept"}, m_link->dataTexts());
 }

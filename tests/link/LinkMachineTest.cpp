@@ -98,23 +98,30 @@ TEST_F(LinkMachineTest, PollsWhileIdleAndAuthorisedEveryMoreThan500Ms)
     EXPECT_EQ(1u, m_link->framesWithCode(kPoll).size());
 }
 
-TEST_F(LinkMachineTest, FrameLeftFromThePreviousConnectionGoesBeforeTheModuleIdentification)
+// Whatever the last connection left undone waits in the backlog; the new connection logs in
+// first, however much waits.
+TEST_F(LinkMachineTest, LoginGoesFirstOnANewConnectionHoweverMuchWaits)
 {
     m_handler = [](const ServerFrame& f) {
-        return f.text() == "one" ? fakes::answer(kCloseOrder) : fakes::usualAnswer(f);
+        return f.text() == "m0" && f.connection == 1 ? fakes::closeConnection()
+                                                     : fakes::usualAnswer(f);
     };
     begin();
     logIn();
-    m_machine->SendText("one");
-    m_machine->SendText("two");
+    for (int i = 0; i < 300; ++i)
+        m_machine->SendText("m" + std::to_string(i));
     turns();
     ASSERT_FALSE(m_machine->connected());
     nextAttempt();
-    turns(2);
+    turns(4);
+    ASSERT_TRUE(m_machine->authorised());
     auto second = m_link->framesOn(2);
-    ASSERT_EQ(2u, second.size());
-    EXPECT_EQ("two", second[0].text());
-    EXPECT_EQ(kModuleIdentification, second[1].code);
+    ASSERT_EQ(4u, second.size());
+    EXPECT_EQ(kModuleIdentification, second[0].code);
+    EXPECT_EQ(kVersionReport, second[3].code);
+    turnUntil([&] { return m_machine->backlogCount() == 0; });
+    EXPECT_EQ(2u, m_link->sent("m0")); // its exchange failed: it went again
+    EXPECT_EQ(1u, m_link->sent("m299"));
 }
 
 TEST_F(LinkMachineTest, ErrorCountAbove20DropsTheNextConnectionAtOnce)
@@ -138,7 +145,7 @@ TEST_F(LinkMachineTest, ErrorCountAbove20DropsTheNextConnectionAtOnce)
     EXPECT_EQ(framesBefore, m_link->frames().size()); // dropped before sending anything
 }
 
-TEST_F(LinkMachineTest, EchoReplyGoesInTheSixthExchangeBehindFiveQueuedFrames)
+TEST_F(LinkMachineTest, EchoReplyGoesBeforeTheNextDataMessage)
 {
     m_handler = [](const ServerFrame& f) {
         return f.text() == "go" ? fakes::answer(kEchoRequest) : fakes::usualAnswer(f);
@@ -146,15 +153,16 @@ TEST_F(LinkMachineTest, EchoReplyGoesInTheSixthExchangeBehindFiveQueuedFrames)
     begin();
     logIn();
     m_machine->SendText("go");
-    for (int i = 1; i <= 5; ++i)
+    for (int i = 1; i <= 3; ++i)
         m_machine->SendText("d" + std::to_string(i));
-    turns(7);
+    turns(5);
     const auto& f = m_link->frames();
-    ASSERT_EQ(11u, f.size());
-    for (std::size_t i = 5; i < 10; ++i)
-        EXPECT_EQ("d" + std::to_string(i - 4), f[i].text());
-    EXPECT_EQ(kEchoReply, f[10].code);
-    EXPECT_TRUE(f[10].body.empty());
+    ASSERT_EQ(9u, f.size());
+    EXPECT_EQ("go", f[4].text());
+    EXPECT_EQ(kEchoReply, f[5].code);
+    EXPECT_TRUE(f[5].body.empty());
+    EXPECT_EQ("d1", f[6].text());
+    EXPECT_EQ("d3", f[8].text());
 }
 
 TEST_F(LinkMachineTest, DisconnectCommandWaitsOutTheReconnectWaitAndIsReported)

@@ -39,6 +39,7 @@ protected:
     // A machine on the scratch directory; not started.
     void create(msglink::LinkTimings timings = {})
     {
+        m_machine.reset(); // its backlog is locked while it is open
         m_machine = std::make_unique<msglink::LinkMachine>(
             m_view, m_clock, 37, m_dir.path(), timings,
             [this](const std::string& text) { m_diagnostics.push_back(text); });

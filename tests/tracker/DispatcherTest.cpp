@@ -289,10 +289,11 @@ TEST_F(DispatcherTest, TickGivesTheThreadBackOnceItsTimeIsSpent)
     struct SlowSink final : PositionSink
     {
         explicit SlowSink(fakes::FakeClock& c) : clock(c) {}
-        void SendText(const std::string&) override
+        bool SendText(const std::string&) override
         {
             clock.advanceMs(3);
             ++sent;
+            return true;
         }
         fakes::FakeClock& clock;
         int sent = 0;

@@ -1,0 +1,70 @@
+// tests/fakes/FaultyFileSystem.h: the real files, with faults on demand: writes refused with a
+// chosen error (a full or read-only disk), a write that gets only part of its bytes onto the
+// disk, or a crash after a given number of changes (everything after it is not done), and a
+// count of the reads of each file.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+
+namespace fakes {
+
+class FaultyFileSystem final : public platform::FileSystem
+{
+public:
+    // From now on every change (a write, truncation, creation, removal, rename, new directory)
+    // fails with this error number and changes nothing; 0 ends it.
+    void refuseChanges(int osError) { m_refusal = osError; }
+
+    // The next write puts only this many of its bytes on the disk, then fails with osError.
+    void tearNextWrite(std::size_t bytes, int osError)
+    {
+        m_tearAt = bytes;
+        m_tearError = osError;
+        m_tearArmed = true;
+    }
+
+    // The process dies after this many more changes: the ones after it are not done (they fail
+    // with EIO, as if nobody was there to do them). -1: never.
+    void crashAfter(long changes) { m_changesLeft = changes; }
+    bool crashed() const { return m_changesLeft == 0; }
+    // Changes done so far.
+    long changes() const { return m_changes; }
+
+    // Reads of files whose name is this (not a path), since the last reset.
+    int readsOf(const std::string& name) const;
+    void resetReads() { m_reads.clear(); }
+
+    std::unique_ptr<platform::File> open(const std::string& path, Open how) override;
+    bool removeFile(const std::string& path) override;
+    bool renameFile(const std::string& from, const std::string& to) override;
+    std::vector<std::string> listFiles(const std::string& directory) override;
+    bool fileExists(const std::string& path) override;
+    bool directoryExists(const std::string& path) override;
+    bool createDirectory(const std::string& path) override;
+    bool syncDirectory(const std::string& path) override;
+    int lastError() const override;
+
+    // For the files it opens. False when the change may not be done (errno set).
+    bool mayChange();
+    void countRead(const std::string& path);
+    // Applies a planned tear: how many bytes of count may be written; false when none is armed.
+    bool takeTear(std::size_t count, std::size_t* bytes, int* osError);
+
+private:
+    platform::FileSystem& m_real = platform::osFileSystem();
+    int m_refusal = 0;
+    long m_changesLeft = -1;
+    long m_changes = 0;
+    bool m_tearArmed = false;
+    std::size_t m_tearAt = 0;
+    int m_tearError = 0;
+    std::map<std::string, int> m_reads;
+};
+
+} // namespace fakes
