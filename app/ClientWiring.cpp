@@ -20,6 +20,9 @@ public:
     void sync() override { m_client.sync(); }
     std::string storeProblem() const override { return m_client.storeProblem(); }
     std::int64_t backlogDepth() const override { return m_client.backlogCount(); }
+    double oldestWaitingSeconds() const override { return m_client.oldestWaitingSeconds(); }
+    bool authorised() const override { return m_client.authorised(); }
+    const msglink::LinkFigures* figures() const override { return &m_client.figures(); }
     void requestStop() override { m_client.requestStop(); }
     bool finished() const override { return m_client.finished(); }
     bool connected() const override { return m_client.connected(); }

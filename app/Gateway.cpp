@@ -84,13 +84,24 @@ void Gateway::start()
 
 GatewayFigures Gateway::figures() const
 {
-    // TODO(delivery): the counters of the intake, the dispatcher and the client join here as
-    // those parts keep them.
     GatewayFigures f;
     if (m_listener)
         f.trackersConnected = m_listener->servingCount();
-    if (m_client && m_client->connected())
-        f.link = LinkFigure::Connected;
+    if (m_dispatcher)
+        f.recordsDispatched = m_dispatcher->recordsTaken();
+    if (!m_client)
+        return f;
+    if (m_client->connected())
+        f.link = m_client->authorised() ? LinkFigure::Authorised : LinkFigure::Connected;
+    f.backlogDepth = m_client->backlogDepth();
+    f.backlogOldestAgeSeconds = m_client->oldestWaitingSeconds();
+    if (const msglink::LinkFigures* link = m_client->figures()) {
+        f.deliveredLive = link->deliveredLive.get();
+        f.deliveredBacklog = link->deliveredBacklog.get();
+        const std::uint64_t attempts = link->attempts.get();
+        f.reconnects = attempts > 0 ? attempts - 1 : 0;
+        f.ackToDelivery = link->storedToDelivered.snapshot();
+    }
     return f;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/LinkMachine.h"
 #include "tracker/PositionSink.h"
 
 namespace app {
@@ -25,8 +26,13 @@ public:
     // Any thread. Empty while the backlog is open and writable; otherwise why not.
     virtual std::string storeProblem() const { return {}; }
 
-    // Any thread. Messages waiting in the backlog.
+    // Any thread. Messages waiting in the backlog, and how long the oldest has waited.
     virtual std::int64_t backlogDepth() const { return 0; }
+    virtual double oldestWaitingSeconds() const { return 0; }
+
+    // Any thread. Logged in to the server; what the client has done so far (null: nothing).
+    virtual bool authorised() const { return false; }
+    virtual const msglink::LinkFigures* figures() const { return nullptr; }
 };
 
 } // namespace app

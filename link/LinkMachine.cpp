@@ -23,7 +23,7 @@ LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock,
                          LinkTimings timings, Diagnostic diagnostic)
     : m_view(view), m_clock(clock), m_gatewayNumber(gatewayNumber),
       m_settingsPath(platform::joinPath(workingDirectory, kSettingsFile)), m_timings(timings),
-      m_diagnostic(std::move(diagnostic)), m_store(workingDirectory)
+      m_diagnostic(std::move(diagnostic)), m_createdAt(clock.read()), m_store(workingDirectory)
 {
     m_store.setSubdirectoryName(backlog::kStoreDirectory);
     backlog::StoreStatus opened = m_store.OpenStore();
@@ -55,6 +55,19 @@ void LinkMachine::report(const std::string& text)
     }
     if (m_diagnostic)
         m_diagnostic(text);
+}
+
+double LinkMachine::oldestWaitingSeconds() const
+{
+    const std::int64_t waiting = m_store.pendingCount();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (waiting <= 0)
+        return 0;
+    // More waiting than this run stored: the oldest is from an earlier run.
+    const bool older = waiting > static_cast<std::int64_t>(m_stamps.size());
+    if (!older && m_stamps.empty())
+        return 0;
+    return msSince(older ? m_createdAt : m_stamps.front()) / 1000.0;
 }
 
 std::string LinkMachine::storeProblem() const

@@ -104,6 +104,9 @@ public:
     std::int32_t errorCount() const { return m_errors.load(); }
     std::int64_t backlogCount() const { return m_store.pendingCount(); }
     const LinkFigures& figures() const { return m_figures; }
+    // Any thread. How long the oldest message in the backlog has waited, in seconds: since it
+    // was stored, or since the start for one stored by an earlier run; 0 when none waits.
+    double oldestWaitingSeconds() const;
     // There is something to send now: the runner starts the next turn without its pause.
     bool framesWaiting() const;
 
@@ -180,6 +183,7 @@ private:
     bool m_storeFailing = false;
     std::uint64_t m_lastReopen = 0;
     std::uint64_t m_lastSync = 0;
+    const std::uint64_t m_createdAt;
 
     backlog::TBackSoob m_store;
 };

@@ -53,6 +53,7 @@ public:
     // Any thread. Empty while the backlog is open and writable; otherwise why not.
     std::string storeProblem() const { return m_machine.storeProblem(); }
     const LinkFigures& figures() const { return m_machine.figures(); }
+    double oldestWaitingSeconds() const { return m_machine.oldestWaitingSeconds(); }
 
     // Window's thread: `link enabled` cleared first, then `stop request` set. The thread ends
     // after its current turn; what is still queued goes to the backlog.

@@ -1,4 +1,5 @@
-// tests/fakes/RecordingSink.h: keeps every position message handed over.
+// tests/fakes/RecordingSink.h: keeps every position message handed over, or refuses them all
+// while told to (a backlog that cannot be written).
 #pragma once
 
 #include <string>
@@ -13,10 +14,16 @@ class RecordingSink final : public tracker::PositionSink
 public:
     bool SendText(const std::string& text) override
     {
+        if (refusing) {
+            ++refused;
+            return false;
+        }
         messages.push_back(text);
         return true;
     }
     std::vector<std::string> messages;
+    bool refusing = false;
+    int refused = 0;
 };
 
 } // namespace fakes

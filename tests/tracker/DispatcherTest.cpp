@@ -31,6 +31,14 @@ Bytes dataPacket(unsigned records, const Bytes& recordBytes)
     return fakes::makePacket(2, body);
 }
 
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 Bytes u32(std::uint32_t v)
 {
     return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
@@ -308,4 +316,44 @@ TEST_F(DispatcherTest, TickGivesTheThreadBackOnceItsTimeIsSpent)
     EXPECT_EQ(4, slow.sent);
     d.tick();
     EXPECT_EQ(5, slow.sent);
+}
+
+// A sink that cannot keep a message (the backlog cannot be written): the message and the rest
+// of its packet are held, nothing more is taken from the queue, and they are offered again
+// after the retry time, once each: no message lost, none twice, counts and hex lines once.
+TEST_F(DispatcherTest, MessagesTheSinkCannotKeepAreHeldAndNothingMoreIsTaken)
+{
+    put(fakes::makeIdentification(kImei, 1, {16}), 1, kImei);
+    Bytes two = u32(1);
+    for (const Bytes& part : {u32(2), u32(3), u32(4)})
+        two.insert(two.end(), part.begin(), part.end());
+    put(dataPacket(2, two), 1, kImei);
+    put(dataPacket(1, cat({u32(5), u32(6)})), 1, kImei);
+    m_sink.refusing = true;
+    m_dispatcher.tick();
+    EXPECT_EQ(1, m_sink.refused);
+    EXPECT_EQ(2u, m_dispatcher.heldMessages());
+    EXPECT_EQ(1u, m_dispatcher.keptRecords()); // the identification packet
+    Bytes waiting;
+    std::uint32_t connection = 0;
+    EXPECT_TRUE(m_queue.PeekPacket(&waiting, &connection)); // the third packet stays queued
+
+    m_sink.refusing = false;
+    m_dispatcher.tick(); // too soon: nothing is offered
+    EXPECT_TRUE(m_sink.messages.empty());
+    m_clock.advanceMs(1001);
+    m_dispatcher.tick();
+    ASSERT_EQ(3u, m_sink.messages.size());
+    EXPECT_NE(std::string::npos, m_sink.messages[0].find(R"("lat":0.000001,"lon":0.000002)"));
+    EXPECT_NE(std::string::npos, m_sink.messages[2].find(R"("lat":0.000005,"lon":0.000006)"));
+    EXPECT_EQ(3u, m_dispatcher.keptRecords());
+    EXPECT_EQ(3, row(0).dataCount);
+    std::string log = m_dir.read("03.05.2017.log");
+    EXPECT_EQ(3, std::count(log.begin(), log.end(), '\n'));
+
+    // The orderly stop does not wait for a sink that keeps nothing.
+    put(dataPacket(1, cat({u32(7), u32(8)})), 1, kImei);
+    m_sink.refusing = true;
+    m_dispatcher.drain();
+    EXPECT_EQ(1u, m_dispatcher.heldMessages());
 }
