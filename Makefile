@@ -15,7 +15,7 @@ endif
 CMAKE_FLAGS += -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev dpkg-dev file
+           libbenchmark-dev libsystemd-dev prometheus-cpp-dev dpkg-dev file help2man haproxy
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
 .PHONY: all deps configure build test run demo package bench clean format
@@ -45,8 +45,10 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-run: build run/gpsbridge.ini
-	cd run && ../$(BUILD_DIR)/app/gpsbridge
+# Builds only the gateway, not the tests and benchmarks.
+run: configure run/gpsbridge.ini
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target gpsbridge
+	$(BUILD_DIR)/app/gpsbridge --workdir run
 
 run/gpsbridge.ini: gpsbridge.ini.sample
 	mkdir -p run
