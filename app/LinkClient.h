@@ -2,6 +2,8 @@
 // message-server client.
 #pragma once
 
+#include <cstdint>
+
 #include "tracker/PositionSink.h"
 
 namespace app {
@@ -18,6 +20,10 @@ public:
 
     // Any thread. The link is up.
     virtual bool connected() const = 0;
+
+    // Any thread. Turns of the client's loop so far; a count that stops moving means a thread
+    // stuck in a call (the service watchdog watches it).
+    virtual std::uint64_t turns() const = 0;
 };
 
 } // namespace app
