@@ -79,4 +79,13 @@ std::string resolveWorkdir(const std::string& dir, const std::string& current,
     return out;
 }
 
+std::string createWorkdir(const std::string& dir, bool* created)
+{
+    std::error_code ec;
+    *created = std::filesystem::create_directories(dir, ec);
+    if (std::filesystem::is_directory(dir))
+        return {};
+    return ec ? ec.message() : "not a directory";
+}
+
 } // namespace app

@@ -38,4 +38,8 @@ std::string usageText();
 std::string resolveWorkdir(const std::string& dir, const std::string& current,
                            const std::string& home);
 
+// Makes dir and its parents when missing; created tells whether it had to. The reason when it
+// cannot be used as a directory, empty when it can.
+std::string createWorkdir(const std::string& dir, bool* created);
+
 } // namespace app

@@ -104,8 +104,8 @@ public:
     // Once the tracker port is open and the backlog store is usable.
     void ready()
     {
-        m_housekeeping->tick(app::Housekeeping::Clock::now());
         m_manager.notify("READY=1");
+        m_housekeeping->tick(app::Housekeeping::Clock::now());
         m_timer.start(static_cast<int>(m_housekeeping->tickInterval().count()));
     }
 
@@ -230,14 +230,14 @@ std::string resolvedWorkdir(const std::string& given)
 std::string prepareWorkdir(const std::string& given)
 {
     std::string dir = resolvedWorkdir(given);
-    std::error_code ec;
-    if (std::filesystem::create_directories(dir, ec))
-        note("created working directory " + dir);
-    if (!platform::directoryExists(dir)) {
-        note("cannot use working directory " + dir + " (" +
-             (ec ? ec.message() : std::string("not a directory")) + ")");
+    bool created = false;
+    std::string problem = app::createWorkdir(dir, &created);
+    if (!problem.empty()) {
+        note("cannot use working directory " + dir + " (" + problem + ")");
         return {};
     }
+    if (created)
+        note("created working directory " + dir);
     return dir;
 }
 

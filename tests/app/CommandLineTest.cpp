@@ -1,7 +1,12 @@
 // tests/app/CommandLineTest.cpp: gpsbridge's options and the working directory they name.
 #include "app/CommandLine.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include <gtest/gtest.h>
+
+#include "tests/fakes/TempDir.h"
 
 using app::parseCommandLine;
 
@@ -52,4 +57,18 @@ TEST(CommandLineTest, HelpNamesEveryOptionAndTheExitStatuses)
     for (const char* word : {"--headless", "--workdir DIR", "--check-config", "-h, --help",
                              "-V, --version", "Exit status"})
         EXPECT_NE(std::string::npos, help.find(word)) << word;
+}
+
+TEST(CommandLineTest, MissingWorkdirIsCreatedWithItsParentsAndAFileIsRefused)
+{
+    fakes::TempDir dir;
+    bool created = false;
+    EXPECT_EQ("", app::createWorkdir(dir.file("share/gpsbridge"), &created));
+    EXPECT_TRUE(created);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("share/gpsbridge")));
+    EXPECT_EQ("", app::createWorkdir(dir.file("share/gpsbridge"), &created));
+    EXPECT_FALSE(created);
+    std::ofstream(dir.file("plain")) << "x";
+    EXPECT_NE("", app::createWorkdir(dir.file("plain"), &created));
+    EXPECT_NE("", app::createWorkdir(dir.file("plain/below"), &created));
 }
