@@ -19,6 +19,14 @@ constexpr std::int32_t kDefaultServerPort = 12543;
 constexpr std::int32_t kDefaultPacketSize = 2000;
 constexpr const char* kNotSet = "127.0.0.1"; // Address2 and Address3 with this value are unused
 
+// "[main] DefaultPort", built by appending (GCC 12 warns wrongly about a chain of + at -O3).
+std::string settingName(const char* section, const char* key)
+{
+    std::string name = "[";
+    name.append(section).append("] ").append(key);
+    return name;
+}
+
 class Checker
 {
 public:
@@ -27,8 +35,8 @@ public:
     void show(const char* section, const char* key, const std::string& value)
     {
         bool fromFile = m_ini.value(section, key).has_value();
-        m_out.settings.push_back({"[" + std::string(section) + "] " + key,
-                                  fromFile ? value : value + " (default)", fromFile});
+        m_out.settings.push_back(
+            {settingName(section, key), fromFile ? value : value + " (default)", fromFile});
     }
 
     // The integer as the readers take it; a value that does not parse is a problem.
@@ -70,8 +78,9 @@ public:
 
     void problem(const char* section, const char* key, const std::string& what)
     {
-        m_out.problems.push_back("[" + std::string(section) + "] " + key + " = " +
-                                 m_ini.text(section, key, "") + ": " + what);
+        std::string line = settingName(section, key);
+        line.append(" = ").append(m_ini.text(section, key, "")).append(": ").append(what);
+        m_out.problems.push_back(std::move(line));
     }
 
     const platform::IniFile& ini() const { return m_ini; }

@@ -31,6 +31,14 @@ app::GatewayFigures sampleFigures()
     return f;
 }
 
+// Each series with the value it must show.
+void expectSamples(const std::string& text,
+                   const std::vector<std::pair<std::string, std::string>>& expected)
+{
+    for (const auto& [series, value] : expected)
+        EXPECT_EQ(value, sampleValue(text, series)) << series;
+}
+
 } // namespace
 
 TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
@@ -44,15 +52,15 @@ TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
     exporter.publish(sampleFigures());
     std::string text = fakes::httpGet(exporter.port(), "/metrics");
     EXPECT_NE(std::string::npos, text.find("# TYPE gpsbridge_packets_acknowledged_total counter"));
-    EXPECT_EQ("12", sampleValue(text, "gpsbridge_trackers_connected"));
-    EXPECT_EQ("4500", sampleValue(text, "gpsbridge_packets_acknowledged_total"));
-    EXPECT_EQ("4499", sampleValue(text, "gpsbridge_records_dispatched_total"));
-    EXPECT_EQ("4000", sampleValue(text, "gpsbridge_messages_delivered_total{source=\"live\"}"));
-    EXPECT_EQ("480", sampleValue(text, "gpsbridge_messages_delivered_total{source=\"backlog\"}"));
-    EXPECT_EQ("19", sampleValue(text, "gpsbridge_backlog_messages"));
-    EXPECT_EQ("42.5", sampleValue(text, "gpsbridge_backlog_oldest_age_seconds"));
-    EXPECT_EQ("2", sampleValue(text, "gpsbridge_link_state"));
-    EXPECT_EQ("3", sampleValue(text, "gpsbridge_link_reconnects_total"));
+    expectSamples(text, {{"gpsbridge_trackers_connected", "12"},
+                         {"gpsbridge_packets_acknowledged_total", "4500"},
+                         {"gpsbridge_records_dispatched_total", "4499"},
+                         {"gpsbridge_messages_delivered_total{source=\"live\"}", "4000"},
+                         {"gpsbridge_messages_delivered_total{source=\"backlog\"}", "480"},
+                         {"gpsbridge_backlog_messages", "19"},
+                         {"gpsbridge_backlog_oldest_age_seconds", "42.5"},
+                         {"gpsbridge_link_state", "2"},
+                         {"gpsbridge_link_reconnects_total", "3"}});
 }
 
 TEST(MetricsExporterTest, LatencyHistogramHasCumulativeBucketsUpToInfinity)
@@ -61,12 +69,13 @@ TEST(MetricsExporterTest, LatencyHistogramHasCumulativeBucketsUpToInfinity)
     exporter.publish(sampleFigures());
     std::string text = fakes::httpGet(exporter.port(), "/metrics");
     EXPECT_NE(std::string::npos, text.find("# TYPE gpsbridge_ack_to_delivery_seconds histogram"));
-    EXPECT_EQ("3", sampleValue(text, "gpsbridge_ack_to_delivery_seconds_count"));
-    EXPECT_EQ("0", sampleValue(text, "gpsbridge_ack_to_delivery_seconds_bucket{le=\"0.001\"}"));
-    EXPECT_EQ("1", sampleValue(text, "gpsbridge_ack_to_delivery_seconds_bucket{le=\"0.005\"}"));
-    EXPECT_EQ("2", sampleValue(text, "gpsbridge_ack_to_delivery_seconds_bucket{le=\"0.25\"}"));
-    EXPECT_EQ("2", sampleValue(text, "gpsbridge_ack_to_delivery_seconds_bucket{le=\"10\"}"));
-    EXPECT_EQ("3", sampleValue(text, "gpsbridge_ack_to_delivery_seconds_bucket{le=\"+Inf\"}"));
+    const std::string bucket = "gpsbridge_ack_to_delivery_seconds_bucket";
+    expectSamples(text, {{"gpsbridge_ack_to_delivery_seconds_count", "3"},
+                         {bucket + "{le=\"0.001\"}", "0"},
+                         {bucket + "{le=\"0.005\"}", "1"},
+                         {bucket + "{le=\"0.25\"}", "2"},
+                         {bucket + "{le=\"10\"}", "2"},
+                         {bucket + "{le=\"+Inf\"}", "3"}});
 }
 
 TEST(MetricsExporterTest, AnAddressInUseIsRefusedWithAReason)
