@@ -15,7 +15,7 @@ endif
 CMAKE_FLAGS += -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev dpkg-dev file
+           libbenchmark-dev libsystemd-dev prometheus-cpp-dev dpkg-dev file help2man haproxy
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
 .PHONY: all deps configure build test run demo package bench clean format
@@ -45,8 +45,10 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-run: build run/gpsbridge.ini
-	cd run && ../$(BUILD_DIR)/app/gpsbridge
+# Builds only the gateway, not the tests and benchmarks.
+run: configure run/gpsbridge.ini
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target gpsbridge
+	$(BUILD_DIR)/app/gpsbridge --workdir run
 
 run/gpsbridge.ini: gpsbridge.ini.sample
 	mkdir -p run
@@ -55,13 +57,19 @@ run/gpsbridge.ini: gpsbridge.ini.sample
 demo: build
 	tools/demo.sh $(BUILD_DIR)
 
-# The Debian package, from a release build of its own.
+# The Debian package, from a release build of its own with Debian's hardening flags (fortify,
+# stack protector, relro and bind-now); cpack strips the programs.
+PKG_CXXFLAGS = $(shell DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS) \
+               $(shell DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS)
+PKG_LDFLAGS = $(shell DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)
 package: deps
 	cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DGPSBRIDGE_BENCH=OFF \
+	  -DGPSBRIDGE_PACKAGE=ON -DCMAKE_CXX_FLAGS="$(PKG_CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$(PKG_LDFLAGS)" \
 	  -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
-	cmake --build build-pkg -j $(JOBS) --target gpsbridge gt20sim msgserver
+	cmake --build build-pkg -j $(JOBS) --target gpsbridge gt20sim msgserver package_extras
 	cd build-pkg && cpack -G DEB
-	@ls -1 build-pkg/gpsbridge_*.deb
+	@ls -1 build-pkg/gpsbridge*.deb
 
 bench: build
 	for b in $(BUILD_DIR)/bench/*_bench; do $$b; done

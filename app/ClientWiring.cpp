@@ -1,6 +1,9 @@
 // app/ClientWiring.cpp: the message-server client as start-up creates and the stop ends it.
 #include "app/Gateway.h"
 
+#include <cstdio>
+
+#include "app/RepeatFilter.h"
 #include "link/cl.h"
 
 namespace app {
@@ -26,6 +29,7 @@ public:
     void requestStop() override { m_client.requestStop(); }
     bool finished() const override { return m_client.finished(); }
     bool connected() const override { return m_client.connected(); }
+    std::uint64_t turns() const override { return m_client.turns(); }
 
 private:
     msglink::cl m_client;
@@ -40,11 +44,26 @@ std::unique_ptr<LinkClient> makeMessageServerClient(msglink::LinkView& view,
     return std::make_unique<MessageServerClient>(view, gatewayNumber, options);
 }
 
-GatewayOptions shippedGatewayOptions()
+msglink::ClientOptions shippedClientOptions(const std::string& workingDirectory)
+{
+    msglink::ClientOptions client;
+    client.workingDirectory = workingDirectory;
+    // Why the link cannot be had goes to standard error (the journal under systemd); the same
+    // reason, repeated at every reconnect, once a minute.
+    auto filter = std::make_shared<RepeatFilter>(std::chrono::minutes(1));
+    client.diagnostic = [filter](const std::string& why) {
+        if (filter->pass(why, RepeatFilter::Clock::now()))
+            std::fprintf(stderr, "gpsbridge: message server: %s\n", why.c_str());
+    };
+    return client;
+}
+
+GatewayOptions shippedGatewayOptions(const std::string& workingDirectory)
 {
     GatewayOptions options;
-    options.makeClient = [](msglink::LinkView& view, std::int32_t gatewayNumber) {
-        return makeMessageServerClient(view, gatewayNumber, {});
+    options.workingDirectory = workingDirectory;
+    options.makeClient = [workingDirectory](msglink::LinkView& view, std::int32_t gatewayNumber) {
+        return makeMessageServerClient(view, gatewayNumber, shippedClientOptions(workingDirectory));
     };
     return options;
 }

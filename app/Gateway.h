@@ -43,8 +43,13 @@ struct GatewayOptions
         makeClient;
 };
 
-// The options the shipped program runs with: real waits and limits, and the real client.
-GatewayOptions shippedGatewayOptions();
+// The options the shipped program runs with: real waits and limits, and the real client, in
+// workingDirectory (empty: the current directory).
+GatewayOptions shippedGatewayOptions(const std::string& workingDirectory = {});
+
+// The real client's options for that directory; why the link cannot be had goes to standard
+// error.
+msglink::ClientOptions shippedClientOptions(const std::string& workingDirectory);
 
 // The message-server client (its thread starts at once) behind the start-up's interface.
 std::unique_ptr<LinkClient> makeMessageServerClient(msglink::LinkView& view,

@@ -33,6 +33,10 @@ public:
     // Any thread. Logged in to the server; what the client has done so far (null: nothing).
     virtual bool authorised() const { return false; }
     virtual const msglink::LinkFigures* figures() const { return nullptr; }
+
+    // Any thread. Turns of the client's loop so far; a count that stops moving means a thread
+    // stuck in a call (the service watchdog watches it).
+    virtual std::uint64_t turns() const = 0;
 };
 
 } // namespace app

@@ -6,52 +6,163 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
+#include "app/ConfigCheck.h"
+#include "app/DayLogRetention.h"
+#include "app/EventPrinter.h"
 #include "app/Gateway.h"
+#include "app/Housekeeping.h"
+#include "app/MetricsExporter.h"
 #include "app/StatusView.h"
+#include "app/SystemdManager.h"
 #include "app/TForm1.h"
 #include "link/FrameFormat.h"
 #include "platform/Desktop.h"
+#include "platform/Files.h"
 #include "platform/Socket.h"
 #include "platform/StopSignal.h"
 
 namespace {
 
-void printHelp()
+// Notes and problems go to standard error, one line each (the journal under systemd).
+void note(const std::string& line)
 {
-    std::printf("usage: gpsbridge [--headless] [--help] [--version]\n"
-                "\n"
-                "Gateway between GPS trackers and the message server. Run it in its working\n"
-                "directory: it reads gpsbridge.ini there and writes its day logs (dd.MM.yyyy.log)\n"
-                "and its backlog (dd8/) beside it.\n"
-                "\n"
-                "  --headless  run without a window (also when no display is available); link\n"
-                "              events are printed on standard output; SIGINT or SIGTERM stop it\n"
-                "  --help      show this text\n"
-                "  --version   show the version\n"
-                "\n"
-                "With a display it shows the status window, which minimises to the tray and\n"
-                "closes only with the password it shows; SIGINT, SIGTERM and the end of the\n"
-                "desktop session stop it without asking.\n");
+    std::fprintf(stderr, "gpsbridge: %s\n", line.c_str());
 }
 
-int runHeadless(int argc, char** argv)
+int checkConfig(const std::string& workdir)
+{
+    app::SettingsFile file =
+        app::readSettingsFile(platform::joinPath(workdir, app::kSettingsFileName));
+    app::SettingsCheck check = app::checkSettings(file.ini);
+    std::fputs(app::checkReport(file, check).c_str(), stdout);
+    return app::checkExitStatus(file, check);
+}
+
+// Start-up's one word on the settings: the file when it was not read, and every value that
+// fell back to its default or does not do what it says.
+void reportSettings(const std::string& workdir)
+{
+    app::SettingsFile file =
+        app::readSettingsFile(platform::joinPath(workdir, app::kSettingsFileName));
+    for (const std::string& line : app::startUpNotes(file, app::checkSettings(file.ini)))
+        note(line);
+}
+
+std::string portFailure(app::Gateway& gateway)
+{
+    return "cannot open tracker port " + std::to_string(gateway.settings().port) + " on 0.0.0.0 (" +
+           gateway.listener().openFailure() + ")";
+}
+
+// The service manager, the metrics endpoint and day-log retention, driven by one main-thread
+// timer while the gateway runs.
+class ServiceDuties
+{
+public:
+    ServiceDuties(app::Gateway& gateway, std::function<std::uint64_t()> dispatcherTicks)
+    {
+        const app::MainSettings& settings = gateway.settings();
+        if (!settings.metricsAddress.empty()) {
+            try {
+                m_metrics = std::make_unique<app::MetricsExporter>(settings.metricsAddress);
+                note("metrics at http://" + settings.metricsAddress + "/metrics");
+            } catch (const std::exception& e) {
+                note("metrics: cannot serve on " + settings.metricsAddress + " (" + e.what() +
+                     "); running without them");
+            }
+        }
+        if (settings.keepDayLogs > 0)
+            m_retention = std::make_unique<app::DayLogRetention>(gateway.listener().dayLog(),
+                                                                 settings.keepDayLogs, note);
+
+        app::HousekeepingSources sources;
+        sources.figures = [&gateway] { return gateway.figures(); };
+        sources.dispatcherTicks = std::move(dispatcherTicks);
+        sources.clientTurns = [&gateway]() -> std::optional<std::uint64_t> {
+            if (app::LinkClient* c = gateway.client())
+                return c->turns();
+            return std::nullopt;
+        };
+        if (m_metrics)
+            sources.publishMetrics = [this](const app::GatewayFigures& f) {
+                m_metrics->publish(f);
+            };
+        sources.retention = m_retention.get();
+        m_housekeeping = std::make_unique<app::Housekeeping>(std::move(sources), m_manager);
+        QObject::connect(&m_timer, &QTimer::timeout,
+                         [this] { m_housekeeping->tick(app::Housekeeping::Clock::now()); });
+    }
+
+    // Once the tracker port is open and the backlog store is usable.
+    void ready()
+    {
+        m_manager.notify("READY=1");
+        m_housekeeping->tick(app::Housekeeping::Clock::now());
+        m_timer.start(static_cast<int>(m_housekeeping->tickInterval().count()));
+    }
+
+    void stopping()
+    {
+        m_timer.stop();
+        m_manager.notify("STOPPING=1");
+    }
+
+private:
+    app::SystemdManager m_manager;
+    std::unique_ptr<app::MetricsExporter> m_metrics;
+    std::unique_ptr<app::DayLogRetention> m_retention;
+    std::unique_ptr<app::Housekeeping> m_housekeeping;
+    QTimer m_timer;
+};
+
+// Runs start-up; false, with the reason on standard error, when it failed.
+bool startGateway(const std::function<void()>& start)
+{
+    try {
+        start();
+        return true;
+    } catch (const std::exception& e) {
+        note(std::string("cannot start: ") + e.what());
+    }
+    return false;
+}
+
+int runHeadless(int argc, char** argv, const std::string& workdir)
 {
     QCoreApplication qapp(argc, argv);
     app::StatusView view;
-    view.onEventAppended = [](const std::string& line) {
-        std::fputs((line + "\n").c_str(), stdout);
-        std::fflush(stdout);
-    };
-    app::Gateway gateway(view, app::shippedGatewayOptions());
-    gateway.start();
-    std::fprintf(stderr, "gpsbridge: %s port %u\n",
-                 gateway.listening() ? "listening on" : "cannot open tracker", view.port());
+    // Declared before the gateway: the client still reports while the gateway stops.
+    app::EventPrinter printer(stdout, note);
+    view.onEventAppended = [&printer](const std::string& line) { printer.print(line); };
+    app::Gateway gateway(view, app::shippedGatewayOptions(workdir));
+    if (!startGateway([&] { gateway.start(); }))
+        return app::kExitStartFailed;
+
+    if (!gateway.listening()) {
+        // Without its port the gateway is of no use to anyone; ending lets the service manager
+        // restart it until the port is free. The client is stopped in order first.
+        note(portFailure(gateway) + "; stopping");
+        app::SystemdManager().notify("STATUS=" + portFailure(gateway));
+        gateway.stop();
+        return app::kExitPortClosed;
+    }
+    note("listening on tracker port " + std::to_string(gateway.listener().boundPort()));
+    std::uint64_t dispatcherTicks = 0;
+    ServiceDuties duties(gateway, [&dispatcherTicks] { return dispatcherTicks; });
 
     QTimer timer2;
-    QObject::connect(&timer2, &QTimer::timeout, [&] { gateway.Timer2Timer(); });
+    QObject::connect(&timer2, &QTimer::timeout, [&] {
+        ++dispatcherTicks;
+        gateway.Timer2Timer();
+    });
     timer2.start(10);
 
     QTimer signalWatch;
@@ -59,67 +170,110 @@ int runHeadless(int argc, char** argv)
         if (!platform::stopSignal())
             return;
         signalWatch.stop();
+        duties.stopping();
         timer2.stop();
         gateway.stop();
         qapp.quit();
     });
     signalWatch.start(20);
+    duties.ready();
     return qapp.exec();
 }
 
-int runWindow(int argc, char** argv)
+int runWindow(int argc, char** argv, const std::string& workdir)
 {
     QApplication qapp(argc, argv);
     // The window lives on in the tray: closing the dialog or hiding the window ends nothing.
     QApplication::setQuitOnLastWindowClosed(false);
-    app::TForm1 form(app::shippedGatewayOptions(), &QSystemTrayIcon::isSystemTrayAvailable);
-    form.onEnded = [] { QCoreApplication::quit(); };
+    std::unique_ptr<app::TForm1> form;
+    if (!startGateway([&] {
+            form = std::make_unique<app::TForm1>(app::shippedGatewayOptions(workdir),
+                                                 &QSystemTrayIcon::isSystemTrayAvailable);
+        }))
+        return app::kExitStartFailed;
+    if (!form->gateway().listening())
+        note(portFailure(form->gateway()) + "; the window shows the port in red");
+
+    std::uint64_t dispatcherTicks = 0;
+    if (auto* timer2 = form->findChild<QTimer*>(QStringLiteral("Timer2")))
+        QObject::connect(timer2, &QTimer::timeout, [&dispatcherTicks] { ++dispatcherTicks; });
+    ServiceDuties duties(form->gateway(), [&dispatcherTicks] { return dispatcherTicks; });
+    form->onEnded = [&duties] {
+        duties.stopping();
+        QCoreApplication::quit();
+    };
 
     // Log-off and shut-down end the gateway like a confirmed close, without asking.
-    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &form,
-                     [&form](QSessionManager&) { form.endWithoutAsking(); });
+    QObject::connect(&qapp, &QGuiApplication::commitDataRequest, form.get(),
+                     [&form](QSessionManager&) { form->endWithoutAsking(); });
     QTimer signalWatch;
     QObject::connect(&signalWatch, &QTimer::timeout, [&] {
         if (!platform::stopSignal())
             return;
         signalWatch.stop();
-        form.endWithoutAsking();
+        form->endWithoutAsking();
     });
     signalWatch.start(20);
 
-    form.show();
+    form->show();
+    duties.ready();
     return qapp.exec();
+}
+
+std::string resolvedWorkdir(const std::string& given)
+{
+    const char* home = std::getenv("HOME");
+    return app::resolveWorkdir(given, platform::currentDirectory(), home ? home : "/");
+}
+
+// The working directory, created when missing; empty when it cannot be had.
+std::string prepareWorkdir(const std::string& given)
+{
+    std::string dir = resolvedWorkdir(given);
+    bool created = false;
+    std::string problem = app::createWorkdir(dir, &created);
+    if (!problem.empty()) {
+        note("cannot use working directory " + dir + " (" + problem + ")");
+        return {};
+    }
+    if (created)
+        note("created working directory " + dir);
+    return dir;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool headless = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("gpsbridge %.*s\n", static_cast<int>(msglink::kFileVersion.size()),
-                        msglink::kFileVersion.data());
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--help") == 0) {
-            printHelp();
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--headless") == 0) {
-            headless = true;
-            continue;
-        }
-        std::fprintf(stderr, "gpsbridge: unknown option %s (see --help)\n", argv[i]);
-        return 2;
+    app::CommandLine cmd = app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!cmd.error.empty()) {
+        note(cmd.error + " (see --help)");
+        return app::kExitUsage;
     }
+    if (cmd.help) {
+        std::fputs(app::usageText().c_str(), stdout);
+        return app::kExitStopped;
+    }
+    if (cmd.version) {
+        std::printf("gpsbridge %.*s\n", static_cast<int>(msglink::kFileVersion.size()),
+                    msglink::kFileVersion.data());
+        return app::kExitStopped;
+    }
+    if (cmd.checkConfig)
+        return checkConfig(resolvedWorkdir(cmd.workdir));
+
+    std::string workdir = prepareWorkdir(cmd.workdir);
+    if (workdir.empty())
+        return app::kExitStartFailed;
     platform::installStopSignals();
     platform::raiseOpenFileLimit();
+    note("working directory " + workdir);
+    reportSettings(workdir);
 
-    if (!headless) {
+    if (!cmd.headless) {
         if (platform::displayAvailable())
-            return runWindow(argc, argv);
-        std::fprintf(stderr, "gpsbridge: no display available, running headless\n");
+            return runWindow(argc, argv, workdir);
+        note("no display available, running headless");
     }
-    return runHeadless(argc, argv);
+    return runHeadless(argc, argv, workdir);
 }

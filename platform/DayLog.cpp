@@ -1,9 +1,37 @@
 // platform/DayLog.cpp
 #include "platform/DayLog.h"
 
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
 #include "platform/Files.h"
 
 namespace platform {
+
+namespace {
+
+// The date in a day log's file name, or nothing when the name is not one.
+std::optional<std::chrono::sys_days> dateOfName(const std::string& name)
+{
+    // dd.MM.yyyy.log
+    if (name.size() != 14 || name[2] != '.' || name[5] != '.' || name.substr(10) != ".log")
+        return std::nullopt;
+    for (std::size_t i : {0, 1, 3, 4, 6, 7, 8, 9})
+        if (name[i] < '0' || name[i] > '9')
+            return std::nullopt;
+    auto number = [&](std::size_t at, std::size_t digits) {
+        return std::stoi(name.substr(at, digits));
+    };
+    std::chrono::year_month_day date{std::chrono::year(number(6, 4)),
+                                     std::chrono::month(static_cast<unsigned>(number(3, 2))),
+                                     std::chrono::day(static_cast<unsigned>(number(0, 2)))};
+    if (!date.ok())
+        return std::nullopt;
+    return std::chrono::sys_days(date);
+}
+
+} // namespace
 
 DayLog::DayLog(std::string directory, Now now)
     : m_directory(std::move(directory)), m_now(std::move(now))
@@ -26,6 +54,33 @@ bool DayLog::writeLine(std::string_view text)
     std::string path = pathFor(when);
     std::lock_guard<std::mutex> lock(m_mutex);
     return appendToFile(path, line);
+}
+
+DayLog::Pruned DayLog::removeOlderThan(int keepDays)
+{
+    Pruned out;
+    if (keepDays <= 0)
+        return out;
+    std::tm today = m_now();
+    std::chrono::sys_days oldestKept =
+        std::chrono::sys_days(
+            std::chrono::year_month_day{std::chrono::year(today.tm_year + 1900),
+                                        std::chrono::month(static_cast<unsigned>(today.tm_mon + 1)),
+                                        std::chrono::day(static_cast<unsigned>(today.tm_mday))}) -
+        std::chrono::days(keepDays - 1);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(m_directory, ec)) {
+        std::string name = entry.path().filename().string();
+        std::optional<std::chrono::sys_days> date = dateOfName(name);
+        if (!date || *date >= oldestKept || !entry.is_regular_file(ec))
+            continue;
+        std::error_code removeError;
+        if (std::filesystem::remove(entry.path(), removeError))
+            out.removed.push_back(name);
+        else
+            out.failed.push_back(name);
+    }
+    return out;
 }
 
 } // namespace platform

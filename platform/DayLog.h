@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Formats.h"
 
@@ -26,6 +27,20 @@ public:
 
     // The path today's lines go to.
     std::string pathFor(const std::tm& when) const;
+
+    // The local time now, as the lines are dated.
+    std::tm now() const { return m_now(); }
+
+    struct Pruned
+    {
+        std::vector<std::string> removed; // file names
+        std::vector<std::string> failed;  // file names that could not be removed
+    };
+
+    // Removes the day logs (files named by a valid date, dd.MM.yyyy.log) dated keepDays days
+    // or more before today: keepDays 1 keeps today's only, 0 removes nothing. Other files are
+    // left alone. Any thread; a line written meanwhile goes to today's file, which stays.
+    Pruned removeOlderThan(int keepDays);
 
 private:
     const std::string m_directory;

@@ -53,6 +53,7 @@ public:
     }
     bool finished() const override { return m_finished; }
     bool connected() const override { return false; }
+    std::uint64_t turns() const override { return 0; }
 
     std::vector<std::string>& log; // outlives the client
 

@@ -53,3 +53,35 @@ TEST(SettingsTest, ClosePasswordIsFiveDigitsFrom10000To99998)
     }
     EXPECT_GT(seen.size(), 80000u); // spread over the range, not a constant
 }
+
+TEST(SettingsTest, DottedIPv4AsTheLinkConnectsTo)
+{
+    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.20.30.40"})
+        EXPECT_TRUE(app::isDottedIPv4(good)) << good;
+    for (const char* bad : {"", "999.1.2.3", "1.2.3", "1.2.3.4.5", "1.2.3.", ".1.2.3", "01.2.3.4",
+                            "1..2.3", "host.example", "1.2.3.4 ", "-1.2.3.4", "1.2.3.2560"})
+        EXPECT_FALSE(app::isDottedIPv4(bad)) << bad;
+}
+
+TEST(SettingsTest, MetricsAddressTakesAPortOrAnAddressAndPort)
+{
+    EXPECT_EQ("127.0.0.1:9464", app::metricsBindAddress("9464"));
+    EXPECT_EQ("0.0.0.0:9100", app::metricsBindAddress("0.0.0.0:9100"));
+    EXPECT_EQ(std::nullopt, app::metricsBindAddress(""));
+    EXPECT_EQ(std::nullopt, app::metricsBindAddress("0"));
+    EXPECT_EQ(std::nullopt, app::metricsBindAddress("70000"));
+    EXPECT_EQ(std::nullopt, app::metricsBindAddress("localhost:9464"));
+    EXPECT_EQ(std::nullopt, app::metricsBindAddress("127.0.0.1:"));
+}
+
+TEST(SettingsTest, MetricsAndRetentionAreOffByDefault)
+{
+    app::MainSettings off = app::readMainSettings(IniFile::parse(""));
+    EXPECT_EQ("", off.metricsAddress);
+    EXPECT_EQ(0, off.keepDayLogs);
+    app::MainSettings on =
+        app::readMainSettings(IniFile::parse("[main]\nMetricsAddress=9464\nKeepDayLogs=14\n"));
+    EXPECT_EQ("127.0.0.1:9464", on.metricsAddress);
+    EXPECT_EQ(14, on.keepDayLogs);
+    EXPECT_EQ(0, app::readMainSettings(IniFile::parse("[main]\nKeepDayLogs=-3\n")).keepDayLogs);
+}

@@ -59,6 +59,7 @@ public:
     }
     bool finished() const override { return m_record.finished; }
     bool connected() const override { return m_record.linkUp; }
+    std::uint64_t turns() const override { return 0; }
 
 private:
     msglink::LinkView& m_view;

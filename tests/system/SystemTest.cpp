@@ -3,65 +3,21 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
-#include <set>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "platform/Formats.h"
 #include "platform/Socket.h"
 #include "tests/fakes/Packets.h"
 #include "tests/fakes/Process.h"
 #include "tests/fakes/TempDir.h"
 #include "tests/fakes/TrackerClient.h"
+#include "tests/system/Deliveries.h"
 
 using namespace std::chrono_literals;
-using Record = std::pair<std::string, std::string>; // IMEI, time text
+using namespace systemtest;
 
 namespace {
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty())
-            out.push_back(line);
-    return out;
-}
-
-// The records of the position messages a server printed.
-std::multiset<Record> received(const std::string& output)
-{
-    static const std::regex imei(R"re("imei":"([^"]*)")re"), time(R"re("time":"([^"]*)")re");
-    std::multiset<Record> out;
-    for (auto& line : lines(output)) {
-        std::smatch i, t;
-        if (std::regex_search(line, i, imei) && std::regex_search(line, t, time))
-            out.insert({i[1], t[1]});
-    }
-    return out;
-}
-
-// The records the simulator saw acknowledged, with their time as the gateway writes it.
-std::set<Record> acknowledged(const std::string& ackedLog)
-{
-    std::set<Record> out;
-    for (auto& line : lines(ackedLog)) {
-        std::istringstream in(line);
-        std::string imei;
-        std::uint32_t seconds = 0;
-        in >> imei >> seconds;
-        std::tm t = platform::calendarFromEpoch(seconds);
-        std::string text = platform::shortDate(t);
-        if (seconds % 86400 != 0)
-            text += " " + platform::longTime(t);
-        out.insert({imei, text});
-    }
-    return out;
-}
 
 class SystemTest : public ::testing::Test
 {
@@ -88,7 +44,7 @@ protected:
             MSGSERVER_BINARY,
             std::vector<std::string>{"--port", std::to_string(m_serverPort), "--quiet"},
             m_dir.path(), m_dir.file(output), m_dir.file(output + ".err"));
-        waitListening(m_serverPort);
+        EXPECT_TRUE(waitListening(m_serverPort)) << "msgserver does not listen";
         return p;
     }
 
@@ -97,7 +53,7 @@ protected:
         auto p = std::make_unique<fakes::Process>(
             GPSBRIDGE_BINARY, std::vector<std::string>{"--headless"}, m_dir.path(),
             m_dir.file("gateway.out"), m_dir.file("gateway.err"));
-        waitListening(m_trackerPort);
+        EXPECT_TRUE(waitListening(m_trackerPort)) << "the gateway does not listen";
         return p;
     }
 
@@ -109,41 +65,9 @@ protected:
                                                 m_dir.file("sim.out"), m_dir.file("sim.err"));
     }
 
-    static void waitListening(std::uint16_t port)
-    {
-        for (int i = 0; i < 300; ++i) {
-            fakes::TrackerClient probe(port);
-            if (probe.connected())
-                return;
-            std::this_thread::sleep_for(20ms);
-        }
-        FAIL() << "nothing listens on port " << port;
-    }
-
-    // Waits until every acknowledged record is among those the servers printed.
     bool allDelivered(const std::vector<std::string>& outputs, std::chrono::seconds limit)
     {
-        auto until = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            std::set<Record> acked = acknowledged(m_dir.read("acked.txt"));
-            std::multiset<Record> got;
-            for (auto& o : outputs)
-                for (auto& r : received(m_dir.read(o)))
-                    got.insert(r);
-            bool all = !acked.empty() && std::all_of(acked.begin(), acked.end(),
-                                                     [&](auto& r) { return got.count(r) > 0; });
-            if (all)
-                return true;
-            if (std::chrono::steady_clock::now() > until) {
-                std::size_t missing = 0;
-                for (auto& r : acked)
-                    missing += got.count(r) == 0;
-                ADD_FAILURE() << missing << " of " << acked.size()
-                              << " acknowledged records missing";
-                return false;
-            }
-            std::this_thread::sleep_for(100ms);
-        }
+        return systemtest::allDelivered(m_dir, "acked.txt", outputs, limit);
     }
 
     fakes::TempDir m_dir;

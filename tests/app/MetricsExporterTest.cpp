@@ -1,0 +1,86 @@
+// tests/app/MetricsExporterTest.cpp: the Prometheus endpoint, scraped over loopback.
+#include "app/MetricsExporter.h"
+
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/HttpGet.h"
+
+using fakes::sampleValue;
+
+namespace {
+
+app::GatewayFigures sampleFigures()
+{
+    app::GatewayFigures f;
+    f.trackersConnected = 12;
+    f.packetsAcknowledged = 4500;
+    f.recordsDispatched = 4499;
+    f.deliveredLive = 4000;
+    f.deliveredBacklog = 480;
+    f.reconnects = 3;
+    f.backlogDepth = 19;
+    f.backlogOldestAgeSeconds = 42.5;
+    f.link = app::LinkFigure::Authorised;
+    platform::Histogram h;
+    h.observe(0.004);
+    h.observe(0.2);
+    h.observe(30);
+    f.ackToDelivery = h.snapshot();
+    return f;
+}
+
+// Each series with the value it must show.
+void expectSamples(const std::string& text,
+                   const std::vector<std::pair<std::string, std::string>>& expected)
+{
+    for (const auto& [series, value] : expected)
+        EXPECT_EQ(value, sampleValue(text, series)) << series;
+}
+
+} // namespace
+
+TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
+{
+    app::MetricsExporter exporter("127.0.0.1:0");
+    ASSERT_NE(0, exporter.port());
+    std::string before = fakes::httpGet(exporter.port(), "/metrics");
+    ASSERT_EQ(0u, before.find("HTTP/1.1 200")) << before;
+    EXPECT_EQ("0", sampleValue(before, "gpsbridge_trackers_connected"));
+
+    exporter.publish(sampleFigures());
+    std::string text = fakes::httpGet(exporter.port(), "/metrics");
+    EXPECT_NE(std::string::npos, text.find("# TYPE gpsbridge_packets_acknowledged_total counter"));
+    expectSamples(text, {{"gpsbridge_trackers_connected", "12"},
+                         {"gpsbridge_packets_acknowledged_total", "4500"},
+                         {"gpsbridge_records_dispatched_total", "4499"},
+                         {"gpsbridge_messages_delivered_total{source=\"live\"}", "4000"},
+                         {"gpsbridge_messages_delivered_total{source=\"backlog\"}", "480"},
+                         {"gpsbridge_backlog_messages", "19"},
+                         {"gpsbridge_backlog_oldest_age_seconds", "42.5"},
+                         {"gpsbridge_link_state", "2"},
+                         {"gpsbridge_link_reconnects_total", "3"}});
+}
+
+TEST(MetricsExporterTest, LatencyHistogramHasCumulativeBucketsUpToInfinity)
+{
+    app::MetricsExporter exporter("127.0.0.1:0");
+    exporter.publish(sampleFigures());
+    std::string text = fakes::httpGet(exporter.port(), "/metrics");
+    EXPECT_NE(std::string::npos, text.find("# TYPE gpsbridge_ack_to_delivery_seconds histogram"));
+    const std::string bucket = "gpsbridge_ack_to_delivery_seconds_bucket";
+    expectSamples(text, {{"gpsbridge_ack_to_delivery_seconds_count", "3"},
+                         {bucket + "{le=\"0.001\"}", "0"},
+                         {bucket + "{le=\"0.005\"}", "1"},
+                         {bucket + "{le=\"0.25\"}", "2"},
+                         {bucket + "{le=\"10\"}", "2"},
+                         {bucket + "{le=\"+Inf\"}", "3"}});
+}
+
+TEST(MetricsExporterTest, AnAddressInUseIsRefusedWithAReason)
+{
+    app::MetricsExporter first("127.0.0.1:0");
+    std::string taken = "127.0.0.1:" + std::to_string(first.port());
+    EXPECT_THROW(app::MetricsExporter second(taken), std::runtime_error);
+}

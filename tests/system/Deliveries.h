@@ -1,0 +1,105 @@
+// tests/system/Deliveries.h: what the simulator saw acknowledged against what the message
+// servers printed, for the system tests of the real programs.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/Formats.h"
+#include "tests/fakes/TempDir.h"
+#include "tests/fakes/TrackerClient.h"
+
+namespace systemtest {
+
+using Record = std::pair<std::string, std::string>; // IMEI, time text
+
+inline std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            out.push_back(line);
+    return out;
+}
+
+// The value of "key":"value" in a JSON line, or "".
+inline std::string jsonText(const std::string& line, const std::string& key)
+{
+    std::string open = "\"" + key + "\":\"";
+    std::size_t at = line.find(open);
+    if (at == std::string::npos)
+        return {};
+    at += open.size();
+    return line.substr(at, line.find('"', at) - at);
+}
+
+// The records of the position messages a server printed.
+inline std::multiset<Record> received(const std::string& output)
+{
+    std::multiset<Record> out;
+    for (auto& line : lines(output)) {
+        std::string imei = jsonText(line, "imei"), time = jsonText(line, "time");
+        if (!imei.empty() && !time.empty())
+            out.insert({imei, time});
+    }
+    return out;
+}
+
+// The records the simulator saw acknowledged, with their time as the gateway writes it.
+inline std::set<Record> acknowledged(const std::string& ackedLog)
+{
+    std::set<Record> out;
+    for (auto& line : lines(ackedLog)) {
+        std::istringstream in(line);
+        std::string imei;
+        std::uint32_t seconds = 0;
+        in >> imei >> seconds;
+        std::tm t = platform::calendarFromEpoch(seconds);
+        std::string text = platform::shortDate(t);
+        if (seconds % 86400 != 0)
+            text += " " + platform::longTime(t);
+        out.insert({imei, text});
+    }
+    return out;
+}
+
+// Waits until every record in the acknowledged log is among those the servers printed.
+inline bool allDelivered(const fakes::TempDir& dir, const std::string& ackedLog,
+                         const std::vector<std::string>& outputs, std::chrono::seconds limit)
+{
+    auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        std::set<Record> acked = acknowledged(dir.read(ackedLog));
+        std::multiset<Record> got;
+        for (auto& o : outputs)
+            for (auto& r : received(dir.read(o)))
+                got.insert(r);
+        std::size_t missing = 0;
+        for (auto& r : acked)
+            missing += got.count(r) == 0;
+        if (!acked.empty() && missing == 0)
+            return true;
+        if (std::chrono::steady_clock::now() > until) {
+            ADD_FAILURE() << missing << " of " << acked.size() << " acknowledged records missing";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+// Waits until something accepts connections on the loopback port.
+inline bool waitListening(std::uint16_t port, std::chrono::seconds limit = std::chrono::seconds(6))
+{
+    return fakes::eventually([&] { return fakes::TrackerClient(port).connected(); },
+                             static_cast<int>(limit.count() * 1000));
+}
+
+} // namespace systemtest
