@@ -1,9 +1,12 @@
-// bench/IntakeBench.cpp: the checksum and the cutting of packets from a connection's bytes.
+// bench/IntakeBench.cpp: the checksum, the cutting of packets from a connection's bytes and a
+// worker's step for each packet (record queued, acknowledgement).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tracker/Crc16.h"
+#include "tracker/PacketIntake.h"
 #include "tracker/PacketReader.h"
 
 using namespace tracker;
@@ -60,14 +63,70 @@ void BM_CutPackets(benchmark::State& state)
     for (int i = 0; i < 64; ++i)
         stream.insert(stream.end(), one.begin(), one.end());
     MemorySource source(stream);
-    Bytes buffer;
+    PacketReader reader;
     for (auto _ : state) {
-        CycleResult r = readPacket(source, buffer);
+        CycleResult r;
+        do
+            r = reader.step(source);
+        while (r == CycleResult::Partial);
         benchmark::DoNotOptimize(r);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * one.size()));
 }
 BENCHMARK(BM_CutPackets)->Arg(21)->Arg(200)->Arg(1023);
+
+// The same stream arriving in pieces of the given size, as a mobile network may split it.
+void BM_AssembleSplitPackets(benchmark::State& state)
+{
+    Bytes one = packet(2, 200);
+    const auto piece = static_cast<std::size_t>(state.range(0));
+    class PieceSource final : public ByteSource
+    {
+    public:
+        PieceSource(const Bytes& p, std::size_t n) : m_packet(p), m_piece(n) {}
+        ReceiveStatus receive(std::uint8_t* buffer, std::size_t count, std::size_t* got) override
+        {
+            if (m_pos == m_packet.size())
+                m_pos = 0;
+            *got = std::min({count, m_piece, m_packet.size() - m_pos});
+            std::memcpy(buffer, m_packet.data() + m_pos, *got);
+            m_pos += *got;
+            return ReceiveStatus::Data;
+        }
+
+    private:
+        const Bytes& m_packet;
+        std::size_t m_piece;
+        std::size_t m_pos = 0;
+    } source(one, piece);
+    PacketReader reader;
+    for (auto _ : state) {
+        CycleResult r;
+        do
+            r = reader.step(source);
+        while (r == CycleResult::Partial);
+        benchmark::DoNotOptimize(r);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_AssembleSplitPackets)->Arg(1)->Arg(64);
+
+// A worker's step for one data packet: its record queued behind the IMEI field and the
+// acknowledgement built; the dispatcher's side drops it again so the queue never fills.
+void BM_TakePacket(benchmark::State& state)
+{
+    Bytes one = packet(2, static_cast<std::size_t>(state.range(0)));
+    HandoverQueue queue;
+    PacketIntake intake(queue);
+    intake.begin(1);
+    for (auto _ : state) {
+        Taken t = intake.take(one.data(), one.size());
+        benchmark::DoNotOptimize(t);
+        queue.DropPacket();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_TakePacket)->Arg(21)->Arg(1023);
 
 } // namespace
