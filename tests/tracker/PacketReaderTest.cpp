@@ -2,10 +2,14 @@
 // however it is split.
 #include "tracker/PacketReader.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "tests/fakes/Packets.h"
 #include "tests/fakes/ScriptedSource.h"
+#include "tracker/Crc16.h"
+#include "tracker/PacketIntake.h"
 
 using namespace tracker;
 using fakes::fromHex;
@@ -167,4 +171,94 @@ TEST_F(PacketReaderTest, LargestPacketFitsAndBufferIsReused)
     ASSERT_EQ(CycleResult::Packet, next());
     EXPECT_EQ(4u, m_reader.packet().size());
     EXPECT_EQ(storage, m_reader.packet().data());
+}
+
+// The reader and the intake are the seam a fuzz target drives; these feed them the way one
+// would, with seeded random input.
+class PacketReaderRandomTest : public ::testing::Test
+{
+protected:
+    // Splits bytes into pieces of 1..maxPiece, each its own receive.
+    void feedInPieces(const Bytes& bytes, std::size_t maxPiece)
+    {
+        for (std::size_t at = 0; at < bytes.size();) {
+            std::size_t n = std::min<std::size_t>(1 + m_rng() % maxPiece, bytes.size() - at);
+            m_source.bytes(Bytes(bytes.begin() + static_cast<long>(at),
+                                 bytes.begin() + static_cast<long>(at + n)));
+            at += n;
+        }
+        m_source.status(ReceiveStatus::Closed);
+    }
+
+    std::mt19937 m_rng{20170503};
+    fakes::ScriptedSource m_source;
+    PacketReader m_reader;
+};
+
+TEST_F(PacketReaderRandomTest, AnySplitOfAStreamYieldsItsPacketsInOrder)
+{
+    std::vector<Bytes> sent;
+    Bytes stream;
+    for (int i = 0; i < 300; ++i) {
+        Bytes body(m_rng() % 1024);
+        for (auto& b : body)
+            b = static_cast<std::uint8_t>(m_rng());
+        sent.push_back(fakes::makePacket(m_rng() % 8, body));
+        stream.insert(stream.end(), sent.back().begin(), sent.back().end());
+    }
+    feedInPieces(stream, 1500);
+    std::vector<Bytes> got;
+    for (CycleResult r; (r = m_reader.step(m_source)) != CycleResult::Ended;) {
+        ASSERT_NE(CycleResult::Dropped, r);
+        if (r == CycleResult::Packet)
+            got.push_back(m_reader.packet());
+    }
+    EXPECT_EQ(sent, got);
+}
+
+TEST_F(PacketReaderRandomTest, ArbitraryBytesYieldOnlyWholeCheckedPacketsAndRecords)
+{
+    // Good packets, damaged ones and stray bytes mixed, as a fuzzer's mutations would.
+    Bytes junk;
+    for (int i = 0; i < 3000; ++i) {
+        Bytes body(m_rng() % 40);
+        for (auto& b : body)
+            b = static_cast<std::uint8_t>(m_rng());
+        Bytes piece = fakes::makePacket(m_rng() % 8, body);
+        switch (m_rng() % 4) {
+        case 0:
+            piece[m_rng() % piece.size()] ^= static_cast<std::uint8_t>(1 + m_rng() % 255);
+            break;
+        case 1:
+            piece.resize(1 + m_rng() % 3);
+            break;
+        }
+        junk.insert(junk.end(), piece.begin(), piece.end());
+    }
+    feedInPieces(junk, 64);
+    HandoverQueue queue;
+    PacketIntake intake(queue);
+    intake.begin(1);
+    std::size_t packets = 0, taken = 0;
+    for (CycleResult r; (r = m_reader.step(m_source)) != CycleResult::Ended;) {
+        if (r != CycleResult::Packet)
+            continue;
+        const Bytes& p = m_reader.packet();
+        ASSERT_GE(p.size(), kHeaderSize + kChecksumSize);
+        ASSERT_EQ(kHeaderSize + bodyLength(readU16(p.data())) + kChecksumSize, p.size());
+        ASSERT_TRUE(checksumMatches(p.data(), p.size()));
+        ++packets;
+        Taken t = intake.take(p.data(), p.size());
+        if (t == Taken::Acknowledge) {
+            EXPECT_EQ(buildAcknowledgement(p.data(), p.size()), intake.acknowledgement());
+        }
+        Bytes record;
+        std::uint32_t connection = 0;
+        ASSERT_TRUE(queue.PeekPacket(&record, &connection));
+        queue.DropPacket();
+        EXPECT_TRUE(std::equal(p.begin(), p.end(), record.begin() + kImeiFieldSize));
+        ++taken;
+    }
+    EXPECT_GT(packets, 0u); // at least those before the first damaged length misleads it
+    EXPECT_EQ(packets, taken);
 }
