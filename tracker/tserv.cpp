@@ -1,6 +1,7 @@
 // tracker/tserv.cpp
 #include "tracker/tserv.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -15,7 +16,7 @@ PoolOptions poolOptions(const ListenerOptions& o)
     PoolOptions p;
     p.stackBytes = o.workerStackBytes;
     p.keptIdleWorkers = o.keptIdleWorkers;
-    p.idleLimit = std::chrono::milliseconds(o.idleWorkerMs);
+    p.idleLimit = std::chrono::milliseconds(std::max(o.idleWorkerMs, 1)); // 0 would spin
     return p;
 }
 

@@ -26,6 +26,9 @@ struct QueuedRecord
 class IntakeFixture : public ::testing::Test
 {
 protected:
+    static inline const std::string kImeiA = "356307042441013";
+    static inline const std::string kImeiB = "861230043907634";
+
     void SetUp() override { startListener(); }
     void TearDown() override { stopListener(); }
 

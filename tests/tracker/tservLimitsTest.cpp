@@ -7,14 +7,22 @@
 
 using fakes::Bytes;
 
-namespace {
-const std::string kImeiA = "356307042441013";
-const std::string kImeiB = "861230043907634";
-} // namespace
-
 class tservLimitsTest : public IntakeFixture
 {
 protected:
+    // Two connections that never identify themselves, one that has; all taken up by workers.
+    struct Three
+    {
+        std::unique_ptr<fakes::TrackerClient> quiet, unidentified, identified;
+    };
+    Three connectThree()
+    {
+        Three t{connect(), connect(), connect()};
+        exchange(*t.identified, fakes::makeIdentification(kImeiA));
+        waitConnects(3);
+        return t;
+    }
+
     // Waits until the workers of n connections have noted their accept (their Connect line).
     void waitConnects(std::size_t n)
     {
@@ -27,20 +35,16 @@ protected:
 TEST_F(tservLimitsTest, FloodOfIdleConnectionsDoesNotLockTrackersOut)
 {
     restartListener([](tracker::ListenerOptions& o) { o.maxConnections = 3; });
-    auto idleOld = connect();
-    auto idleNew = connect();
-    auto tracker = connect();
-    exchange(*tracker, fakes::makeIdentification(kImeiA));
-    waitConnects(3);
+    Three t = connectThree();
     m_clock.advanceMs(1000);
-    exchange(*idleNew, fakes::makePacket(0, {})); // active, though never identified
+    exchange(*t.unidentified, fakes::makePacket(0, {})); // active, though never identified
 
     auto arriving = connect(); // takes the place of the one idle longest
-    EXPECT_TRUE(idleOld->closedByPeer());
+    EXPECT_TRUE(t.quiet->closedByPeer());
     ASSERT_TRUE(waitNotices(1));
     exchange(*arriving, fakes::makeIdentification(kImeiB));
-    exchange(*idleNew, fakes::makePacket(0, {1}));
-    exchange(*tracker, fakes::workedDataPacket());
+    exchange(*t.unidentified, fakes::makePacket(0, {1}));
+    exchange(*t.identified, fakes::workedDataPacket());
     EXPECT_TRUE(fakes::eventually([&] { return dayLogLines(" Disconnect ") == 1; }));
     EXPECT_EQ(3u, m_listener->servingCount());
 }
@@ -66,19 +70,15 @@ TEST_F(tservLimitsTest, AtTheCeilingWithEveryConnectionIdentifiedTheNewOneIsRefu
 
 TEST_F(tservLimitsTest, ConnectionWithoutIdentificationEndsAfterTheLimit)
 {
-    auto silent = connect();
-    auto dataOnly = connect();
-    auto identified = connect();
-    exchange(*identified, fakes::makeIdentification(kImeiA));
-    waitConnects(3);
+    Three t = connectThree();
     m_clock.advanceMs(20000);
-    exchange(*dataOnly, fakes::makePacket(0, {})); // good packets do not stand in for it
+    exchange(*t.unidentified, fakes::makePacket(0, {})); // good packets do not stand in for it
     m_clock.advanceMs(10001);
-    EXPECT_TRUE(silent->closedByPeer());
-    EXPECT_TRUE(dataOnly->closedByPeer());
+    EXPECT_TRUE(t.quiet->closedByPeer());
+    EXPECT_TRUE(t.unidentified->closedByPeer());
     ASSERT_TRUE(waitNotices(2));
     EXPECT_TRUE(fakes::eventually([&] { return dayLogLines(" Disconnect ") == 2; }));
-    exchange(*identified, fakes::workedDataPacket());
+    exchange(*t.identified, fakes::workedDataPacket());
 }
 
 // A tracker trickling its identification packet is not cut off in the middle of it.

@@ -10,11 +10,6 @@
 using fakes::Bytes;
 using fakes::fromHex;
 
-namespace {
-const std::string kImeiA = "356307042441013";
-const std::string kImeiB = "861230043907634";
-} // namespace
-
 class tservTest : public IntakeFixture
 {
 };
