@@ -97,8 +97,10 @@ GatewayFigures Gateway::figures() const
     // TODO(delivery): the counters of the intake, the dispatcher and the client join here as
     // those parts keep them.
     GatewayFigures f;
-    if (m_listener)
+    if (m_listener) {
         f.trackersConnected = m_listener->servingCount();
+        f.packetsAcknowledged = m_listener->counts().acknowledged.get();
+    }
     if (m_client && m_client->connected())
         f.link = LinkFigure::Connected;
     return f;

@@ -47,6 +47,7 @@ TEST_F(tservLimitsTest, FloodOfIdleConnectionsDoesNotLockTrackersOut)
     exchange(*t.identified, fakes::workedDataPacket());
     EXPECT_TRUE(fakes::eventually([&] { return dayLogLines(" Disconnect ") == 1; }));
     EXPECT_EQ(3u, m_listener->servingCount());
+    EXPECT_EQ(1u, m_listener->counts().evicted.get());
 }
 
 TEST_F(tservLimitsTest, AtTheCeilingWithEveryConnectionIdentifiedTheNewOneIsRefused)
@@ -61,6 +62,7 @@ TEST_F(tservLimitsTest, AtTheCeilingWithEveryConnectionIdentifiedTheNewOneIsRefu
     exchange(*a, fakes::workedDataPacket());
     exchange(*b, fakes::workedDataPacket());
     EXPECT_TRUE(takeNotices().empty()); // a refused connection was never taken up
+    EXPECT_EQ(1u, m_listener->counts().refusedAtCeiling.get());
 
     a.reset();
     ASSERT_TRUE(fakes::eventually([&] { return m_listener->servingCount() == 1; }));
