@@ -15,6 +15,7 @@ struct IntakeCounts
     platform::Counter dropped;          // packets stalled or with a wrong checksum
     platform::Counter evicted;          // unidentified connections ended for a new one
     platform::Counter refusedAtCeiling; // connections closed at once at the ceiling
+    platform::Counter workerFailures;   // workers ended by an unexpected error
 };
 
 } // namespace tracker

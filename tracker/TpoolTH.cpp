@@ -60,6 +60,7 @@ void TpoolTH::execute(Connection first)
         // Unexpected (out of memory). Nothing acknowledged is lost: a packet is acknowledged
         // only after its record is queued. This worker is not used again, but its tracker is
         // not left hanging on an open socket.
+        m_context.counts.workerFailures.add();
         if (m_open) {
             try {
                 endConnection(*connection);
