@@ -14,6 +14,20 @@ std::string makeClosePassword(std::mt19937& random)
     return std::to_string(draw(random) + 10000);
 }
 
+tracker::ListenerOptions tunedListenerOptions(tracker::ListenerOptions options,
+                                              const platform::IniFile& ini)
+{
+    // A value that is missing, does not parse or is not positive keeps the option's value.
+    auto tune = [&](const char* key, auto& option) {
+        const std::int32_t value = ini.integer("main", key, 0);
+        if (value > 0)
+            option = value;
+    };
+    tune("IdentifyLimitMs", options.identifyLimitMs);
+    tune("IdleWorkerMs", options.idleWorkerMs);
+    return options;
+}
+
 bool Gateway::ClientSink::SendText(const std::string& text)
 {
     if (client)
@@ -52,11 +66,13 @@ void Gateway::start()
     platform::createDirectory(platform::joinPath(m_workingDirectory, "log")); // failure ignored
 
     // The [main] section is read once, here; the file is not kept open.
-    m_settings = readMainSettings(
-        platform::IniFile::load(platform::joinPath(m_workingDirectory, kSettingsFileName)));
+    const platform::IniFile ini =
+        platform::IniFile::load(platform::joinPath(m_workingDirectory, kSettingsFileName));
+    m_settings = readMainSettings(ini);
 
     m_dayLog = std::make_unique<platform::DayLog>(m_workingDirectory);
-    m_listener = std::make_unique<tracker::tserv>(*m_dayLog, m_options.listener);
+    m_listener =
+        std::make_unique<tracker::tserv>(*m_dayLog, tunedListenerOptions(m_options.listener, ini));
     m_listener->setPort(m_settings.port);
     m_listener->setTicksPerMs(m_ticksPerMs);
     m_view.setPort(m_settings.port);
@@ -85,8 +101,10 @@ void Gateway::start()
 GatewayFigures Gateway::figures() const
 {
     GatewayFigures f;
-    if (m_listener)
+    if (m_listener) {
         f.trackersConnected = m_listener->servingCount();
+        f.packetsAcknowledged = m_listener->counts().acknowledged.get();
+    }
     if (m_dispatcher)
         f.recordsDispatched = m_dispatcher->recordsTaken();
     if (!m_client)

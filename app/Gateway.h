@@ -16,6 +16,7 @@
 #include "app/StatusView.h"
 #include "link/cl.h"
 #include "platform/DayLog.h"
+#include "platform/IniFile.h"
 #include "tracker/Dispatcher.h"
 #include "tracker/tserv.h"
 
@@ -42,6 +43,14 @@ struct GatewayOptions
     std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber)>
         makeClient;
 };
+
+// The listener options with the tuning keys of [main] applied: IdentifyLimitMs (how long a
+// connection may stay without identifying itself) and IdleWorkerMs (how long an idle worker
+// beyond the kept few lives). Meant for tests of the whole program; the defaults are the
+// shipped values.
+tracker::ListenerOptions tunedListenerOptions(tracker::ListenerOptions options,
+                                              const platform::IniFile& ini);
+
 
 // The options the shipped program runs with: real waits and limits, and the real client, in
 // workingDirectory (empty: the current directory).

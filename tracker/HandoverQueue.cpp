@@ -10,48 +10,24 @@ std::array<std::uint8_t, kNoticeSize> makeDisconnectNotice(std::uint32_t connect
     return notice;
 }
 
-template <typename Slot> Slot* HandoverQueue::Ring<Slot>::putSlot()
-{
-    if (full)
-        return nullptr;
-    Slot* slot = &cells[tail];
-    if (++tail == cells.size())
-        tail = 0;
-    if (tail == head)
-        full = true;
-    return slot;
-}
-
-template <typename Slot> void HandoverQueue::Ring<Slot>::drop(void (*clear)(Slot&))
-{
-    if (empty())
-        return;
-    clear(cells[head]);
-    if (++head == cells.size())
-        head = 0;
-    if (head != tail)
-        full = false;
-}
-
 HandoverQueue::HandoverQueue() : m_packets(kPacketQueueCapacity), m_notices(kNoticeQueueCapacity) {}
 
-bool HandoverQueue::PutPacket(const std::uint8_t* record, std::size_t count,
-                              std::uint32_t connection)
+std::uint64_t HandoverQueue::PutPacket(const std::uint8_t* record, std::size_t count,
+                                       std::uint32_t connection)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    PacketSlot* slot = m_packets.putSlot();
+    PacketSlot* slot = m_packets.pushSlot();
     if (!slot)
-        return false;
+        return 0;
     slot->record.assign(record, record + count);
     slot->connection = connection;
-    ++m_recordsPut;
-    return true;
+    return ++m_recordsPut;
 }
 
 bool HandoverQueue::PeekPacket(Bytes* record, std::uint32_t* connection)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const PacketSlot* slot = m_packets.oldest();
+    const PacketSlot* slot = m_packets.front();
     if (!slot)
         return false;
     *record = slot->record;
@@ -65,14 +41,14 @@ void HandoverQueue::DropPacket()
     if (m_packets.empty())
         return;
     // The slot keeps its capacity: the next record of up to 1043 bytes fits without allocating.
-    m_packets.drop([](PacketSlot& s) { s.record.clear(); });
+    m_packets.pop([](PacketSlot& s) { s.record.clear(); });
     ++m_recordsDropped;
 }
 
 bool HandoverQueue::PutNotice(const std::uint8_t* notice, std::size_t count)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    NoticeSlot* slot = m_notices.putSlot();
+    NoticeSlot* slot = m_notices.pushSlot();
     if (!slot)
         return false;
     slot->notice.assign(notice, notice + count);
@@ -83,7 +59,7 @@ bool HandoverQueue::PutNotice(const std::uint8_t* notice, std::size_t count)
 bool HandoverQueue::PeekNotice(Bytes* notice, std::uint64_t* recordsBefore)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const NoticeSlot* slot = m_notices.oldest();
+    const NoticeSlot* slot = m_notices.front();
     if (!slot)
         return false;
     *notice = slot->notice;
@@ -95,13 +71,40 @@ bool HandoverQueue::PeekNotice(Bytes* notice, std::uint64_t* recordsBefore)
 void HandoverQueue::DropNotice()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_notices.drop([](NoticeSlot& s) { s.notice.clear(); });
+    m_notices.pop([](NoticeSlot& s) { s.notice.clear(); });
 }
 
 std::uint64_t HandoverQueue::recordsDropped() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_recordsDropped;
+}
+
+void HandoverQueue::markKept(std::uint64_t upTo)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        if (upTo <= m_kept)
+            return;
+        m_kept = upTo;
+    }
+    m_keptChanged.notify_all();
+}
+
+bool HandoverQueue::waitKept(std::uint64_t sequence, std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(m_keptMutex);
+    m_keptChanged.wait_for(lock, limit, [&] { return m_kept >= sequence || m_released; });
+    return m_kept >= sequence;
+}
+
+void HandoverQueue::releaseWaiters()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        m_released = true;
+    }
+    m_keptChanged.notify_all();
 }
 
 } // namespace tracker

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
+#include "platform/Ring.h"
 #include "tracker/PacketFormat.h"
 
 namespace tracker {
@@ -19,19 +21,24 @@ inline constexpr std::size_t kNoticeSize = 5;
 inline constexpr std::uint8_t kDisconnectNotice = 1;
 std::array<std::uint8_t, kNoticeSize> makeDisconnectNotice(std::uint32_t connection);
 
-// Two rings, packet records and disconnect notices, under one lock. Every slot is usable: a full
-// flag tells a full ring from an empty one when head meets tail.
+// Two rings, packet records and disconnect notices, under one lock.
 //
 // Connection numbers: every accepted connection gets a number that is never reused within a
 // run. It travels beside each packet record and inside each notice, so the dispatcher binds a
 // tracker to a connection that cannot be mistaken for a later one holding the same socket.
+//
+// Sequence numbers: every record put is numbered, 1 for the first, counting up. Whoever makes
+// records safe (the dispatcher) reports with markKept how far they are kept; a worker that
+// acknowledges only kept records waits for its record's number with waitKept.
 class HandoverQueue
 {
 public:
     HandoverQueue();
 
-    // Any thread. Copies the record (IMEI field then packet); false when the queue is full.
-    bool PutPacket(const std::uint8_t* record, std::size_t count, std::uint32_t connection);
+    // Any thread. Copies the record (IMEI field then packet). The record's sequence number, or
+    // 0 when the queue was full and nothing was stored.
+    std::uint64_t PutPacket(const std::uint8_t* record, std::size_t count,
+                            std::uint32_t connection);
 
     // Dispatcher only. A copy of the oldest record and its connection; false when empty.
     bool PeekPacket(Bytes* record, std::uint32_t* connection);
@@ -54,6 +61,18 @@ public:
     // Records dropped since the queue was made.
     std::uint64_t recordsDropped() const;
 
+    // Any thread. Every record numbered up to upTo is kept; wakes the workers waiting for one
+    // of them. A smaller number than already reported changes nothing.
+    void markKept(std::uint64_t upTo);
+
+    // Any thread. Waits until the record numbered sequence is kept, at most limit. False on
+    // time-out, and at once (or as soon as it happens) once releaseWaiters was called and the
+    // record is not kept.
+    bool waitKept(std::uint64_t sequence, std::chrono::milliseconds limit);
+
+    // Any thread. Ends every kept wait, now and later, for the listener's stop.
+    void releaseWaiters();
+
 private:
     struct PacketSlot
     {
@@ -67,25 +86,17 @@ private:
         std::uint64_t recordsBefore = 0;
     };
 
-    template <typename Slot> struct Ring
-    {
-        explicit Ring(std::size_t capacity) : cells(capacity) {}
-        bool empty() const { return head == tail && !full; }
-        Slot* putSlot(); // the slot to fill and advance past, or null when full
-        const Slot* oldest() const { return empty() ? nullptr : &cells[head]; }
-        void drop(void (*clear)(Slot&));
-
-        std::vector<Slot> cells;
-        std::size_t head = 0;
-        std::size_t tail = 0;
-        bool full = false;
-    };
-
     mutable std::mutex m_mutex;
-    Ring<PacketSlot> m_packets;         // guarded by m_mutex
-    Ring<NoticeSlot> m_notices;         // guarded by m_mutex
-    std::uint64_t m_recordsPut = 0;     // guarded by m_mutex
-    std::uint64_t m_recordsDropped = 0; // guarded by m_mutex
+    platform::Ring<PacketSlot> m_packets; // guarded by m_mutex
+    platform::Ring<NoticeSlot> m_notices; // guarded by m_mutex
+    std::uint64_t m_recordsPut = 0;       // guarded by m_mutex
+    std::uint64_t m_recordsDropped = 0;   // guarded by m_mutex
+
+    // Apart from the rings: the dispatcher reporting kept records never waits for a put.
+    std::mutex m_keptMutex;
+    std::condition_variable m_keptChanged;
+    std::uint64_t m_kept = 0; // guarded by m_keptMutex
+    bool m_released = false;  // guarded by m_keptMutex
 };
 
 } // namespace tracker

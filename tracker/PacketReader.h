@@ -1,4 +1,5 @@
-// tracker/PacketReader.h: one read cycle of a connection: cut the next packet from the stream.
+// tracker/PacketReader.h: cuts packets from a connection's byte stream, one timed receive at a
+// time, assembling a packet that arrives in several pieces.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,8 @@ enum class ReceiveStatus
     WaitFailed
 };
 
-// Where a connection's bytes come from: a socket in the gateway, memory in tests and benchmarks.
+// Where a connection's bytes come from: a socket in the gateway, memory in tests, benchmarks
+// and fuzzing.
 class ByteSource
 {
 public:
@@ -32,15 +34,45 @@ public:
 
 enum class CycleResult
 {
-    Packet,  // the buffer holds one packet with a right checksum
-    Nothing, // time-out, a short header or body, or a wrong checksum: nothing to acknowledge
+    Packet,  // packet() holds one whole packet with a right checksum
+    Partial, // bytes arrived; the packet is not complete yet
+    Idle,    // the wait ran out with no packet begun
+    Dropped, // a begun packet stalled for a whole wait, or its checksum was wrong
     Ended    // the peer closed, or a receive or wait failed: the connection is over
 };
 
-// Reads a 2-byte header with one receive, then its body and checksum with one more.
-// Anything short or with a wrong checksum is dropped; the next cycle takes whatever follows as
-// the next header (there is no search for a packet start). On Packet, buffer holds exactly the
-// packet. The buffer is reused across cycles.
-CycleResult readPacket(ByteSource& source, Bytes& buffer);
+// One connection's packet being assembled. Each step makes one receive and asks it for no more
+// than the rest of the packet being assembled, so the next packet's bytes stay in the socket.
+// A packet is completed as long as its bytes keep coming, however split; one that stalls for a
+// whole receive wait is dropped, and the next bytes start a new header. A wrong checksum drops
+// the packet and the following two bytes are taken as the next header (there is no search for
+// a packet start).
+class PacketReader
+{
+public:
+    PacketReader();
+
+    // One timed receive from source.
+    CycleResult step(ByteSource& source);
+
+    // After Packet: the packet, from header word to checksum. Valid until the next step.
+    const Bytes& packet() const { return m_buffer; }
+
+    // Part of a packet is held.
+    bool assembling() const { return m_have > 0; }
+
+    // The header word has arrived and names an identification packet.
+    bool assemblingIdentification() const;
+
+    // Forgets any part held; for the next connection.
+    void reset() { m_have = 0; }
+
+private:
+    std::size_t wanted() const; // bytes the packet still needs
+
+    Bytes m_buffer;         // the packet being assembled, reused; its size is kMaxPacketSize
+                            // while assembling
+    std::size_t m_have = 0; // bytes of it received
+};
 
 } // namespace tracker

@@ -1,12 +1,8 @@
 // tracker/TpoolTH.cpp
 #include "tracker/TpoolTH.h"
 
-#include <mutex>
+#include <chrono>
 #include <string>
-
-#include "tracker/HandoverQueue.h"
-#include "tracker/PacketReader.h"
-#include "tracker/tserv.h"
 
 namespace tracker {
 
@@ -45,86 +41,106 @@ private:
 
 } // namespace
 
-TpoolTH::TpoolTH(tserv& owner, std::size_t index) : m_owner(owner), m_index(index)
+TpoolTH::TpoolTH(const Context& context, WorkerPool::Slot& slot)
+    : m_context(context), m_slot(slot),
+      m_intake(context.queue, context.options.ackWhenKept,
+               std::chrono::milliseconds(context.options.keptWaitMs))
 {
-    m_buffer.reserve(kMaxPacketSize);
-    m_record.reserve(kImeiFieldSize + kMaxPacketSize);
 }
 
-void TpoolTH::execute()
+void TpoolTH::execute(Connection first)
 {
+    std::optional<Connection> connection = first;
     try {
-        do {
-            serve();
-        } while (m_owner.waitIdle(*this));
-    } catch (...) {
-        // Unexpected (out of memory): this worker is not used again, but its tracker is not
-        // left hanging on an open socket.
-        try {
-            if (m_socket != platform::kInvalidSocket)
-                endConnection();
-        } catch (...) {
+        while (connection) {
+            serve(*connection);
+            connection = m_context.pool.waitForNext(m_slot);
         }
-        m_owner.workerEnded(*this);
+    } catch (...) {
+        // Unexpected (out of memory). Nothing acknowledged is lost: a packet is acknowledged
+        // only after its record is queued. This worker is not used again, but its tracker is
+        // not left hanging on an open socket.
+        m_context.counts.workerFailures.add();
+        if (m_open) {
+            try {
+                endConnection(*connection);
+            } catch (...) {
+                // Only the notice or the Disconnect line can be missing here.
+            }
+        }
     }
 }
 
-void TpoolTH::serve()
+void TpoolTH::serve(const Connection& connection)
 {
-    const platform::TickClock& clock = *m_owner.options().clock;
-    m_imei.fill(0);
-    m_lastActivity = clock.read();
-    m_owner.dayLog().writeLine(" Connect " + std::to_string(m_socket));
+    const platform::TickClock& clock = *m_context.options.clock;
+    m_open = true;
+    m_intake.begin(connection.number);
+    m_reader.reset();
+    const std::uint64_t accepted = clock.read();
+    m_lastActivity = accepted;
+    m_context.pool.noteActivity(m_slot, accepted, false);
+    m_context.dayLog.writeLine(" Connect " + std::to_string(connection.socket));
 
-    SocketSource source(m_socket, m_owner.options().receiveWaitMs);
-    while (!m_stopFlag) {
-        CycleResult r = readPacket(source, m_buffer);
+    SocketSource source(connection.socket, m_context.options.receiveWaitMs);
+    while (!m_context.pool.endRequested(m_slot)) {
+        CycleResult r = m_reader.step(source);
         if (r == CycleResult::Ended)
             break;
-        if (r == CycleResult::Packet && !acceptPacket())
+        if (r == CycleResult::Dropped)
+            m_context.counts.dropped.add();
+        if (r == CycleResult::Packet && !takePacket(connection.socket))
             break;
-        if (platform::elapsedMs(m_lastActivity, clock.read(), m_ticksPerMs) >
-            m_owner.options().inactivityLimitMs)
+        if (limitReached(accepted))
             break;
     }
-    endConnection();
+    endConnection(connection);
 }
 
-bool TpoolTH::acceptPacket()
+bool TpoolTH::takePacket(platform::SocketHandle socket)
 {
-    m_lastActivity = m_owner.options().clock->read();
-
-    // An identification packet too short to hold the IMEI leaves the field as it was.
-    if (packetType(readU16(m_buffer.data())) == kIdentificationPacket &&
-        m_buffer.size() >= kImeiOffset + kImeiLength) {
-        m_imei[0] = static_cast<std::uint8_t>(kImeiLength);
-        std::copy_n(m_buffer.begin() + kImeiOffset, kImeiLength, m_imei.begin() + 1);
-    }
-
-    m_record.assign(m_imei.begin(), m_imei.end());
-    m_record.insert(m_record.end(), m_buffer.begin(), m_buffer.end());
-    // Stored first, acknowledged after: a tracker never counts as delivered a packet that a
-    // full queue would lose. Without the acknowledgement it sends the packet again.
-    if (!m_owner.queue().PutPacket(m_record.data(), m_record.size(), m_connection))
+    const Bytes& packet = m_reader.packet();
+    const Taken taken = m_intake.take(packet.data(), packet.size());
+    m_lastActivity = m_context.options.clock->read();
+    m_context.pool.noteActivity(m_slot, m_lastActivity, m_intake.identified());
+    switch (taken) {
+    case Taken::Acknowledge:
+        break;
+    case Taken::QueueFull:
+        m_context.counts.refusedQueueFull.add();
+        return true; // the tracker sends it again
+    case Taken::NotKept:
+    case Taken::Unidentified:
+        m_context.counts.withheld.add();
         return true;
-
-    Acknowledgement ack = buildAcknowledgement(m_buffer.data(), m_buffer.size());
-    return platform::sendOnce(m_socket, ack.data(), ack.size()) == static_cast<long>(ack.size());
+    }
+    const Acknowledgement& ack = m_intake.acknowledgement();
+    if (platform::sendOnce(socket, ack.data(), ack.size()) != static_cast<long>(ack.size()))
+        return false;
+    m_context.counts.acknowledged.add();
+    return true;
 }
 
-void TpoolTH::endConnection()
+bool TpoolTH::limitReached(std::uint64_t accepted) const
 {
-    auto notice = makeDisconnectNotice(m_connection);
-    m_owner.queue().PutNotice(notice.data(), notice.size());
+    const ListenerOptions& o = m_context.options;
+    const std::uint64_t now = o.clock->read();
+    if (platform::elapsedMs(m_lastActivity, now, m_context.ticksPerMs) > o.inactivityLimitMs)
+        return true;
+    // A connection that never identifies itself only holds a worker (a flood of idle sockets
+    // would hold them all); one whose identification packet is arriving may finish it.
+    return !m_intake.identified() && !m_reader.assemblingIdentification() &&
+           platform::elapsedMs(accepted, now, m_context.ticksPerMs) > o.identifyLimitMs;
+}
 
-    platform::SocketHandle handle = m_socket;
-    {
-        // stop() may be shutting this socket down; it must never see a closed, reused number.
-        std::lock_guard<std::mutex> lock(m_owner.m_poolMutex);
-        m_socket = platform::kInvalidSocket;
-    }
-    platform::closeSocket(handle);
-    m_owner.dayLog().writeLine(" Disconnect " + std::to_string(handle));
+void TpoolTH::endConnection(const Connection& connection)
+{
+    auto notice = makeDisconnectNotice(connection.number);
+    m_context.queue.PutNotice(notice.data(), notice.size());
+    m_context.pool.releaseSocket(m_slot);
+    platform::closeSocket(connection.socket);
+    m_open = false;
+    m_context.dayLog.writeLine(" Disconnect " + std::to_string(connection.socket));
 }
 
 } // namespace tracker

@@ -1,64 +1,58 @@
 // tracker/TpoolTH.h: a connection worker; serves one tracker connection at a time, then waits
-// idle to be handed the next one.
+// idle in its pool to be handed the next one.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <cstddef>
 #include <cstdint>
+#include <optional>
 
-#include "platform/Socket.h"
-#include "platform/Thread.h"
-#include "tracker/PacketFormat.h"
+#include "platform/DayLog.h"
+#include "tracker/HandoverQueue.h"
+#include "tracker/IntakeCounts.h"
+#include "tracker/ListenerOptions.h"
+#include "tracker/PacketIntake.h"
+#include "tracker/PacketReader.h"
+#include "tracker/WorkerPool.h"
 
 namespace tracker {
-
-class tserv;
 
 class TpoolTH
 {
 public:
-    TpoolTH(tserv& owner, std::size_t index);
+    // What every worker of one listener shares; all of it outlives the workers.
+    struct Context
+    {
+        WorkerPool& pool;
+        HandoverQueue& queue;
+        IntakeCounts& counts;
+        platform::DayLog& dayLog;
+        const ListenerOptions& options;
+        std::int64_t ticksPerMs;
+    };
+
+    // Lives on the worker's own thread, for as long as the thread runs.
+    TpoolTH(const Context& context, WorkerPool::Slot& slot);
 
     TpoolTH(const TpoolTH&) = delete;
     TpoolTH& operator=(const TpoolTH&) = delete;
 
+    // Worker thread. Serves first, then each connection the pool hands over, until the pool
+    // lets the worker go.
+    void execute(Connection first);
+
 private:
-    friend class tserv;
+    void serve(const Connection& connection);
+    // A packet with a right checksum is in the reader. False when the connection must end.
+    bool takePacket(platform::SocketHandle socket);
+    // Checked after every receive.
+    bool limitReached(std::uint64_t accepted) const;
+    void endConnection(const Connection& connection);
 
-    enum class State
-    {
-        Serving,
-        Idle,
-        Ended
-    };
-
-    void execute();
-    void serve();
-    // A packet with a right checksum is in m_buffer. False when the connection must end.
-    bool acceptPacket();
-    void endConnection();
-
-    tserv& m_owner;
-    const std::size_t m_index; // place in the owner's pool
-
-    // Set by the listener under its pool lock, only while this worker is idle or not yet
-    // running; the worker reads them after the hand-over has woken it.
-    platform::SocketHandle m_socket = platform::kInvalidSocket;
-    std::uint32_t m_connection = 0;
-    std::int64_t m_ticksPerMs = 1;
-    State m_state = State::Serving;
-    bool m_stopping = false;
-    std::condition_variable m_wake;
-
-    std::atomic<bool> m_stopFlag{false}; // read between read cycles
-
-    // The worker's own.
+    const Context m_context;
+    WorkerPool::Slot& m_slot;
+    PacketReader m_reader;
+    PacketIntake m_intake;
     std::uint64_t m_lastActivity = 0;
-    ImeiField m_imei{};
-    Bytes m_buffer; // the packet being read, reused
-    Bytes m_record; // IMEI field and packet, reused
-    platform::Thread m_thread;
+    bool m_open = false; // the connection's socket is not closed yet
 };
 
 } // namespace tracker

@@ -1,6 +1,7 @@
 // tracker/tserv.cpp
 #include "tracker/tserv.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -8,8 +9,23 @@
 
 namespace tracker {
 
+namespace {
+
+PoolOptions poolOptions(const ListenerOptions& o)
+{
+    PoolOptions p;
+    p.stackBytes = o.workerStackBytes;
+    p.keptIdleWorkers = o.keptIdleWorkers;
+    p.idleLimit = std::chrono::milliseconds(std::max(o.idleWorkerMs, 1)); // 0 would spin
+    return p;
+}
+
+} // namespace
+
 tserv::tserv(platform::DayLog& dayLog, ListenerOptions options)
-    : m_dayLog(dayLog), m_options(options)
+    : m_dayLog(dayLog), m_options(options),
+      m_pool(poolOptions(m_options),
+             [this](WorkerPool::Slot& slot, Connection first) { runWorker(slot, first); })
 {
 }
 
@@ -77,6 +93,7 @@ void tserv::execute()
     if (!open)
         return;
     while (!m_stop) {
+        m_pool.reap(); // the threads of workers that were idle too long
         bool timedOut = false;
         platform::SocketHandle c =
             platform::acceptConnection(m_socket, m_options.acceptWaitMs, &timedOut);
@@ -90,77 +107,34 @@ void tserv::execute()
         try {
             handOver(c);
         } catch (...) {
-            platform::closeSocket(c); // no worker took it
+            platform::closeSocket(c); // no worker took it, nothing was read from it
         }
     }
     platform::closeSocket(m_socket);
     m_socket = platform::kInvalidSocket;
 }
 
-void tserv::handOver(platform::SocketHandle connection)
+void tserv::handOver(platform::SocketHandle socket)
 {
-    std::uint32_t number = m_nextConnection++;
-    std::unique_lock<std::mutex> lock(m_poolMutex);
-    if (m_serving >= m_options.maxConnections) {
-        lock.unlock();
-        platform::closeSocket(connection);
-        return;
+    const Connection connection{socket, m_nextConnection++};
+    // Only this thread adds connections, so the count cannot grow between check and hand-over.
+    if (m_pool.serving() >= m_options.maxConnections) {
+        if (!m_pool.evictUnidentified()) {
+            m_counts.refusedAtCeiling.add();
+            platform::closeSocket(socket);
+            return;
+        }
+        m_counts.evicted.add();
     }
-    if (!m_idle.empty()) {
-        // The idle worker first in pool order; taking it out of the idle set and giving it the
-        // connection happen under one lock, so no other hand-over can reach it.
-        TpoolTH& w = *m_pool[*m_idle.begin()];
-        m_idle.erase(m_idle.begin());
-        w.m_socket = connection;
-        w.m_connection = number;
-        w.m_ticksPerMs = m_ticksPerMs;
-        w.m_state = TpoolTH::State::Serving;
-        ++m_serving;
-        w.m_wake.notify_one();
-        return;
-    }
-    m_pool.push_back(std::make_unique<TpoolTH>(*this, m_pool.size()));
-    TpoolTH* w = m_pool.back().get();
-    w->m_socket = connection;
-    w->m_connection = number;
-    w->m_ticksPerMs = m_ticksPerMs;
-    ++m_serving;
-    lock.unlock();
-    if (!w->m_thread.start([w] { w->execute(); }, m_options.workerStackBytes)) {
-        // The system gives no more threads: refuse this connection and keep accepting.
-        lock.lock();
-        --m_serving;
-        m_pool.pop_back();
-        lock.unlock();
-        platform::closeSocket(connection);
-    }
+    // When the system gives no more threads, this connection is refused and accepting goes on.
+    if (!m_pool.handOver(connection))
+        platform::closeSocket(socket);
 }
 
-bool tserv::waitIdle(TpoolTH& worker)
+void tserv::runWorker(WorkerPool::Slot& slot, Connection first)
 {
-    std::unique_lock<std::mutex> lock(m_poolMutex);
-    --m_serving;
-    if (worker.m_stopping) {
-        worker.m_state = TpoolTH::State::Ended;
-        return false;
-    }
-    worker.m_state = TpoolTH::State::Idle;
-    m_idle.insert(worker.m_index);
-    worker.m_wake.wait(lock,
-                       [&] { return worker.m_state != TpoolTH::State::Idle || worker.m_stopping; });
-    if (worker.m_state == TpoolTH::State::Serving)
-        return true; // a connection handed over just before the stop is still served and closed
-    m_idle.erase(worker.m_index);
-    worker.m_state = TpoolTH::State::Ended;
-    return false;
-}
-
-void tserv::workerEnded(TpoolTH& worker)
-{
-    std::lock_guard<std::mutex> lock(m_poolMutex);
-    if (worker.m_state == TpoolTH::State::Serving)
-        --m_serving;
-    worker.m_state = TpoolTH::State::Ended;
+    TpoolTH worker({m_pool, m_queue, m_counts, m_dayLog, m_options, m_ticksPerMs}, slot);
+    worker.execute(first);
 }
 
 void tserv::stop()
@@ -168,31 +142,9 @@ void tserv::stop()
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
-    // The pool no longer grows: wake every worker, ending the connections being served.
-    {
-        std::lock_guard<std::mutex> lock(m_poolMutex);
-        for (auto& w : m_pool) {
-            w->m_stopping = true;
-            w->m_stopFlag = true;
-            platform::shutdownBoth(w->m_socket);
-            w->m_wake.notify_one();
-        }
-    }
-    for (auto& w : m_pool)
-        if (w->m_thread.joinable())
-            w->m_thread.join();
-}
-
-std::size_t tserv::poolSize() const
-{
-    std::lock_guard<std::mutex> lock(m_poolMutex);
-    return m_pool.size();
-}
-
-std::size_t tserv::servingCount() const
-{
-    std::lock_guard<std::mutex> lock(m_poolMutex);
-    return m_serving;
+    // The pool no longer grows: end every kept wait and every connection being served.
+    m_queue.releaseWaiters();
+    m_pool.stop();
 }
 
 } // namespace tracker

@@ -6,33 +6,18 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <set>
-#include <vector>
+#include <string>
 
 #include "platform/DayLog.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
-#include "platform/TickClock.h"
 #include "tracker/HandoverQueue.h"
+#include "tracker/IntakeCounts.h"
+#include "tracker/ListenerOptions.h"
+#include "tracker/WorkerPool.h"
 
 namespace tracker {
-
-class TpoolTH;
-
-// Limits and waits of the intake. The program uses the defaults; tests shorten the waits and
-// hand in a clock they advance, so minutes pass without waiting for them.
-struct ListenerOptions
-{
-    const platform::TickClock* clock = &platform::steadyClock();
-    int receiveWaitMs = 5000;            // readiness wait of one timed receive
-    double inactivityLimitMs = 180000.0; // longer without a good packet ends a connection
-    std::size_t maxConnections = 10000;  // connections above this are closed at once
-    std::size_t workerStackBytes = 256 * 1024;
-    int acceptWaitMs = 250;  // how often the accept loop looks at its stop flag
-    int acceptRetryMs = 100; // pause after a failed accept, e.g. when out of descriptors
-};
 
 class tserv
 {
@@ -52,8 +37,8 @@ public:
     // False only when no thread could be started.
     bool start();
 
-    // Closes the port, ends every connection (each with its notice and Disconnect line) and
-    // joins all threads. Any thread but the listener's and the workers'.
+    // Closes the port, ends every kept wait and every connection (each with its notice and
+    // Disconnect line) and joins all threads. Any thread but the listener's and the workers'.
     void stop();
 
     // Any thread. False until the port is open and listening, then true for good.
@@ -71,25 +56,20 @@ public:
     std::uint16_t boundPort() const { return m_boundPort.load(); }
 
     HandoverQueue& queue() { return m_queue; }
+    // Any thread.
+    const IntakeCounts& counts() const { return m_counts; }
     platform::DayLog& dayLog() { return m_dayLog; }
     const ListenerOptions& options() const { return m_options; }
 
-    // Any thread. Workers ever created, and how many serve a connection now.
-    std::size_t poolSize() const;
-    std::size_t servingCount() const;
+    // Any thread. Workers alive (serving or idle), and how many serve a connection now.
+    std::size_t poolSize() const { return m_pool.size(); }
+    std::size_t servingCount() const { return m_pool.serving(); }
 
 private:
-    friend class TpoolTH;
-
     void execute();
     bool openListeningSocket();
-    void handOver(platform::SocketHandle connection);
-
-    // Worker thread: marks the worker idle and waits for the next hand-over.
-    // False when the listener is stopping and no connection came.
-    bool waitIdle(TpoolTH& worker);
-    // Worker thread: the worker's thread is about to end for good.
-    void workerEnded(TpoolTH& worker);
+    void handOver(platform::SocketHandle socket);
+    void runWorker(WorkerPool::Slot& slot, Connection first);
 
     platform::DayLog& m_dayLog;
     const ListenerOptions m_options;
@@ -108,12 +88,8 @@ private:
     platform::Thread m_thread;
 
     HandoverQueue m_queue;
-
-    // The pool. Grown by the listener thread only; worker hand-over state is guarded here.
-    mutable std::mutex m_poolMutex;
-    std::vector<std::unique_ptr<TpoolTH>> m_pool;
-    std::set<std::size_t> m_idle; // indexes of idle workers; the lowest is taken first
-    std::size_t m_serving = 0;
+    IntakeCounts m_counts;
+    WorkerPool m_pool; // last: its workers use the members above
 };
 
 } // namespace tracker

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/Socket.h"
@@ -31,11 +33,24 @@ protected:
         writeSettings();
     }
 
-    void writeSettings()
+    // extraMain: more lines for [main], each ending in a line break.
+    void writeSettings(const std::string& extraMain = "")
     {
         std::ofstream(m_dir.file("gpsbridge.ini"))
-            << "[main]\nDefaultPort=" << m_trackerPort << "\n[ServerHost]\nAddress=127.0.0.1\n"
+            << "[main]\nDefaultPort=" << m_trackerPort << "\n"
+            << extraMain << "[ServerHost]\nAddress=127.0.0.1\n"
             << "Port=" << m_serverPort << "\n";
+    }
+
+    // Lines of the gateway's day logs containing word.
+    std::size_t dayLogLines(const std::string& word) const
+    {
+        std::size_t n = 0;
+        for (auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+            if (entry.path().extension() == ".log")
+                for (auto& l : lines(m_dir.read(entry.path().filename().string())))
+                    n += l.find(word) != std::string::npos;
+        return n;
     }
 
     std::unique_ptr<fakes::Process> startServer(const std::string& output)
@@ -139,18 +154,8 @@ TEST_F(SystemTest, SigtermEndsTheGatewayInOrderAndKeepsWhatItHeld)
     ASSERT_GE(lines(m_dir.read("server.out")).size(), 10u);
     ASSERT_TRUE(gateway->terminate(8s).has_value());
     ASSERT_TRUE(sim->stop(5s));
-    std::string log;
-    for (auto& entry : std::filesystem::directory_iterator(m_dir.path()))
-        if (entry.path().extension() == ".log")
-            log += m_dir.read(entry.path().filename().string());
-    auto count = [&](const std::string& word) {
-        std::size_t n = 0;
-        for (auto& l : lines(log))
-            n += l.find(word) != std::string::npos;
-        return n;
-    };
-    EXPECT_EQ(count(" Connect "), count(" Disconnect "));
-    EXPECT_GE(count(" Connect "), 5u);
+    EXPECT_EQ(dayLogLines(" Connect "), dayLogLines(" Disconnect "));
+    EXPECT_GE(dayLogLines(" Connect "), 5u);
     // What the trackers had acknowledged and the link had not yet sent was kept in the
     // backlog: the next start delivers it.
     gateway = startGateway();
@@ -168,4 +173,115 @@ TEST_F(SystemTest, TwoHundredTrackersAtOnceLoseNothing)
     EXPECT_TRUE(allDelivered({"server.out"}, 60s));
     EXPECT_EQ(1600u, acknowledged(m_dir.read("acked.txt")).size());
     EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
+
+namespace {
+
+// The gateway's thread count, from /proc; 0 when it cannot be read.
+std::size_t threadsOf(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Threads:", 0) == 0)
+            return std::stoul(line.substr(8));
+    return 0;
+}
+
+// Idle sockets connected to the gateway, never sending a byte; closed with the object.
+class IdleFlood
+{
+public:
+    ~IdleFlood()
+    {
+        for (auto s : m_sockets)
+            platform::closeSocket(s);
+    }
+
+    // True once count connections are open; a connect that finds the accept queue full waits
+    // for a retry of the system's, so each gets a few tries.
+    bool open(std::uint16_t port, std::size_t count)
+    {
+        while (m_sockets.size() < count) {
+            platform::SocketHandle s = platform::kInvalidSocket;
+            for (int attempt = 0; attempt < 5 && s == platform::kInvalidSocket; ++attempt) {
+                s = platform::createTcpSocket();
+                if (s != platform::kInvalidSocket &&
+                    !platform::connectWithTimeout(s, "127.0.0.1", port, 3000)) {
+                    platform::closeSocket(s);
+                    s = platform::kInvalidSocket;
+                }
+            }
+            if (s == platform::kInvalidSocket)
+                return false;
+            m_sockets.push_back(s);
+        }
+        return true;
+    }
+
+private:
+    std::vector<platform::SocketHandle> m_sockets;
+};
+
+// Raises this process's descriptor limit to its hard limit; false when that stays below need.
+bool openFileLimitReaches(rlim_t need)
+{
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0)
+        return false;
+    if (lim.rlim_cur < lim.rlim_max) {
+        lim.rlim_cur = lim.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &lim);
+        ::getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    return lim.rlim_cur >= need;
+}
+
+} // namespace
+
+// 10 000 idle connections filled the gateway's ceiling and every tracker after them was
+// closed at once; their threads stayed for the life of the process.
+TEST_F(SystemTest, FloodOfIdleConnectionsLocksNoTrackerOut)
+{
+    constexpr std::size_t kIdle = 10000; // the shipped connection ceiling
+    if (!openFileLimitReaches(kIdle + 500))
+        GTEST_SKIP() << "the hard limit on open files is below " << kIdle + 500
+                     << ": this test holds " << kIdle << " connections (and so does the gateway)";
+    // Idle workers end after 1 s instead of a minute; the flood stays for the whole test.
+    writeSettings("IdleWorkerMs=1000\nIdentifyLimitMs=600000\n");
+    auto server = startServer("server.out");
+    auto gateway = startGateway();
+    const std::size_t threadsBefore = threadsOf(gateway->pid());
+    ASSERT_GT(threadsBefore, 0u);
+    // The one probe that found the port open has come and gone.
+    for (int i = 0; i < 100 && dayLogLines(" Disconnect ") < 1; ++i)
+        std::this_thread::sleep_for(50ms);
+    const std::size_t probes = dayLogLines(" Connect ");
+    ASSERT_EQ(1u, probes);
+
+    {
+        IdleFlood flood;
+        ASSERT_TRUE(flood.open(m_trackerPort, kIdle));
+        // Every idle connection has been taken up by a worker: the ceiling is reached.
+        for (int i = 0; i < 600 && dayLogLines(" Connect ") < probes + kIdle; ++i)
+            std::this_thread::sleep_for(100ms);
+        ASSERT_EQ(probes + kIdle, dayLogLines(" Connect "));
+        EXPECT_GE(threadsOf(gateway->pid()), kIdle);
+
+        auto sim = startSimulator(
+            {"--trackers", "50", "--records", "2", "--interval", "0.5", "--count", "3"});
+        ASSERT_EQ(0, sim->wait(30s).value_or(-1)) << m_dir.read("sim.out");
+        EXPECT_EQ(300u, acknowledged(m_dir.read("acked.txt")).size());
+        EXPECT_TRUE(allDelivered({"server.out"}, 10s));
+        // Each tracker took the place of an idle connection.
+        EXPECT_GE(dayLogLines(" Disconnect "), probes + 50);
+    }
+
+    // The flood is gone: its workers end, all but the few kept idle (and the trackers' last).
+    const std::size_t settled = threadsBefore + 16 + 10;
+    for (int i = 0; i < 300 && threadsOf(gateway->pid()) > settled; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_LE(threadsOf(gateway->pid()), settled);
+    // Under the leak checker the exit scans what 10 000 threads left behind, which takes
+    // seconds; the stop itself is as quick as ever.
+    EXPECT_TRUE(gateway->terminate(30s).has_value()) << m_dir.read("gateway.err");
 }

@@ -1,6 +1,9 @@
 // tests/tracker/HandoverQueueTest.cpp
 #include "tracker/HandoverQueue.h"
 
+#include <future>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 using namespace tracker;
@@ -121,4 +124,72 @@ TEST(HandoverQueueTest, NoticeCarriesConnectionLittleEndian)
 {
     auto n = makeDisconnectNotice(0x12345678);
     EXPECT_EQ((std::array<std::uint8_t, 5>{1, 0x78, 0x56, 0x34, 0x12}), n);
+}
+
+TEST(HandoverQueueTest, PutNumbersRecordsFromOneAndGivesZeroWhenFull)
+{
+    HandoverQueue q;
+    for (std::uint64_t i = 1; i <= kPacketQueueCapacity; ++i)
+        ASSERT_EQ(i, q.PutPacket(numbered(0).data(), 20, 0));
+    EXPECT_EQ(0u, q.PutPacket(numbered(0).data(), 20, 0));
+    q.DropPacket();
+    EXPECT_EQ(kPacketQueueCapacity + 1, q.PutPacket(numbered(0).data(), 20, 0));
+}
+
+TEST(HandoverQueueTest, KeptCoversEverySequenceUpToTheMarkAndNeverMovesBack)
+{
+    HandoverQueue q;
+    const std::chrono::milliseconds now(0);
+    EXPECT_FALSE(q.waitKept(1, now));
+    q.markKept(5);
+    EXPECT_TRUE(q.waitKept(1, now));
+    EXPECT_TRUE(q.waitKept(5, now));
+    EXPECT_FALSE(q.waitKept(6, now));
+    q.markKept(3);
+    EXPECT_TRUE(q.waitKept(5, now));
+    EXPECT_FALSE(q.waitKept(7, std::chrono::milliseconds(20))); // the wait runs out
+}
+
+// A waiter blocked for an hour must come back through markKept or releaseWaiters; should it
+// not, the test releases it before failing, so it never hangs.
+class KeptWaitTest : public ::testing::Test
+{
+protected:
+    std::future<bool> waitInBackground(std::uint64_t sequence)
+    {
+        return std::async(std::launch::async, [this, sequence] {
+            return m_queue.waitKept(sequence, std::chrono::hours(1));
+        });
+    }
+
+    bool result(std::future<bool>& f)
+    {
+        if (f.wait_for(std::chrono::seconds(30)) == std::future_status::ready)
+            return f.get();
+        m_queue.markKept(~std::uint64_t{0});
+        ADD_FAILURE() << "the waiter was not woken";
+        return f.get();
+    }
+
+    HandoverQueue m_queue;
+};
+
+TEST_F(KeptWaitTest, MarkKeptWakesTheWaiterOfThatSequence)
+{
+    auto waiter = waitInBackground(2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // most likely blocked by now
+    m_queue.markKept(1);                                        // not yet its record
+    m_queue.markKept(2);
+    EXPECT_TRUE(result(waiter));
+}
+
+TEST_F(KeptWaitTest, ReleaseEndsWaitsNowAndLaterWithoutKeepingAnything)
+{
+    auto before = waitInBackground(1);
+    m_queue.releaseWaiters();
+    EXPECT_FALSE(result(before));
+    auto after = waitInBackground(1);
+    EXPECT_FALSE(result(after));
+    m_queue.markKept(1);
+    EXPECT_TRUE(m_queue.waitKept(1, std::chrono::hours(1))); // what is kept still says so
 }

@@ -2,6 +2,7 @@
 // waits and a day log in a scratch directory.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,16 +26,21 @@ struct QueuedRecord
 class IntakeFixture : public ::testing::Test
 {
 protected:
+    static inline const std::string kImeiA = "356307042441013";
+    static inline const std::string kImeiB = "861230043907634";
+
     void SetUp() override { startListener(); }
     void TearDown() override { stopListener(); }
 
-    void startListener(int receiveWaitMs = 20, std::size_t maxConnections = 10000)
+    // Short waits and the fake clock; tune changes what a test needs beyond that.
+    void startListener(const std::function<void(tracker::ListenerOptions&)>& tune = {})
     {
         tracker::ListenerOptions options;
         options.clock = &m_clock;
-        options.receiveWaitMs = receiveWaitMs;
-        options.maxConnections = maxConnections;
+        options.receiveWaitMs = 20;
         options.acceptWaitMs = 20;
+        if (tune)
+            tune(options);
         m_listener = std::make_unique<tracker::tserv>(m_dayLog, options);
         m_listener->setPort(0);
         m_listener->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
@@ -47,6 +53,12 @@ protected:
     {
         if (m_listener)
             m_listener->stop();
+    }
+
+    void restartListener(const std::function<void(tracker::ListenerOptions&)>& tune)
+    {
+        stopListener();
+        startListener(tune);
     }
 
     std::unique_ptr<fakes::TrackerClient> connect()
@@ -103,12 +115,28 @@ protected:
 
     static tracker::Bytes imeiField(const std::string& imei)
     {
-        tracker::Bytes f{15};
-        f.insert(f.end(), imei.begin(), imei.end());
-        return f;
+        const tracker::ImeiField f = fakes::imeiFieldOf(imei);
+        return tracker::Bytes(f.begin(), f.end());
     }
 
     std::string dayLogText() const { return m_dir.read("03.05.2017.log"); }
+
+    // Lines of the day log containing word.
+    std::size_t dayLogLines(const std::string& word) const
+    {
+        const std::string log = dayLogText();
+        std::size_t n = 0;
+        for (std::size_t at = log.find(word); at != std::string::npos; at = log.find(word, at + 1))
+            ++n;
+        return n;
+    }
+
+    // Sends the packet and expects its acknowledgement.
+    static void exchange(fakes::TrackerClient& t, const tracker::Bytes& packet)
+    {
+        ASSERT_TRUE(t.send(packet));
+        ASSERT_EQ(ackFor(packet), t.receive(3));
+    }
 
     fakes::TempDir m_dir;
     fakes::FakeClock m_clock;

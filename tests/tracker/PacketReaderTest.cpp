@@ -1,62 +1,43 @@
-// tests/tracker/PacketReaderTest.cpp: cutting packets from what the connection delivers.
+// tests/tracker/PacketReaderTest.cpp: cutting packets from what the connection delivers,
+// however it is split.
 #include "tracker/PacketReader.h"
 
-#include <deque>
+#include <random>
 
 #include <gtest/gtest.h>
 
 #include "tests/fakes/Packets.h"
+#include "tests/fakes/ScriptedSource.h"
+#include "tracker/Crc16.h"
+#include "tracker/PacketIntake.h"
 
 using namespace tracker;
 using fakes::fromHex;
 
 namespace {
 
-// Plays back scripted receive results: each step is either bytes (delivered up to the asked
-// count, the rest kept for the next receive) or a status.
-class ScriptedSource final : public ByteSource
-{
-public:
-    void bytes(const Bytes& b) { m_steps.push_back({ReceiveStatus::Data, b}); }
-    void status(ReceiveStatus s) { m_steps.push_back({s, {}}); }
-
-    ReceiveStatus receive(std::uint8_t* buffer, std::size_t count, std::size_t* received) override
-    {
-        ++calls;
-        *received = 0;
-        if (m_steps.empty())
-            return ReceiveStatus::TimedOut;
-        Step& step = m_steps.front();
-        if (step.status != ReceiveStatus::Data) {
-            ReceiveStatus s = step.status;
-            m_steps.pop_front();
-            return s;
-        }
-        std::size_t n = std::min(count, step.data.size());
-        std::copy_n(step.data.begin(), n, buffer);
-        step.data.erase(step.data.begin(), step.data.begin() + static_cast<long>(n));
-        if (step.data.empty())
-            m_steps.pop_front();
-        *received = n;
-        return ReceiveStatus::Data;
-    }
-
-    int calls = 0;
-
-private:
-    struct Step
-    {
-        ReceiveStatus status;
-        Bytes data;
-    };
-    std::deque<Step> m_steps;
-};
-
 class PacketReaderTest : public ::testing::Test
 {
 protected:
-    ScriptedSource m_source;
-    Bytes m_buffer;
+    // Steps until something other than Partial comes; counts the Partial steps.
+    CycleResult next()
+    {
+        CycleResult r;
+        while ((r = m_reader.step(m_source)) == CycleResult::Partial)
+            ++m_partials;
+        return r;
+    }
+
+    static Bytes joined(const Bytes& a, const Bytes& b)
+    {
+        Bytes out = a;
+        out.insert(out.end(), b.begin(), b.end());
+        return out;
+    }
+
+    fakes::ScriptedSource m_source;
+    PacketReader m_reader;
+    int m_partials = 0;
 };
 
 } // namespace
@@ -64,60 +45,118 @@ protected:
 TEST_F(PacketReaderTest, CutsBackToBackPacketsInTwoReceivesEach)
 {
     Bytes a = fromHex("04 04 00 01 19 07 EB CD"), b = fakes::workedDataPacket();
-    Bytes stream = a;
-    stream.insert(stream.end(), b.begin(), b.end());
-    m_source.bytes(stream);
-    ASSERT_EQ(CycleResult::Packet, readPacket(m_source, m_buffer));
-    EXPECT_EQ(a, m_buffer);
-    ASSERT_EQ(CycleResult::Packet, readPacket(m_source, m_buffer));
-    EXPECT_EQ(b, m_buffer);
-    EXPECT_EQ(4, m_source.calls);
+    m_source.bytes(joined(a, b));
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(a, m_reader.packet());
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(b, m_reader.packet());
+    EXPECT_EQ(4u, m_source.asked.size());
 }
 
 TEST_F(PacketReaderTest, WrongChecksumDropsPacketAndNextTwoBytesAreTheNextHeader)
 {
     Bytes bad = fromHex("04 04 00 01 19 07 EB CE");
     Bytes good = fakes::makePacket(0, {});
-    bad.insert(bad.end(), good.begin(), good.end());
-    m_source.bytes(bad);
-    EXPECT_EQ(CycleResult::Nothing, readPacket(m_source, m_buffer));
-    ASSERT_EQ(CycleResult::Packet, readPacket(m_source, m_buffer));
-    EXPECT_EQ(good, m_buffer);
+    m_source.bytes(joined(bad, good));
+    EXPECT_EQ(CycleResult::Dropped, next());
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(good, m_reader.packet());
 }
 
-TEST_F(PacketReaderTest, LoneHeaderByteIsLost)
+// An identification packet split after its first byte, the rest following within the wait,
+// was dropped: the header read got one byte and gave up.
+TEST_F(PacketReaderTest, PacketSplitInItsHeaderIsAssembled)
 {
-    m_source.bytes({0x04});
-    m_source.status(ReceiveStatus::TimedOut); // ends the single-byte step's receive
-    Bytes good = fakes::makePacket(0, {9});
-    m_source.bytes(good);
-    EXPECT_EQ(CycleResult::Nothing, readPacket(m_source, m_buffer));
-    EXPECT_EQ(CycleResult::Nothing, readPacket(m_source, m_buffer)); // the time-out
-    ASSERT_EQ(CycleResult::Packet, readPacket(m_source, m_buffer));
-    EXPECT_EQ(good, m_buffer);
+    Bytes id = fakes::makeIdentification(fakes::kWorkedImei);
+    m_source.bytes({id[0]});
+    m_source.bytes(Bytes(id.begin() + 1, id.end()));
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(id, m_reader.packet());
 }
 
-TEST_F(PacketReaderTest, BodyShorterThanPromisedIsDroppedWithoutASecondRead)
+// A body arriving in several pieces was dropped and its tail read as the next header.
+TEST_F(PacketReaderTest, PacketSplitInItsBodyIsAssembledAndTheNextOneFollows)
 {
-    Bytes packet = fakes::makePacket(2, Bytes(100, 7));
-    m_source.bytes(Bytes(packet.begin(), packet.begin() + 50));
-    m_source.bytes(Bytes(packet.begin() + 50, packet.end()));
-    EXPECT_EQ(CycleResult::Nothing, readPacket(m_source, m_buffer));
-    EXPECT_EQ(2, m_source.calls);
+    Bytes big = fakes::makePacket(2, Bytes(700, 7)), after = fakes::makePacket(0, {1});
+    m_source.bytes(Bytes(big.begin(), big.begin() + 50));
+    m_source.bytes(Bytes(big.begin() + 50, big.begin() + 400));
+    m_source.bytes(joined(Bytes(big.begin() + 400, big.end()), after));
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(big, m_reader.packet());
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(after, m_reader.packet());
 }
 
-TEST_F(PacketReaderTest, ClosedFailedOrWaitFailedEndTheConnectionAtEitherRead)
+TEST_F(PacketReaderTest, OneByteAtATimeCompletesWithoutAskingBeyondThePacket)
+{
+    Bytes id = fakes::makeIdentification(fakes::kWorkedImei), after = fakes::workedDataPacket();
+    m_source.bytesOneByOne(id);
+    m_source.bytes(after);
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(id, m_reader.packet());
+    EXPECT_EQ(static_cast<int>(id.size()) - 1, m_partials);
+    // Every receive asked for at most what the packet still lacked: the next packet's bytes
+    // are all still in the source.
+    std::size_t lacking = 2;
+    for (std::size_t i = 0; i < m_source.asked.size(); ++i) {
+        if (i == 2)
+            lacking = id.size() - 2;
+        EXPECT_EQ(lacking, m_source.asked[i]) << "receive " << i;
+        --lacking;
+    }
+    EXPECT_EQ(after, m_source.unread());
+}
+
+TEST_F(PacketReaderTest, PacketStalledForAWholeWaitIsDroppedAndTheNextBytesStartAHeader)
+{
+    Bytes p = fakes::makePacket(2, Bytes(100, 7)), good = fakes::makePacket(0, {9});
+    for (std::size_t cut : {std::size_t{1}, std::size_t{2}, std::size_t{50}}) {
+        m_source.bytes(Bytes(p.begin(), p.begin() + static_cast<long>(cut)));
+        m_source.status(ReceiveStatus::TimedOut);
+        m_source.bytes(good);
+        EXPECT_EQ(CycleResult::Dropped, next()) << cut;
+        EXPECT_FALSE(m_reader.assembling());
+        ASSERT_EQ(CycleResult::Packet, next()) << cut;
+        EXPECT_EQ(good, m_reader.packet());
+    }
+    EXPECT_EQ(CycleResult::Idle, next()); // a wait with nothing begun drops nothing
+}
+
+TEST_F(PacketReaderTest, ClosedFailedOrWaitFailedEndTheConnectionWhereverTheyCome)
 {
     for (ReceiveStatus s :
          {ReceiveStatus::Closed, ReceiveStatus::Failed, ReceiveStatus::WaitFailed}) {
-        ScriptedSource atHeader;
-        atHeader.status(s);
-        EXPECT_EQ(CycleResult::Ended, readPacket(atHeader, m_buffer));
-        ScriptedSource atBody;
-        atBody.bytes({0x04, 0x04});
-        atBody.status(s);
-        EXPECT_EQ(CycleResult::Ended, readPacket(atBody, m_buffer));
+        for (long held : {0, 1, 2, 10}) {
+            const Bytes p = fakes::makePacket(2, Bytes(20, 1));
+            fakes::ScriptedSource source;
+            source.bytes(Bytes(p.begin(), p.begin() + held));
+            source.status(s);
+            PacketReader reader;
+            CycleResult r;
+            while ((r = reader.step(source)) == CycleResult::Partial) {
+            }
+            EXPECT_EQ(CycleResult::Ended, r) << held;
+            EXPECT_FALSE(reader.assembling());
+        }
     }
+}
+
+TEST_F(PacketReaderTest, TellsWhenAnIdentificationPacketIsArriving)
+{
+    Bytes id = fakes::makeIdentification(fakes::kWorkedImei), data = fakes::workedDataPacket();
+    m_source.bytesOneByOne(Bytes(id.begin(), id.begin() + 3));
+    m_source.status(ReceiveStatus::TimedOut);
+    m_source.bytesOneByOne(Bytes(data.begin(), data.begin() + 3));
+    EXPECT_EQ(CycleResult::Partial, m_reader.step(m_source));
+    EXPECT_FALSE(m_reader.assemblingIdentification()); // the type is in the second byte
+    EXPECT_EQ(CycleResult::Partial, m_reader.step(m_source));
+    EXPECT_TRUE(m_reader.assemblingIdentification());
+    EXPECT_EQ(CycleResult::Partial, m_reader.step(m_source));
+    EXPECT_EQ(CycleResult::Dropped, m_reader.step(m_source));
+    EXPECT_FALSE(m_reader.assemblingIdentification());
+    EXPECT_EQ(CycleResult::Partial, m_reader.step(m_source));
+    EXPECT_EQ(CycleResult::Partial, m_reader.step(m_source));
+    EXPECT_FALSE(m_reader.assemblingIdentification());
 }
 
 TEST_F(PacketReaderTest, LargestPacketFitsAndBufferIsReused)
@@ -126,10 +165,100 @@ TEST_F(PacketReaderTest, LargestPacketFitsAndBufferIsReused)
     ASSERT_EQ(kMaxPacketSize, big.size());
     m_source.bytes(big);
     m_source.bytes(fakes::makePacket(0, {}));
-    ASSERT_EQ(CycleResult::Packet, readPacket(m_source, m_buffer));
-    EXPECT_EQ(big, m_buffer);
-    const std::uint8_t* storage = m_buffer.data();
-    ASSERT_EQ(CycleResult::Packet, readPacket(m_source, m_buffer));
-    EXPECT_EQ(4u, m_buffer.size());
-    EXPECT_EQ(storage, m_buffer.data());
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(big, m_reader.packet());
+    const std::uint8_t* storage = m_reader.packet().data();
+    ASSERT_EQ(CycleResult::Packet, next());
+    EXPECT_EQ(4u, m_reader.packet().size());
+    EXPECT_EQ(storage, m_reader.packet().data());
+}
+
+// The reader and the intake are the seam a fuzz target drives; these feed them the way one
+// would, with seeded random input.
+class PacketReaderRandomTest : public ::testing::Test
+{
+protected:
+    // Splits bytes into pieces of 1..maxPiece, each its own receive.
+    void feedInPieces(const Bytes& bytes, std::size_t maxPiece)
+    {
+        for (std::size_t at = 0; at < bytes.size();) {
+            std::size_t n = std::min<std::size_t>(1 + m_rng() % maxPiece, bytes.size() - at);
+            m_source.bytes(Bytes(bytes.begin() + static_cast<long>(at),
+                                 bytes.begin() + static_cast<long>(at + n)));
+            at += n;
+        }
+        m_source.status(ReceiveStatus::Closed);
+    }
+
+    std::mt19937 m_rng{20170503};
+    fakes::ScriptedSource m_source;
+    PacketReader m_reader;
+};
+
+TEST_F(PacketReaderRandomTest, AnySplitOfAStreamYieldsItsPacketsInOrder)
+{
+    std::vector<Bytes> sent;
+    Bytes stream;
+    for (int i = 0; i < 300; ++i) {
+        Bytes body(m_rng() % 1024);
+        for (auto& b : body)
+            b = static_cast<std::uint8_t>(m_rng());
+        sent.push_back(fakes::makePacket(m_rng() % 8, body));
+        stream.insert(stream.end(), sent.back().begin(), sent.back().end());
+    }
+    feedInPieces(stream, 1500);
+    std::vector<Bytes> got;
+    for (CycleResult r; (r = m_reader.step(m_source)) != CycleResult::Ended;) {
+        ASSERT_NE(CycleResult::Dropped, r);
+        if (r == CycleResult::Packet)
+            got.push_back(m_reader.packet());
+    }
+    EXPECT_EQ(sent, got);
+}
+
+TEST_F(PacketReaderRandomTest, ArbitraryBytesYieldOnlyWholeCheckedPacketsAndRecords)
+{
+    // Good packets, damaged ones and stray bytes mixed, as a fuzzer's mutations would.
+    Bytes junk;
+    for (int i = 0; i < 3000; ++i) {
+        Bytes body(m_rng() % 40);
+        for (auto& b : body)
+            b = static_cast<std::uint8_t>(m_rng());
+        Bytes piece = fakes::makePacket(m_rng() % 8, body);
+        switch (m_rng() % 4) {
+        case 0:
+            piece[m_rng() % piece.size()] ^= static_cast<std::uint8_t>(1 + m_rng() % 255);
+            break;
+        case 1:
+            piece.resize(1 + m_rng() % 3);
+            break;
+        }
+        junk.insert(junk.end(), piece.begin(), piece.end());
+    }
+    feedInPieces(junk, 64);
+    HandoverQueue queue;
+    PacketIntake intake(queue);
+    intake.begin(1);
+    std::size_t packets = 0, taken = 0;
+    for (CycleResult r; (r = m_reader.step(m_source)) != CycleResult::Ended;) {
+        if (r != CycleResult::Packet)
+            continue;
+        const Bytes& p = m_reader.packet();
+        ASSERT_GE(p.size(), kHeaderSize + kChecksumSize);
+        ASSERT_EQ(kHeaderSize + bodyLength(readU16(p.data())) + kChecksumSize, p.size());
+        ASSERT_TRUE(checksumMatches(p.data(), p.size()));
+        ++packets;
+        Taken t = intake.take(p.data(), p.size());
+        if (t == Taken::Acknowledge) {
+            EXPECT_EQ(buildAcknowledgement(p.data(), p.size()), intake.acknowledgement());
+        }
+        Bytes record;
+        std::uint32_t connection = 0;
+        ASSERT_TRUE(queue.PeekPacket(&record, &connection));
+        queue.DropPacket();
+        EXPECT_TRUE(std::equal(p.begin(), p.end(), record.begin() + kImeiFieldSize));
+        ++taken;
+    }
+    EXPECT_GT(packets, 0u); // at least those before the first damaged length misleads it
+    EXPECT_EQ(packets, taken);
 }
