@@ -62,6 +62,9 @@ GatewayOptions shippedGatewayOptions(const std::string& workingDirectory)
 {
     GatewayOptions options;
     options.workingDirectory = workingDirectory;
+    // A tracker hears its packet is taken only once the packet's messages are in the backlog's
+    // files: a gateway killed at any moment has lost nothing it acknowledged.
+    options.listener.ackWhenKept = true;
     options.makeClient = [workingDirectory](msglink::LinkView& view, std::int32_t gatewayNumber) {
         return makeMessageServerClient(view, gatewayNumber, shippedClientOptions(workingDirectory));
     };

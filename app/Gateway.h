@@ -51,7 +51,6 @@ struct GatewayOptions
 tracker::ListenerOptions tunedListenerOptions(tracker::ListenerOptions options,
                                               const platform::IniFile& ini);
 
-
 // The options the shipped program runs with: real waits and limits, and the real client, in
 // workingDirectory (empty: the current directory).
 GatewayOptions shippedGatewayOptions(const std::string& workingDirectory = {});
@@ -95,6 +94,13 @@ public:
     // Main thread. The message-server link is up (the indicator's frame colour).
     bool linkConnected() const { return m_client && m_client->connected(); }
     std::uint64_t messagesWithoutClient() const { return m_sink.dropped; }
+
+    // Main thread, after start. Empty while the backlog is open and writable; otherwise why
+    // not (the gateway then acknowledges nothing, and tries the backlog again every second).
+    std::string backlogProblem() const
+    {
+        return m_client ? m_client->storeProblem() : std::string();
+    }
 
     // Any thread once started. A reading of the running figures.
     GatewayFigures figures() const;

@@ -145,6 +145,13 @@ int runHeadless(int argc, char** argv, const std::string& workdir)
     app::Gateway gateway(view, app::shippedGatewayOptions(workdir));
     if (!startGateway([&] { gateway.start(); }))
         return app::kExitStartFailed;
+    if (std::string problem = gateway.backlogProblem(); !problem.empty()) {
+        // Nothing could be acknowledged without a backlog to keep it in.
+        note("cannot use the backlog in " + gateway.workingDirectory() + "/dd8 (" + problem +
+             "); stopping");
+        gateway.stop();
+        return app::kExitStartFailed;
+    }
 
     if (!gateway.listening()) {
         // Without its port the gateway is of no use to anyone; ending lets the service manager
@@ -193,6 +200,9 @@ int runWindow(int argc, char** argv, const std::string& workdir)
         return app::kExitStartFailed;
     if (!form->gateway().listening())
         note(portFailure(form->gateway()) + "; the window shows the port in red");
+    if (std::string problem = form->gateway().backlogProblem(); !problem.empty())
+        note("cannot use the backlog in " + form->gateway().workingDirectory() + "/dd8 (" +
+             problem + "); nothing is acknowledged until it can be written");
 
     std::uint64_t dispatcherTicks = 0;
     if (auto* timer2 = form->findChild<QTimer*>(QStringLiteral("Timer2")))

@@ -64,6 +64,7 @@ bool Dispatcher::tick()
         changed |= applyReadyNotices();
     }
     m_sink.sync();
+    m_queue.markKept(keptRecords());
     return changed;
 }
 
