@@ -128,11 +128,17 @@ bool Dispatcher::identify(const std::uint8_t* packet, std::size_t size, std::uin
     row->connection = connection;
     row->version = packet[kVersionOffset];
 
+    // Field ids the packet announces but does not hold are unknown ids: decoding stops where a
+    // record reaches one, rather than reading later records at the wrong widths. A packet too
+    // short to hold the field count announces one unknown field.
     const std::size_t bodyEnd = size - kChecksumSize;
-    std::size_t count = bodyEnd > kFieldCountOffset ? packet[kFieldCountOffset] : 0;
-    count = std::min(count, bodyEnd > kFieldListOffset ? bodyEnd - kFieldListOffset : 0);
-    row->fieldCount = static_cast<std::uint8_t>(count);
-    std::copy_n(packet + kFieldListOffset, count, row->fields.begin());
+    const std::size_t declared = bodyEnd > kFieldCountOffset ? packet[kFieldCountOffset] : 1;
+    const std::size_t present =
+        std::min(declared, bodyEnd > kFieldListOffset ? bodyEnd - kFieldListOffset : 0);
+    row->fieldCount = static_cast<std::uint8_t>(declared);
+    std::copy_n(packet + kFieldListOffset, present, row->fields.begin());
+    std::fill(row->fields.begin() + static_cast<std::ptrdiff_t>(present),
+              row->fields.begin() + static_cast<std::ptrdiff_t>(declared), kNoSuchField);
     return true;
 }
 

@@ -17,6 +17,8 @@ inline constexpr std::uint8_t kFieldCourse = 19;
 inline constexpr std::uint8_t kFieldHdop = 20;
 inline constexpr std::uint8_t kFieldSatellites = 21;
 inline constexpr std::uint8_t kFieldSpeed = 26;
+// An id the field table does not know: decoding stops at it.
+inline constexpr std::uint8_t kNoSuchField = 0;
 
 // Width in bytes of a field, or 0 for an id whose width is not known.
 std::size_t fieldWidth(std::uint8_t id);
