@@ -20,10 +20,12 @@ Bytes bodyOf(const std::string& text)
 
 LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock,
                          std::int32_t gatewayNumber, std::string workingDirectory,
-                         LinkTimings timings, Diagnostic diagnostic)
+                         LinkTimings timings, Diagnostic diagnostic,
+                         platform::FileSystem& files)
     : m_view(view), m_clock(clock), m_gatewayNumber(gatewayNumber),
       m_settingsPath(platform::joinPath(workingDirectory, kSettingsFile)), m_timings(timings),
-      m_diagnostic(std::move(diagnostic)), m_createdAt(clock.read()), m_store(workingDirectory)
+      m_diagnostic(std::move(diagnostic)), m_createdAt(clock.read()),
+      m_store(workingDirectory, files)
 {
     m_store.setSubdirectoryName(backlog::kStoreDirectory);
     backlog::StoreStatus opened = m_store.OpenStore();

@@ -65,7 +65,8 @@ public:
     // is tried again later (storeStatus says why). The view and the clock must outlive the
     // machine. gatewayNumber is the FirstNumber setting.
     LinkMachine(LinkView& view, const platform::TickClock& clock, std::int32_t gatewayNumber,
-                std::string workingDirectory, LinkTimings timings = {}, Diagnostic diagnostic = {});
+                std::string workingDirectory, LinkTimings timings = {}, Diagnostic diagnostic = {},
+                platform::FileSystem& files = platform::osFileSystem());
 
     LinkMachine(const LinkMachine&) = delete;
     LinkMachine& operator=(const LinkMachine&) = delete;

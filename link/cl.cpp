@@ -23,7 +23,7 @@ cl::cl(LinkView& view, std::int32_t gatewayNumber, ClientOptions options)
     : m_view(view), m_options(std::move(options)),
       m_workingDirectory(directoryOr(m_options.workingDirectory)),
       m_machine(view, *m_options.clock, gatewayNumber, m_workingDirectory, m_options.timings,
-                m_options.diagnostic)
+                m_options.diagnostic, *m_options.files)
 {
     m_thread.start([this] { execute(); });
 }

@@ -30,6 +30,8 @@ struct ClientOptions
     // Told, on the client thread, why the link could not be had (the address, the port and the
     // system's reason) and when the backlog fails. Empty: not told.
     std::function<void(const std::string&)> diagnostic;
+    // The files the backlog is kept in; tests hand in a file layer that fails on demand.
+    platform::FileSystem* files = &platform::osFileSystem();
 };
 
 class cl
