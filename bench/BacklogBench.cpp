@@ -1,10 +1,11 @@
-// bench/BacklogBench.cpp: backlog operations per second with 300-byte messages, on a data file
-// near its full size of one million bytes.
+// bench/BacklogBench.cpp: the backlog's operations per second with messages the size of a
+// position message, and the time it takes to open a store of 10 and of 1 000 000 records.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
-
+#include <map>
+#include <memory>
 #include <string>
 
 #include "backlog/TBackSoob.h"
@@ -16,18 +17,9 @@ using backlog::TBackSoob;
 namespace {
 
 constexpr std::uint32_t kData = 0x022000C7;
-constexpr std::size_t kMessageSize = 300;
-constexpr std::size_t kRecordSize = kMessageSize + backlog::kRecordOverhead;
-// Records that bring data file 0 to just under the roll-over size.
-constexpr std::size_t kFullFileRecords = backlog::kDataFileLimit / kRecordSize - 1;
-
-Bytes message(std::size_t i)
-{
-    std::string s = "{\"$c$\":\"gps\",\"type\":\"gt20v5\",\"imei\":\"356307042441013\",\"n\":" +
-                    std::to_string(i) + "}";
-    s.resize(kMessageSize, ' ');
-    return Bytes(s.begin(), s.end());
-}
+constexpr std::size_t kMessageSize = 150; // a position message with all seven fields
+// The gateway syncs every 50 ms; at some 20 000 messages a second that is every 1000.
+constexpr int kSyncEvery = 1000;
 
 // A benchmark on a store that fails measures nothing.
 void check(const backlog::StoreStatus& status)
@@ -38,78 +30,114 @@ void check(const backlog::StoreStatus& status)
     }
 }
 
-struct FullStore
+Bytes message(std::size_t i)
 {
-    FullStore()
+    std::string s = "{\"n\":" + std::to_string(i) + ",";
+    s.resize(kMessageSize, ' ');
+    return Bytes(s.begin(), s.end());
+}
+
+struct Store
+{
+    explicit Store(const std::string& base = fakes::TempDir::memoryBase()) : dir(base)
     {
-        store.setSubdirectoryName(backlog::kStoreDirectory);
-        check(store.OpenStore());
-        for (std::size_t i = 0; i < kFullFileRecords; ++i)
-            check(store.AddMessage(kData, message(i)));
+        store = std::make_unique<TBackSoob>(dir.path());
+        store->setSubdirectoryName(backlog::kStoreDirectory);
+        check(store->OpenStore());
+    }
+    void fill(std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i)
+            check(store->AddMessage(kData, message(i)));
+        check(store->Sync());
+    }
+    void takeOne()
+    {
+        TBackSoob::Peek p = store->PeekOldest();
+        check(p.status);
+        benchmark::DoNotOptimize(p.body.data());
+        check(store->DeleteOldest());
     }
     fakes::TempDir dir;
-    TBackSoob store{dir.path()};
+    std::unique_ptr<TBackSoob> store;
 };
 
-// Appending while the write file sits near the limit; it rolls over now and then.
+// Appending: one write of the record per message, the index now and then.
 void BM_AddMessage(benchmark::State& state)
 {
-    FullStore s;
+    Store s;
     Bytes body = message(7);
-    for (auto _ : state)
-        check(s.store.AddMessage(kData, body));
+    int n = 0;
+    for (auto _ : state) {
+        check(s.store->AddMessage(kData, body));
+        if (++n % kSyncEvery == 0)
+            check(s.store->Sync());
+    }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 BENCHMARK(BM_AddMessage)->UseRealTime();
 
-// Reading the oldest record of a full data file.
-void BM_PeekOldest(benchmark::State& state)
+// Taking the oldest record (peek, then delete) from a long backlog, with the syncs that mark
+// taken records and delete used-up files.
+void BM_TakeOldest(benchmark::State& state)
 {
-    FullStore s;
+    Store s;
+    constexpr std::size_t kBacklog = 200'000;
+    s.fill(kBacklog);
+    std::size_t left = kBacklog;
+    int n = 0;
     for (auto _ : state) {
-        TBackSoob::Peek p = s.store.PeekOldest();
-        check(p.status);
-        benchmark::DoNotOptimize(p.body.data());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-}
-BENCHMARK(BM_PeekOldest)->UseRealTime();
-
-// Removing the oldest record rewrites the rest of a full data file. One message is added back
-// outside the timing, so the file stays full.
-void BM_DeleteOldest(benchmark::State& state)
-{
-    FullStore s;
-    Bytes body = message(9);
-    for (auto _ : state) {
-        check(s.store.DeleteOldest());
-        state.PauseTiming();
-        check(s.store.AddMessage(kData, body));
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-}
-BENCHMARK(BM_DeleteOldest)->Unit(benchmark::kMicrosecond)->UseRealTime();
-
-// The client's drain of one full data file: peek and delete until it is empty, so the file
-// shrinks from full to nothing (half its size on average).
-void BM_DrainFullFile(benchmark::State& state)
-{
-    for (auto _ : state) {
-        state.PauseTiming();
-        {
-            FullStore s;
-            state.ResumeTiming();
-            while (s.store.Count() > 0) {
-                check(s.store.PeekOldest().status);
-                check(s.store.DeleteOldest());
-            }
+        if (left == 0) {
             state.PauseTiming();
+            s.fill(kBacklog);
+            left = kBacklog;
+            state.ResumeTiming();
         }
-        state.ResumeTiming();
+        s.takeOne();
+        --left;
+        if (++n % kSyncEvery == 0)
+            check(s.store->Sync());
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kFullFileRecords));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
-BENCHMARK(BM_DrainFullFile)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_TakeOldest)->UseRealTime();
+
+// The steady state of a link that keeps up: each message taken right after it is added.
+void BM_AddThenTake(benchmark::State& state)
+{
+    Store s;
+    Bytes body = message(9);
+    int n = 0;
+    for (auto _ : state) {
+        check(s.store->AddMessage(kData, body));
+        s.takeOne();
+        if (++n % kSyncEvery == 0)
+            check(s.store->Sync());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_AddThenTake)->UseRealTime();
+
+// Opening a store that holds range(0) records, half of its read file already taken.
+void BM_OpenStore(benchmark::State& state)
+{
+    static std::map<std::int64_t, std::unique_ptr<Store>> prepared;
+    auto& s = prepared[state.range(0)];
+    if (!s) {
+        s = std::make_unique<Store>();
+        s->fill(static_cast<std::size_t>(state.range(0)));
+        for (std::int64_t i = 0; i < std::min<std::int64_t>(state.range(0) / 2, 3000); ++i)
+            s->takeOne();
+        check(s->store->Sync());
+        s->store.reset();
+    }
+    for (auto _ : state) {
+        TBackSoob store(s->dir.path());
+        store.setSubdirectoryName(backlog::kStoreDirectory);
+        check(store.OpenStore());
+        benchmark::DoNotOptimize(store.pendingCount());
+    }
+}
+BENCHMARK(BM_OpenStore)->Arg(10)->Arg(1'000'000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
