@@ -29,6 +29,7 @@ void installStopSignals()
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 const std::atomic<bool>& stopSignal()

@@ -7,9 +7,9 @@
 namespace platform {
 
 // Installs the handlers, main thread, once, before any other thread starts: SIGINT, SIGTERM and
-// SIGHUP raise the flag (without SA_RESTART, so blocking calls return early); SIGPIPE is
-// ignored, so a closed standard output or a peer gone mid-send shows as a failed write instead
-// of ending the process.
+// SIGHUP raise the flag (without SA_RESTART, so blocking calls return early); SIGPIPE and
+// SIGXFSZ are ignored, so a closed standard output, a peer gone mid-send or a file grown to the
+// file size limit shows as a failed write instead of ending the process.
 void installStopSignals();
 
 // Raised by any of the three signals; never lowered.

@@ -66,8 +66,7 @@ protected:
     }
 
     // Runs the main thread (dispatch ticks and the client's hand-overs) until pred holds.
-    template <typename Pred>
-    bool runUntil(Pred pred, int waitMs = 10000)
+    template <typename Pred> bool runUntil(Pred pred, int waitMs = 10000)
     {
         for (int i = 0; i < waitMs / 5 && !pred(); ++i) {
             m_gateway->Timer2Timer();

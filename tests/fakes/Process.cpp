@@ -66,6 +66,16 @@ std::optional<int> Process::wait(std::chrono::milliseconds limit)
     return WEXITSTATUS(*m_status);
 }
 
+void Process::kill()
+{
+    if (!running())
+        return;
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_status = status;
+}
+
 bool Process::stop(std::chrono::milliseconds limit)
 {
     if (!running())

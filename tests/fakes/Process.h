@@ -32,6 +32,9 @@ public:
     // Sends SIGTERM and waits up to limit; true when it ended, however.
     bool stop(std::chrono::milliseconds limit);
 
+    // Kills it with SIGKILL, as a crash or a power switch would, and reaps it.
+    void kill();
+
     // Waits up to limit for it to end by itself; its exit status, or nothing.
     std::optional<int> wait(std::chrono::milliseconds limit);
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include <sys/resource.h>
@@ -284,4 +285,133 @@ TEST_F(SystemTest, FloodOfIdleConnectionsLocksNoTrackerOut)
     // Under the leak checker the exit scans what 10 000 threads left behind, which takes
     // seconds; the stop itself is as quick as ever.
     EXPECT_TRUE(gateway->terminate(30s).has_value()) << m_dir.read("gateway.err");
+}
+
+namespace {
+
+// The number of lines in a file that contain text.
+std::size_t linesWith(const fakes::TempDir& dir, const std::string& file, const std::string& text)
+{
+    std::size_t n = 0;
+    for (auto& l : lines(dir.read(file)))
+        n += l.find(text) != std::string::npos;
+    return n;
+}
+
+// Lowers this process's file size limit while it lives, so that a program started meanwhile
+// inherits it; the soft limit only, so that it can be raised again.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lower = m_old;
+        lower.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+};
+
+} // namespace
+
+// SIGKILL at random moments: with the link up, with the server away, and while the backlog
+// drains. Every record a tracker saw acknowledged reaches the server after the restarts.
+TEST_F(SystemTest, KilledAtRandomMomentsLosesNothingAcknowledged)
+{
+    std::mt19937 random(std::random_device{}());
+    std::vector<std::string> outputs = {"server0.out"};
+    auto server = startServer(outputs.back());
+    auto gateway = startGateway();
+    auto sim = startSimulator(
+        {"--trackers", "10", "--records", "2", "--interval", "0.05", "--duration", "600"});
+    auto pause = [&](int fromMs, int toMs) {
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(fromMs, toMs)(random)));
+    };
+    for (int kill = 0; kill < 12; ++kill) {
+        switch (kill % 3) {
+        case 0: // the link up
+            pause(200, 800);
+            break;
+        case 1: // the server away: what comes meanwhile waits in the backlog
+            ASSERT_TRUE(server->stop(5s));
+            pause(500, 1500);
+            break;
+        case 2: { // the server back: killed as soon as the backlog starts to drain
+            outputs.push_back("server" + std::to_string(kill) + ".out");
+            server = startServer(outputs.back());
+            for (int i = 0; i < 1000 && lines(m_dir.read(outputs.back())).empty(); ++i)
+                std::this_thread::sleep_for(5ms);
+            break;
+        }
+        }
+        gateway->kill();
+        gateway = startGateway();
+    }
+    ASSERT_TRUE(sim->stop(10s));
+    EXPECT_GT(acknowledged(m_dir.read("acked.txt")).size(), 100u);
+    EXPECT_TRUE(allDelivered(outputs, 60s));
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
+
+// A disk that fills up, without needing root: the gateway runs under a file size limit. Its
+// backlog stops taking messages, it says so, the trackers are not acknowledged meanwhile, and
+// once the limit is lifted everything acknowledged is delivered.
+TEST_F(SystemTest, AFullBacklogLosesNothingAndResumesByItself)
+{
+    std::unique_ptr<fakes::Process> gateway;
+    {
+        FileSizeLimit limit(48 * 1024);
+        gateway = startGateway(); // the server is away: the backlog fills
+    }
+    auto sim = startSimulator(
+        {"--trackers", "5", "--records", "2", "--interval", "0.02", "--duration", "600"});
+    const std::string failing = "Ошибка записи очереди сообщений";
+    for (int i = 0; i < 600 && linesWith(m_dir, "gateway.out", failing) == 0; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(1u, linesWith(m_dir, "gateway.out", failing)) << m_dir.read("gateway.out");
+    EXPECT_NE(std::string::npos, m_dir.read("gateway.out").find("File too large"));
+
+    rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    unlimited.rlim_max = old.rlim_max;
+    unlimited.rlim_cur = old.rlim_max;
+    ASSERT_EQ(0, ::prlimit(gateway->pid(), RLIMIT_FSIZE, &unlimited, nullptr));
+    auto server = startServer("server.out");
+    for (int i = 0; i < 600 && linesWith(m_dir, "gateway.out", "восстановлена") == 0; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(1u, linesWith(m_dir, "gateway.out", "восстановлена"));
+    ASSERT_TRUE(sim->stop(10s));
+    EXPECT_TRUE(allDelivered({"server.out"}, 60s));
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
+
+// Without a backlog nothing could be acknowledged: a dd8 that is a file, or a backlog another
+// gateway holds, ends the headless gateway at start with the reason.
+TEST_F(SystemTest, ABacklogThatCannotBeUsedEndsTheStart)
+{
+    std::ofstream(m_dir.file("dd8")) << "not a directory";
+    fakes::Process blocked(GPSBRIDGE_BINARY, {"--headless"}, m_dir.path(), "",
+                           m_dir.file("blocked.err"));
+    EXPECT_EQ(4, blocked.wait(20s).value_or(-1));
+    EXPECT_NE(std::string::npos, m_dir.read("blocked.err").find("cannot use the backlog"))
+        << m_dir.read("blocked.err");
+
+    std::filesystem::remove(m_dir.file("dd8"));
+    auto first = startGateway();
+    m_trackerPort = fakes::freeLoopbackPort(); // a port of its own, the same directory
+    writeSettings();
+    fakes::Process second(GPSBRIDGE_BINARY, {"--headless"}, m_dir.path(), "",
+                          m_dir.file("second.err"));
+    EXPECT_EQ(4, second.wait(20s).value_or(-1));
+    EXPECT_NE(std::string::npos, m_dir.read("second.err").find("another gateway"))
+        << m_dir.read("second.err");
+    EXPECT_TRUE(first->terminate(8s).has_value());
 }
