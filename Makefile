@@ -1,4 +1,4 @@
-# gpsbridge: make run | make test | make demo | make package | make bench | make deps
+# gpsbridge: make run | make test | make demo | make package | make bench | make bench-load | make deps
 # SAN=1 builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer in build-san/.
 
 SAN ?= 0
@@ -18,7 +18,7 @@ PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgm
            libbenchmark-dev libsystemd-dev prometheus-cpp-dev dpkg-dev file help2man haproxy
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps configure build test run demo package bench clean format
+.PHONY: all deps configure build test run demo package bench bench-load clean format
 
 all: build
 
@@ -73,6 +73,14 @@ package: deps
 
 bench: build
 	for b in $(BUILD_DIR)/bench/*_bench; do $$b; done
+
+# The whole gateway under load, from a release build of its own in build-bench/: a few minutes,
+# run by hand. LOAD_ARGS passes options (--scenario, --limit; see load_bench --help).
+bench-load: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DGPSBRIDGE_BENCH=ON \
+	  -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
+	cmake --build build-bench -j $(JOBS) --target load_bench
+	build-bench/bench/load_bench $(LOAD_ARGS)
 
 clean:
 	rm -rf build build-san build-pkg

@@ -5,7 +5,8 @@
 #include <filesystem>
 
 #include "platform/DayLog.h"
-#include "tracker/Crc16.h"
+#include "tests/fakes/Packets.h"
+#include "tools/gt20sim/TrackerPackets.h"
 #include "tracker/Dispatcher.h"
 #include "tracker/PositionMessage.h"
 
@@ -13,51 +14,27 @@ using namespace tracker;
 
 namespace {
 
-const char kImei[] = "356307042441013";
-
-Bytes packet(unsigned type, const Bytes& body)
-{
-    auto header = static_cast<std::uint16_t>((type << 13) | body.size());
-    Bytes p(2 + body.size() + 2);
-    p[0] = static_cast<std::uint8_t>(header);
-    p[1] = static_cast<std::uint8_t>(header >> 8);
-    std::copy(body.begin(), body.end(), p.begin() + 2);
-    std::uint16_t crc = packetChecksum(p.data(), p.size() - 2);
-    p[p.size() - 2] = static_cast<std::uint8_t>(crc);
-    p[p.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
-    return p;
-}
-
-// The worked record: position, time, alt, course, hdop, sat, speed.
-const Bytes kRecord = {0x68, 0x44, 0x0D, 0x03, 0xEC, 0xDE, 0x0F, 0x03, 0x26, 0xA8,
-                       0x09, 0x59, 0x27, 0x00, 0xC2, 0x02, 0x08, 0x0E, 0x0C, 0x00};
-const Bytes kFields = {16, 17, 18, 19, 20, 21, 26};
+const std::string kImei = "356307042441013";
 
 Bytes identification()
 {
-    Bytes body(26 + kFields.size(), 0);
-    body[1] = 25;
-    std::copy(kImei, kImei + 15, body.begin() + 3);
-    body[25] = static_cast<std::uint8_t>(kFields.size());
-    std::copy(kFields.begin(), kFields.end(), body.begin() + 26);
-    return packet(1, body);
+    return gt20sim::identificationPacket(kImei, 25, gt20sim::kDefaultFields);
 }
 
+// The worked record, records times over.
 Bytes dataPacket(unsigned records)
 {
-    Bytes body(1 + records * kRecord.size());
-    body[0] = static_cast<std::uint8_t>(records);
-    for (unsigned i = 0; i < records; ++i)
-        std::copy(kRecord.begin(), kRecord.end(), body.begin() + 1 + i * kRecord.size());
-    return packet(2, body);
+    return gt20sim::dataPacket(gt20sim::kDefaultFields,
+                               std::vector<gt20sim::Fix>(records, fakes::workedFix()));
 }
 
+// A hand-over record: the IMEI field, then the packet.
 Bytes record(const Bytes& p)
 {
-    Bytes r(16 + p.size());
-    r[0] = 15;
-    std::copy(kImei, kImei + 15, r.begin() + 1);
-    std::copy(p.begin(), p.end(), r.begin() + 16);
+    tracker::ImeiField field = fakes::imeiFieldOf(kImei);
+    Bytes r(field.size() + p.size());
+    std::copy(field.begin(), field.end(), r.begin());
+    std::copy(p.begin(), p.end(), r.begin() + static_cast<std::ptrdiff_t>(field.size()));
     return r;
 }
 
@@ -75,9 +52,9 @@ void BM_PositionMessageText(benchmark::State& state)
 {
     TrackerRow row;
     row.imei[0] = 15;
-    std::copy(kImei, kImei + 15, row.imei.begin() + 1);
-    row.fieldCount = static_cast<std::uint8_t>(kFields.size());
-    std::copy(kFields.begin(), kFields.end(), row.fields.begin());
+    std::copy(kImei.begin(), kImei.end(), row.imei.begin() + 1);
+    row.fieldCount = static_cast<std::uint8_t>(gt20sim::kDefaultFields.size());
+    std::copy(gt20sim::kDefaultFields.begin(), gt20sim::kDefaultFields.end(), row.fields.begin());
     Bytes p = dataPacket(1);
     std::size_t bytes = 0;
     for (auto _ : state)

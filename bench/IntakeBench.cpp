@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tools/gt20sim/TrackerPackets.h"
 #include "tracker/Crc16.h"
 #include "tracker/PacketIntake.h"
 #include "tracker/PacketReader.h"
@@ -15,14 +16,10 @@ namespace {
 
 Bytes packet(unsigned type, std::size_t bodyLength)
 {
-    auto header = static_cast<std::uint16_t>((type << 13) | bodyLength);
-    Bytes p{static_cast<std::uint8_t>(header), static_cast<std::uint8_t>(header >> 8)};
+    Bytes body(bodyLength);
     for (std::size_t i = 0; i < bodyLength; ++i)
-        p.push_back(static_cast<std::uint8_t>(i * 31 + 7));
-    std::uint16_t crc = packetChecksum(p.data(), p.size());
-    p.push_back(static_cast<std::uint8_t>(crc));
-    p.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return p;
+        body[i] = static_cast<std::uint8_t>(i * 31 + 7);
+    return gt20sim::makePacket(type, body);
 }
 
 // A connection whose bytes are all there, played round and round; each receive gets what it

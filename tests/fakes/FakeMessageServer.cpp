@@ -8,7 +8,12 @@
 
 namespace fakes {
 
-using msglink::Bytes;
+namespace {
+
+// Waits are cut into slices this long, so a test's server stops quickly.
+constexpr int kStopCheckMs = 20;
+
+} // namespace
 
 msglink::Bytes replyPayload(std::uint32_t code, const msglink::Bytes& body)
 {
@@ -31,30 +36,35 @@ ServerAnswer silence()
 
 ServerAnswer usualAnswer(const ServerFrame& frame)
 {
-    switch (frame.code) {
-    case msglink::kModuleIdentification:
-        return answer(msglink::kLoginAccepted);
-    case msglink::kDataMessage:
-        return answer(0x03000003);
-    default:
-        return answer(msglink::kPollReply, {0});
-    }
+    msgserver::Answer a = msgserver::plainAnswer(frame.code);
+    return answer(a.code, a.body);
 }
 
 FakeMessageServer::FakeMessageServer(Handler handler, std::uint16_t port)
     : m_handler(std::move(handler))
 {
-    m_listen = platform::createTcpSocket();
-    m_listening = platform::bindLoopback(m_listen, port) && platform::listenMax(m_listen);
-    m_port = platform::localPort(m_listen);
-    m_thread = std::thread([this] { run(); });
+    msgserver::ServerOptions options;
+    options.port = port;
+    options.waitSliceMs = kStopCheckMs;
+    msgserver::MessageServer::Output output;
+    output.accepted = [this](std::uint64_t) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_connections;
+        }
+        m_changed.notify_all();
+    };
+    m_server = std::make_unique<msgserver::MessageServer>(
+        options, output, [this](const msgserver::ReceivedFrame& f) { return handle(f); });
+    m_listening = m_server->listen();
+    m_port = m_server->port();
+    m_thread = std::thread([this] { m_server->run(m_stop); });
 }
 
 FakeMessageServer::~FakeMessageServer()
 {
     m_stop = true;
     m_thread.join();
-    platform::closeSocket(m_listen);
 }
 
 void FakeMessageServer::setHandler(Handler handler)
@@ -104,91 +114,26 @@ bool FakeMessageServer::waitForText(const std::string& text, int connection, int
         waitMs);
 }
 
-void FakeMessageServer::run()
+ServerAnswer FakeMessageServer::handle(const msgserver::ReceivedFrame& received)
 {
-    while (!m_stop && m_listening) {
-        bool timedOut = false;
-        platform::SocketHandle s = platform::acceptConnection(m_listen, 20, &timedOut);
-        if (s == platform::kInvalidSocket)
-            continue;
-        int connection = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            connection = ++m_connections;
-        }
-        m_changed.notify_all();
-        serve(s, connection);
-        platform::closeSocket(s);
+    const msglink::Bytes& payload = received.payload;
+    if (payload.size() < msglink::kHeaderSize)
+        return closeConnection(); // the gateway never sends one: a broken stream
+    ServerFrame frame;
+    frame.code = msglink::readU32(&payload[msglink::kHeaderCodeOffset]);
+    frame.number = msglink::readI64(&payload[msglink::kHeaderNumberOffset]);
+    frame.body.assign(payload.begin() + msglink::kHeaderSize, payload.end());
+    frame.connection = static_cast<int>(received.connection);
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_keepFrames)
+            m_frames.push_back(frame);
+        handler = m_handler;
+        ++m_received;
     }
-}
-
-namespace {
-
-// Reads exactly count bytes; false on close, error or stop.
-bool readExactly(platform::SocketHandle s, std::uint8_t* out, std::size_t count,
-                 const std::atomic<bool>& stop)
-{
-    std::size_t have = 0;
-    while (have < count) {
-        if (stop)
-            return false;
-        auto w = platform::waitReadable(s, 20);
-        if (w == platform::WaitResult::TimedOut)
-            continue;
-        if (w == platform::WaitResult::Failed)
-            return false;
-        auto r = platform::recvOnce(s, out + have, count - have);
-        if (r.kind != platform::RecvResult::Kind::Data)
-            return false;
-        have += r.bytes;
-    }
-    return true;
-}
-
-} // namespace
-
-void FakeMessageServer::serve(platform::SocketHandle s, int connection)
-{
-    for (;;) {
-        std::uint8_t envelope[msglink::kEnvelopeSize];
-        if (!readExactly(s, envelope, sizeof envelope, m_stop))
-            return;
-        std::int32_t length = msglink::readI32(envelope + msglink::kEnvelopeLengthOffset);
-        if (length < static_cast<std::int32_t>(msglink::kHeaderSize) || length > (1 << 24))
-            return;
-        Bytes payload(static_cast<std::size_t>(length));
-        if (!readExactly(s, payload.data(), payload.size(), m_stop))
-            return;
-        ServerFrame frame;
-        frame.code = msglink::readU32(&payload[msglink::kHeaderCodeOffset]);
-        frame.number = msglink::readI64(&payload[msglink::kHeaderNumberOffset]);
-        frame.body.assign(payload.begin() + msglink::kHeaderSize, payload.end());
-        frame.connection = connection;
-        Handler handler;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_keepFrames)
-                m_frames.push_back(frame);
-            handler = m_handler;
-            ++m_received;
-        }
-        m_changed.notify_all();
-        ServerAnswer a = handler(frame);
-        switch (a.kind) {
-        case ServerAnswer::Kind::Reply: {
-            Bytes wire = msglink::wrapInEnvelope(a.bytes);
-            platform::sendOnce(s, wire.data(), wire.size());
-            break;
-        }
-        case ServerAnswer::Kind::Raw:
-            platform::sendOnce(s, a.bytes.data(), a.bytes.size());
-            break;
-        case ServerAnswer::Kind::Silent:
-            break;
-        case ServerAnswer::Kind::Close:
-            return;
-        }
-    }
+    m_changed.notify_all();
+    return handler(frame);
 }
 
 } // namespace fakes

@@ -1,18 +1,20 @@
 // tests/fakes/FakeMessageServer.h: a message server on a free loopback port that records every
-// frame it receives and answers each as its handler says.
+// frame it receives and answers each as its handler says. It is msgserver's serving core with the
+// test's handler in place of msgserver's reply policy.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/FrameFormat.h"
-#include "platform/Socket.h"
+#include "tools/msgserver/MessageServer.h"
 
 namespace fakes {
 
@@ -26,17 +28,9 @@ struct ServerFrame
     std::string text() const { return std::string(body.begin(), body.end()); }
 };
 
-struct ServerAnswer
-{
-    enum class Kind
-    {
-        Reply,
-        Raw,
-        Silent,
-        Close
-    } kind = Kind::Reply;
-    msglink::Bytes bytes; // Reply: the payload (wrapped in an envelope); Raw: sent as it is
-};
+// Reply: bytes is the payload (wrapped in an envelope); Raw: bytes sent as they are; Silent:
+// nothing sent; Close: the connection closed.
+using ServerAnswer = msgserver::Reaction;
 
 // A payload with the given code and body (number 0).
 msglink::Bytes replyPayload(std::uint32_t code, const msglink::Bytes& body = {});
@@ -80,11 +74,11 @@ public:
     bool waitForText(const std::string& text, int connection = 0, int waitMs = 5000) const;
 
 private:
-    void run();
-    void serve(platform::SocketHandle s, int connection);
+    // On the server's thread: records the frame and asks the handler.
+    ServerAnswer handle(const msgserver::ReceivedFrame& received);
 
+    std::unique_ptr<msgserver::MessageServer> m_server;
     std::uint16_t m_port = 0;
-    platform::SocketHandle m_listen = platform::kInvalidSocket;
     bool m_listening = false;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};

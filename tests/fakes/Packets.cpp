@@ -3,7 +3,8 @@
 
 #include <stdexcept>
 
-#include "tracker/Crc16.h"
+#include "platform/Formats.h"
+#include "tools/gt20sim/TrackerPackets.h"
 
 namespace fakes {
 
@@ -54,46 +55,28 @@ tracker::ImeiField imeiFieldOf(const std::string& digits)
 
 Bytes makePacket(unsigned type, const Bytes& body, unsigned spareBits)
 {
-    auto header = static_cast<std::uint16_t>((type << 13) | (spareBits << 10) | body.size());
-    Bytes p(2 + body.size());
-    p[0] = static_cast<std::uint8_t>(header);
-    p[1] = static_cast<std::uint8_t>(header >> 8);
-    std::copy(body.begin(), body.end(), p.begin() + 2);
-    std::uint16_t crc = tracker::packetChecksum(p.data(), p.size());
-    p.push_back(static_cast<std::uint8_t>(crc));
-    p.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return p;
+    return gt20sim::makePacket(type, body, spareBits);
 }
 
 Bytes makeIdentification(const std::string& imei, std::uint8_t version, const Bytes& fields)
 {
-    // Body offsets are packet offsets minus the 2-byte header.
-    Bytes body(36, 0);
-    body[1] = version;
-    for (std::size_t i = 0; i < 15 && i < imei.size(); ++i)
-        body[3 + i] = static_cast<std::uint8_t>(imei[i]);
-    body[25] = static_cast<std::uint8_t>(fields.size());
-    if (26 + fields.size() > body.size())
-        body.resize(26 + fields.size());
-    std::copy(fields.begin(), fields.end(), body.begin() + 26);
-    return makePacket(1, body, 1); // header bytes 24 24, as the trackers send it
+    return gt20sim::identificationPacket(imei, version, fields);
+}
+
+gt20sim::Fix workedFix()
+{
+    // Latitude, longitude, time, altitude, course, hdop, satellites, speed.
+    return {51201128, 51371756, 1493805094, 39, 706, 8, 14, 12};
 }
 
 std::tm workedTime()
 {
-    std::tm t{};
-    t.tm_year = 117;
-    t.tm_mon = 4;
-    t.tm_mday = 3;
-    t.tm_hour = 9;
-    t.tm_min = 51;
-    t.tm_sec = 34;
-    return t;
+    return platform::calendarFromEpoch(workedFix().time);
 }
 
 Bytes workedDataPacket()
 {
-    return fromHex("15 44 01 68 44 0D 03 EC DE 0F 03 26 A8 09 59 27 00 C2 02 08 0E 0C 00 34 00");
+    return gt20sim::dataPacket(gt20sim::kDefaultFields, {workedFix()});
 }
 
 } // namespace fakes

@@ -1,4 +1,5 @@
-// tests/fakes/Packets.h: building tracker packets and reading hex in tests.
+// tests/fakes/Packets.h: building tracker packets and reading hex in tests. The packets come from
+// the simulator's builder (tools/gt20sim/TrackerPackets.h), so tests and simulator send the same.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/gt20sim/FieldTable.h"
 #include "tracker/PacketFormat.h"
 
 namespace fakes {
@@ -23,11 +25,15 @@ tracker::ImeiField imeiFieldOf(const std::string& digits);
 // Header word from type and body length (bits 10-12 as given), then body, then the checksum.
 Bytes makePacket(unsigned type, const Bytes& body, unsigned spareBits = 0);
 
-// An identification packet of 40 bytes: version, IMEI (15 characters) and field list.
+// An identification packet: version, IMEI (15 characters) and field list, then three spare
+// bytes; 40 bytes for the seven default fields.
 Bytes makeIdentification(const std::string& imei, std::uint8_t version = 25,
                          const Bytes& fields = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x1A});
 
-// The worked data packet: one record of position, time, alt, course, hdop, sat, speed.
+// The worked record: position, time, alt, course, hdop, sat, speed.
+gt20sim::Fix workedFix();
+
+// The worked data packet: the worked record alone, with header bits 10-12 as the trackers send.
 Bytes workedDataPacket();
 
 // The worked tracker and the message its data packet becomes.

@@ -10,7 +10,6 @@
 
 #include "app/Gateway.h"
 #include "platform/Desktop.h"
-#include "platform/Formats.h"
 #include "tests/fakes/TempDir.h"
 #include "tools/gt20sim/Simulation.h"
 #include "tools/msgserver/MessageServer.h"
@@ -25,13 +24,9 @@ std::set<Record> ackedRecords(const std::string& log)
     std::istringstream in(log);
     std::string imei;
     std::uint32_t seconds = 0;
-    while (in >> imei >> seconds) {
-        std::tm t = platform::calendarFromEpoch(seconds);
-        std::string text = platform::shortDate(t);
-        if (seconds % 86400 != 0)
-            text += " " + platform::longTime(t);
-        out.insert({imei, text});
-    }
+    std::int64_t ackedAtUs = 0;
+    while (in >> imei >> seconds >> ackedAtUs)
+        out.insert({imei, gt20sim::messageTimeText(seconds)});
     return out;
 }
 

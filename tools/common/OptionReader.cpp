@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace tools {
 
@@ -54,6 +55,26 @@ bool isDottedIPv4(std::string_view text)
         text.remove_prefix(dot == std::string_view::npos ? text.size() : dot + 1);
     }
     return true;
+}
+
+std::string versionText(std::string_view tool)
+{
+    return std::string(tool) + " " GPSBRIDGE_FILE_VERSION "\n";
+}
+
+std::optional<int> answerCommandLine(std::string_view tool, const std::string& error, bool help,
+                                     bool version, const std::string& usage)
+{
+    if (!error.empty()) {
+        std::fprintf(stderr, "%.*s: %s\n\n%s", static_cast<int>(tool.size()), tool.data(),
+                     error.c_str(), usage.c_str());
+        return 2;
+    }
+    if (help || version) {
+        std::fputs(help ? usage.c_str() : versionText(tool).c_str(), stdout);
+        return 0;
+    }
+    return std::nullopt;
 }
 
 } // namespace tools

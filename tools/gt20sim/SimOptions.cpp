@@ -100,9 +100,9 @@ std::vector<Def> trackerDefinitions()
     return {
         {"imei-base", false,
          [](SimOptions& o, const std::string& v) { return readImeiBase(v, &o.imeiBase); }},
-        {"version", false,
+        {"firmware", false,
          [](SimOptions& o, const std::string& v) {
-             return tools::readInto("version", v, 0, 255, &o.version);
+             return tools::readInto("firmware", v, 0, 255, &o.firmware);
          }},
         {"fields", false,
          [](SimOptions& o, const std::string& v) { return readFields(v, &o.fields); }},
@@ -125,11 +125,6 @@ std::vector<Def> trackerDefinitions()
         {"quiet", true,
          [](SimOptions& o, const std::string&) {
              o.quiet = true;
-             return "";
-         }},
-        {"help", true,
-         [](SimOptions& o, const std::string&) {
-             o.help = true;
              return "";
          }},
     };
@@ -156,7 +151,8 @@ std::vector<Def> brokenInputDefinitions()
 std::vector<Def> definitions()
 {
     std::vector<Def> all = trafficDefinitions();
-    for (const auto& group : {trackerDefinitions(), brokenInputDefinitions()})
+    for (const auto& group :
+         {trackerDefinitions(), brokenInputDefinitions(), tools::standardDefinitions<SimOptions>()})
         all.insert(all.end(), group.begin(), group.end());
     return all;
 }
@@ -185,7 +181,7 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& args)
 {
     SimOptionsResult r;
     r.error = tools::readOptions(definitions(), args, r.options);
-    if (r.error.empty() && !r.options.help)
+    if (r.error.empty() && !r.options.help && !r.options.version)
         r.error = crossCheck(r.options);
     return r;
 }
@@ -222,16 +218,19 @@ track, and checks every acknowledgement. A summary goes to standard output at th
   --count C             send C data packets per tracker (default 10 when neither is given)
   --imei-base D         IMEI of the first tracker, 15 digits; the next ones count up
                         (default 356307042440000)
-  --version V           firmware version in the identification packet (default 25)
+  --firmware V          firmware version in the identification packet (default 25)
   --fields LIST         field ids of every record (default 16,17,18,19,20,21,26)
   --ack-timeout-ms MS   wait for each acknowledgement (default 5000)
-  --acked FILE          append "<imei> <time>" for every acknowledged record
+  --acked FILE          append "<imei> <time> <acked at>" for every acknowledged record:
+                        the record's time field in seconds, and when the acknowledgement
+                        came in microseconds on the machine's monotonic clock
   --bad-checksum P      chance per data packet of an inverted checksum (no ack expected)
   --truncate P          chance of sending only part of a packet, then reconnecting
   --garbage P           chance of random bytes before a packet, then reconnecting
   --seed N              seed for tracks and broken input (default: the time)
   --quiet               no per-event lines on standard error
-  --help                show this text
+  -h, --help            show this text
+  -V, --version         show the program's version
 
 Exit status: 0 when every identification and normal data packet was acknowledged,
 1 when some were not (or a tracker never got through), 2 on bad options or when no

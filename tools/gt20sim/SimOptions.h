@@ -31,7 +31,7 @@ struct SimOptions
     std::optional<double> durationS;    // run time; exclusive with count
     std::optional<std::uint64_t> count; // data packets per tracker
     std::string imeiBase = "356307042440000";
-    std::uint8_t version = 25;
+    std::uint8_t firmware = 25; // version byte of the identification packet
     Bytes fields = kDefaultFields;
     int ackTimeoutMs = 5000;
     std::string ackedPath; // empty: no file
@@ -39,6 +39,7 @@ struct SimOptions
     std::optional<std::uint64_t> seed; // nothing: taken from the time
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 inline constexpr std::uint64_t kDefaultCount = 10;

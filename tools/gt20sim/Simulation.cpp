@@ -69,7 +69,7 @@ std::vector<TrackerPlan> makePlans(const SimOptions& options, std::uint64_t seed
     for (std::size_t i = 0; i < options.trackers; ++i) {
         TrackerPlan p;
         p.imei = imeiFor(options.imeiBase, i);
-        p.version = options.version;
+        p.version = options.firmware;
         p.fields = options.fields;
         p.records = options.records;
         p.intervalMs = intervalMs;

@@ -9,9 +9,6 @@ namespace gt20sim {
 
 namespace {
 
-// Bits 10-12 of the header word carry nothing for the gateway; the trackers set bit 10.
-constexpr unsigned kSpareBits = 1u << 10;
-
 // Identification body offsets (packet offsets less the 2-byte header word).
 constexpr std::size_t kVersionAt = 1;
 constexpr std::size_t kImeiAt = tracker::kImeiOffset - tracker::kHeaderSize;
@@ -21,9 +18,10 @@ constexpr std::size_t kSpareTail = 3;
 
 } // namespace
 
-Bytes makePacket(unsigned type, const Bytes& body)
+Bytes makePacket(unsigned type, const Bytes& body, unsigned spareBits)
 {
-    auto header = static_cast<std::uint16_t>((type << 13) | kSpareBits | body.size());
+    // Bits 10-12 carry nothing for the gateway; they are still covered by the checksum.
+    auto header = static_cast<std::uint16_t>((type << 13) | ((spareBits & 7u) << 10) | body.size());
     Bytes p;
     p.reserve(body.size() + tracker::kHeaderSize + tracker::kChecksumSize);
     platform::appendU16(p, header);

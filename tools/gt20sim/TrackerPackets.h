@@ -12,9 +12,12 @@
 
 namespace gt20sim {
 
-// Header word (type, body length, bit 10 set as the trackers send it), body, checksum.
+// Bits 10-12 of the header word as the trackers send them: bit 10 set.
+inline constexpr unsigned kTrackerSpareBits = 1;
+
+// Header word (type, body length, spareBits 0..7 in bits 10-12), body, checksum.
 // The body must not exceed tracker::kMaxBodyLength.
-Bytes makePacket(unsigned type, const Bytes& body);
+Bytes makePacket(unsigned type, const Bytes& body, unsigned spareBits = kTrackerSpareBits);
 
 // Type 1: version at byte 3, the 15 IMEI characters at bytes 5..19, the field count at byte 27 and
 // the field list from byte 28, then three spare bytes; 40 bytes for seven fields.

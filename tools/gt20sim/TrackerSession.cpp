@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tools/common/Monotonic.h"
 #include "tools/gt20sim/TrackerPackets.h"
 
 namespace gt20sim {
@@ -108,7 +109,7 @@ void TrackerSession::sendNormal(const Bytes& packet, const std::vector<Fix>& fix
             std::vector<std::uint32_t> times;
             for (const Fix& f : fixes)
                 times.push_back(f.time);
-            m_acked->append(m_plan.imei, times);
+            m_acked->append(m_plan.imei, times, tools::monotonicMicros());
         }
         return;
     }

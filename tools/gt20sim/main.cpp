@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "platform/StopSignal.h"
+#include "tools/common/OptionReader.h"
 #include "tools/gt20sim/AckedLog.h"
 #include "tools/gt20sim/Simulation.h"
 
@@ -14,16 +16,10 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     gt20sim::SimOptionsResult parsed = gt20sim::parseSimOptions(args);
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "gt20sim: %s\n\n%s", parsed.error.c_str(),
-                     gt20sim::simUsage().c_str());
-        return 2;
-    }
     const gt20sim::SimOptions& options = parsed.options;
-    if (options.help) {
-        std::fputs(gt20sim::simUsage().c_str(), stdout);
-        return 0;
-    }
+    if (auto status = tools::answerCommandLine("gt20sim", parsed.error, options.help,
+                                               options.version, gt20sim::simUsage()))
+        return *status;
 
     gt20sim::AckedLog acked;
     if (!options.ackedPath.empty() && !acked.open(options.ackedPath)) {
@@ -43,6 +39,7 @@ int main(int argc, char** argv)
         };
 
     platform::installStopSignals();
+    platform::raiseOpenFileLimit(); // a connection per tracker
     gt20sim::Totals totals =
         gt20sim::runSimulation(options, seed, &acked, platform::stopSignal(), chatter);
     if (totals.connections == 0)

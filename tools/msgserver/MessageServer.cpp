@@ -12,8 +12,6 @@ namespace msgserver {
 
 namespace {
 
-constexpr int kAcceptWaitMs = 100;
-
 // Sleeps ms in short slices; false when stop was raised meanwhile.
 bool pause(int ms, const std::atomic<bool>& stop)
 {
@@ -46,8 +44,9 @@ std::string eventName(std::uint32_t code)
 
 } // namespace
 
-MessageServer::MessageServer(ServerOptions options, Output output)
-    : m_options(std::move(options)), m_output(std::move(output)), m_policy(m_options.events)
+MessageServer::MessageServer(ServerOptions options, Output output, FrameHandler handler)
+    : m_options(std::move(options)), m_output(std::move(output)), m_handler(std::move(handler)),
+      m_policy(m_options.events)
 {
 }
 
@@ -91,7 +90,8 @@ void MessageServer::run(const std::atomic<bool>& stop)
 {
     while (!stop && !countReached() && m_listen != platform::kInvalidSocket) {
         bool timedOut = false;
-        platform::SocketHandle s = platform::acceptConnection(m_listen, kAcceptWaitMs, &timedOut);
+        platform::SocketHandle s =
+            platform::acceptConnection(m_listen, m_options.waitSliceMs, &timedOut);
         if (s == platform::kInvalidSocket)
             continue;
         std::uint64_t connection = 0;
@@ -101,46 +101,69 @@ void MessageServer::run(const std::atomic<bool>& stop)
             connection = m_policy.counts().connections;
         }
         say("connection " + std::to_string(connection) + " accepted");
-        serve(s, stop);
+        if (m_output.accepted)
+            m_output.accepted(connection);
+        serve(s, connection, stop);
         platform::closeSocket(s);
         say("connection " + std::to_string(connection) + " ended");
     }
 }
 
-void MessageServer::serve(platform::SocketHandle s, const std::atomic<bool>& stop)
+void MessageServer::serve(platform::SocketHandle s, std::uint64_t connection,
+                          const std::atomic<bool>& stop)
 {
-    msglink::Bytes payload;
+    ReceivedFrame frame;
+    frame.connection = connection;
     for (;;) {
-        FrameRead r = readFrame(s, stop, payload);
+        FrameRead r = readFrame(s, stop, frame.payload, m_options.waitSliceMs);
         if (r == FrameRead::Broken)
             say("broken envelope; closing the connection");
         if (r != FrameRead::Frame)
             return;
-        std::optional<std::uint32_t> code = frameCode(payload);
-        Answer a;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            a = m_policy.answer(code);
-        }
-        if (code == msglink::kDataMessage && m_output.message) {
-            msglink::Bytes body = frameBody(payload);
-            m_output.message(std::string(body.begin(), body.end()));
-        }
-        if (a.kind == Answer::Kind::Drop) {
-            say("closing the connection without a reply");
+        Reaction a = m_handler ? m_handler(frame) : usualReaction(frame, stop);
+        switch (a.kind) {
+        case Reaction::Kind::Reply:
+            a.bytes = msglink::wrapInEnvelope(a.bytes);
+            [[fallthrough]];
+        case Reaction::Kind::Raw:
+            if (platform::sendOnce(s, a.bytes.data(), a.bytes.size()) !=
+                static_cast<long>(a.bytes.size()))
+                return;
+            break;
+        case Reaction::Kind::Silent:
+            break;
+        case Reaction::Kind::Close:
             return;
         }
-        if (!pause(m_options.delayMs, stop))
-            return;
-        msglink::Bytes wire = msglink::wrapInEnvelope(answerPayload(a, m_number++));
-        if (platform::sendOnce(s, wire.data(), wire.size()) != static_cast<long>(wire.size()))
-            return;
-        std::string name = eventName(a.code);
-        if (!name.empty())
-            say("sent " + name + (a.badEndMarker ? " with a bad end marker" : ""));
         if (countReached())
             return;
     }
+}
+
+Reaction MessageServer::usualReaction(const ReceivedFrame& frame, const std::atomic<bool>& stop)
+{
+    std::optional<std::uint32_t> code = frameCode(frame.payload);
+    Answer a;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        a = m_policy.answer(code);
+    }
+    msglink::Bytes body = frameBody(frame.payload);
+    if (code == msglink::kDataMessage && m_output.message)
+        m_output.message(std::string(body.begin(), body.end()));
+    if (code == msglink::kFirstNumberReport && !body.empty())
+        say("first number " + std::to_string(body[0]) + " on connection " +
+            std::to_string(frame.connection));
+    if (a.kind == Answer::Kind::Drop) {
+        say("closing the connection without a reply");
+        return {Reaction::Kind::Close, {}};
+    }
+    if (!pause(m_options.delayMs, stop))
+        return {Reaction::Kind::Close, {}};
+    std::string name = eventName(a.code);
+    if (!name.empty())
+        say("sent " + name + (a.badEndMarker ? " with a bad end marker" : ""));
+    return {Reaction::Kind::Reply, answerPayload(a, m_number++)};
 }
 
 bool writePortFile(const std::string& path, std::uint16_t port)
@@ -152,6 +175,16 @@ bool writePortFile(const std::string& path, std::uint16_t port)
     bool written = std::fprintf(f, "%u\n", static_cast<unsigned>(port)) > 0;
     written = std::fclose(f) == 0 && written;
     return written && std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+std::string messageLine(const std::string& text, std::optional<std::int64_t> stampUs)
+{
+    if (!stampUs)
+        return text;
+    std::string line = std::to_string(*stampUs);
+    line += ' ';
+    line += text;
+    return line;
 }
 
 std::string countsText(const Counts& c)

@@ -14,6 +14,27 @@
 
 namespace msgserver {
 
+// One frame as it arrived: the payload after the envelope, on the connection-th connection the
+// server accepted (1 for the first).
+struct ReceivedFrame
+{
+    std::uint64_t connection = 0;
+    msglink::Bytes payload;
+};
+
+// What the server does after a frame.
+struct Reaction
+{
+    enum class Kind
+    {
+        Reply,  // bytes is a payload; it goes out in an envelope
+        Raw,    // bytes go out as they are
+        Silent, // nothing is sent; the next frame is read
+        Close   // the connection is closed without a reply
+    } kind = Kind::Reply;
+    msglink::Bytes bytes;
+};
+
 class MessageServer
 {
 public:
@@ -23,9 +44,15 @@ public:
         std::function<void(const std::string&)> message;
         // Connections and injected events, one line each; empty: none.
         std::function<void(const std::string&)> event;
+        // The running number of each connection as it is accepted; empty: none.
+        std::function<void(std::uint64_t)> accepted;
     };
 
-    MessageServer(ServerOptions options, Output output);
+    // Decides the reaction to each frame in place of the options' reply policy (counts, message
+    // output, events and --delay are then the handler's business). Runs on the serving thread.
+    using FrameHandler = std::function<Reaction(const ReceivedFrame&)>;
+
+    MessageServer(ServerOptions options, Output output, FrameHandler handler = {});
     ~MessageServer();
     MessageServer(const MessageServer&) = delete;
     MessageServer& operator=(const MessageServer&) = delete;
@@ -36,19 +63,23 @@ public:
     std::uint16_t port() const { return m_port; }
 
     // Serves connections one after the other until stop is raised or the options' count of data
-    // messages has arrived. Blocks; stop is looked at least every 100 ms, and during --delay.
+    // messages has arrived. Blocks; stop is looked at every options.waitSliceMs, and during
+    // --delay.
     void run(const std::atomic<bool>& stop);
 
     // Any thread.
     Counts counts() const;
 
 private:
-    void serve(platform::SocketHandle s, const std::atomic<bool>& stop);
+    void serve(platform::SocketHandle s, std::uint64_t connection, const std::atomic<bool>& stop);
+    // The options' reply policy: counts the frame, hands on a data message's text, waits --delay.
+    Reaction usualReaction(const ReceivedFrame& frame, const std::atomic<bool>& stop);
     bool countReached() const;
     void say(const std::string& line) const;
 
     ServerOptions m_options;
     Output m_output;
+    FrameHandler m_handler;
     platform::SocketHandle m_listen = platform::kInvalidSocket;
     std::uint16_t m_port = 0;
     std::int64_t m_number = 0; // running number of the frames sent
@@ -62,5 +93,9 @@ bool writePortFile(const std::string& path, std::uint16_t port);
 
 // "connections N", "frames N", "logins N", "data messages N", "polls N", one per line.
 std::string countsText(const Counts& counts);
+
+// The line printed for a data message: its text, after "<stampUs> " when stamped (--stamp:
+// microseconds on the monotonic clock when it arrived). No line end.
+std::string messageLine(const std::string& text, std::optional<std::int64_t> stampUs);
 
 } // namespace msgserver

@@ -48,19 +48,28 @@ Answer ReplyPolicy::answer(std::optional<std::uint32_t> code)
     return a;
 }
 
-Answer ReplyPolicy::usualAnswer(std::optional<std::uint32_t> code)
+Answer plainAnswer(std::optional<std::uint32_t> code)
 {
     Answer a;
-    if (code == msglink::kModuleIdentification && !m_events.noLogin) {
-        ++m_counts.logins;
+    if (code == msglink::kModuleIdentification) {
         a.code = msglink::kLoginAccepted;
-    } else if (code == msglink::kDataMessage && !m_events.noConfirm) {
+    } else if (code == msglink::kDataMessage) {
         a.code = kDeliveryConfirmation;
     } else {
         // A poll reply carries a count of sub-records; this server has none.
         a.code = msglink::kPollReply;
         a.body = {0};
     }
+    return a;
+}
+
+Answer ReplyPolicy::usualAnswer(std::optional<std::uint32_t> code)
+{
+    bool withheld = (code == msglink::kModuleIdentification && m_events.noLogin) ||
+                    (code == msglink::kDataMessage && m_events.noConfirm);
+    Answer a = plainAnswer(withheld ? std::nullopt : code);
+    if (a.code == msglink::kLoginAccepted)
+        ++m_counts.logins;
     return a;
 }
 

@@ -52,6 +52,11 @@ struct Answer
 // in place of the end marker when the answer asks for it.
 msglink::Bytes answerPayload(const Answer& answer, std::int64_t number);
 
+// The answer of a server without injected events: login accepted to the module identification,
+// a delivery confirmation to a data message, a poll reply without sub-records to anything else
+// (a frame whose header was unreadable included).
+Answer plainAnswer(std::optional<std::uint32_t> code);
+
 class ReplyPolicy
 {
 public:

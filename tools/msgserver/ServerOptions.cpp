@@ -80,9 +80,9 @@ std::vector<Def> definitions()
              o.quiet = true;
              return "";
          }},
-        {"help", true,
+        {"stamp", true,
          [](ServerOptions& o, const std::string&) {
-             o.help = true;
+             o.stamp = true;
              return "";
          }},
     };
@@ -93,7 +93,10 @@ std::vector<Def> definitions()
 ServerOptionsResult parseServerOptions(const std::vector<std::string>& args)
 {
     ServerOptionsResult r;
-    r.error = tools::readOptions(definitions(), args, r.options);
+    std::vector<Def> all = definitions();
+    for (auto& d : tools::standardDefinitions<ServerOptions>())
+        all.push_back(std::move(d));
+    r.error = tools::readOptions(all, args, r.options);
     return r;
 }
 
@@ -105,15 +108,20 @@ A test message server for the gateway's link. It serves one gateway connection a
 time, answers every frame with exactly one frame (login accepted to the module
 identification, a delivery confirmation to every data message, a poll reply to
 anything else) and prints the text of every data message as one line on standard
-output. On SIGINT or SIGTERM, or after --count data messages, it prints the counts
-(connections, frames, logins, data messages, polls) on standard error and exits.
+output. Connections, the first-number report of each login ("first number N on
+connection C") and injected events are told on standard error. On SIGINT or
+SIGTERM, or after --count data messages, it prints the counts (connections, frames,
+logins, data messages, polls) on standard error and exits.
 
   --bind A                 127.0.0.1 (default) or 0.0.0.0
   --port P                 port to listen on, 0 for any free one (default 12543)
   --port-file FILE         write the port number there once listening
   --count N                exit after N data messages
+  --stamp                  begin each message line with the time it arrived, in
+                           microseconds on the machine's monotonic clock, and a blank
   --quiet                  nothing on standard error but the final counts
-  --help                   show this text
+  -h, --help               show this text
+  -V, --version            show the program's version
 
 Server-side events ("after N" counts the data messages received before the frame
 that gets the event; 0 means from the first frame on):

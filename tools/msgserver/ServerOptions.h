@@ -18,8 +18,11 @@ struct ServerOptions
     ServerEvents events;
     std::optional<std::uint64_t> count; // exit after this many data messages
     std::string portFile;               // empty: none
+    bool stamp = false;                 // message lines begin with the monotonic time of arrival
     bool quiet = false;
     bool help = false;
+    bool version = false;
+    int waitSliceMs = 100; // how often a wait looks at the stop flag; no command-line option
 };
 
 struct ServerOptionsResult

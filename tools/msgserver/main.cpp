@@ -4,27 +4,26 @@
 #include <vector>
 
 #include "platform/StopSignal.h"
+#include "tools/common/Monotonic.h"
+#include "tools/common/OptionReader.h"
 #include "tools/msgserver/MessageServer.h"
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     msgserver::ServerOptionsResult parsed = msgserver::parseServerOptions(args);
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "msgserver: %s\n\n%s", parsed.error.c_str(),
-                     msgserver::serverUsage().c_str());
-        return 2;
-    }
     const msgserver::ServerOptions& options = parsed.options;
-    if (options.help) {
-        std::fputs(msgserver::serverUsage().c_str(), stdout);
-        return 0;
-    }
+    if (auto status = tools::answerCommandLine("msgserver", parsed.error, options.help,
+                                               options.version, msgserver::serverUsage()))
+        return *status;
 
     msgserver::MessageServer::Output output;
-    output.message = [](const std::string& text) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fputc('\n', stdout);
+    output.message = [stamp = options.stamp](const std::string& text) {
+        std::optional<std::int64_t> at;
+        if (stamp)
+            at = tools::monotonicMicros();
+        std::string line = msgserver::messageLine(text, at) + '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     };
     if (!options.quiet)

@@ -30,7 +30,8 @@ std::vector<OptionDef<Sample>> sampleDefs()
          [](Sample& s, const std::string&) {
              s.flag = true;
              return std::string();
-         }},
+         },
+         'f'},
     };
 }
 
@@ -64,7 +65,9 @@ TEST(OptionReaderTest, RefusesWhatItDoesNotKnowOrCannotComplete)
     const Case cases[] = {
         {{"--colour", "red"}, "unknown option --colour"},
         {{"stray"}, "unexpected argument 'stray'"},
-        {{"-n", "1"}, "unexpected argument '-n'"},
+        {{"-n", "1"}, "unknown option -n"},
+        {{"-"}, "unexpected argument '-'"},
+        {{"-fn"}, "unexpected argument '-fn'"},
         {{"--"}, "unexpected argument '--'"},
         {{"--number"}, "--number needs a value"},
         {{"--flag=yes"}, "--flag takes no value"},
@@ -74,6 +77,37 @@ TEST(OptionReaderTest, RefusesWhatItDoesNotKnowOrCannotComplete)
         Sample s;
         EXPECT_EQ(c.error, read(c.args, s)) << c.args[0];
     }
+}
+
+TEST(OptionReaderTest, OneLetterNamesStandForTheirFlags)
+{
+    Sample s;
+    EXPECT_EQ("", read({"--number", "3", "-f"}, s));
+    EXPECT_TRUE(s.flag);
+
+    struct Standard
+    {
+        bool help = false;
+        bool version = false;
+    };
+    auto defs = tools::standardDefinitions<Standard>();
+    Standard both;
+    EXPECT_EQ("", tools::readOptions(defs, {"-h", "--version"}, both));
+    EXPECT_TRUE(both.help && both.version);
+    Standard v;
+    EXPECT_EQ("", tools::readOptions(defs, {"-V"}, v));
+    EXPECT_TRUE(v.version && !v.help);
+    EXPECT_EQ("unknown option -H", tools::readOptions(defs, {"-H"}, v));
+}
+
+TEST(OptionReaderTest, CommandLineAnswersComeBeforeTheRun)
+{
+    // The tool runs only when the line was fine and asked for neither help nor the version.
+    EXPECT_FALSE(tools::answerCommandLine("t", "", false, false, "usage\n").has_value());
+    EXPECT_EQ(0, tools::answerCommandLine("t", "", true, false, "usage\n"));
+    EXPECT_EQ(0, tools::answerCommandLine("t", "", false, true, "usage\n"));
+    EXPECT_EQ(2, tools::answerCommandLine("t", "bad", true, true, "usage\n"));
+    EXPECT_EQ("msgserver " GPSBRIDGE_FILE_VERSION "\n", tools::versionText("msgserver"));
 }
 
 TEST(OptionReaderTest, NumbersMustBeWholeAndInRange)

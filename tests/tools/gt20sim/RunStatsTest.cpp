@@ -86,22 +86,31 @@ TEST(RunStatsTest, ExitStatusIsZeroOnlyWhenEverythingWasAcknowledged)
 
 TEST(AckedLogTest, OneLinePerRecordAppendedToWhatIsThere)
 {
-    EXPECT_EQ("356307042440000 4294967295\n356307042440000 0\n",
-              ackedLines("356307042440000", {4294967295u, 0}));
+    EXPECT_EQ("356307042440000 4294967295 17\n356307042440000 0 17\n",
+              ackedLines("356307042440000", {4294967295u, 0}, 17));
 
     fakes::TempDir dir;
     {
-        std::ofstream(dir.file("acked.txt")) << "356307042440009 1\n";
+        std::ofstream(dir.file("acked.txt")) << "356307042440009 1 5\n";
         AckedLog log;
-        log.append("not written", {1}); // nothing open yet
+        log.append("not written", {1}, 6); // nothing open yet
         ASSERT_TRUE(log.open(dir.file("acked.txt")));
-        log.append("356307042440000", {1700000000, 1700000001});
-        log.append("356307042440001", {1700000000});
+        log.append("356307042440000", {1700000000, 1700000001}, 123456789012);
+        log.append("356307042440001", {1700000000}, 123456789013);
         // Flushed at once: readable while the log is still open.
-        EXPECT_EQ("356307042440009 1\n356307042440000 1700000000\n356307042440000 1700000001\n"
-                  "356307042440001 1700000000\n",
+        EXPECT_EQ("356307042440009 1 5\n356307042440000 1700000000 123456789012\n"
+                  "356307042440000 1700000001 123456789012\n"
+                  "356307042440001 1700000000 123456789013\n",
                   dir.read("acked.txt"));
     }
     AckedLog nowhere;
     EXPECT_FALSE(nowhere.open(dir.file("no/such/dir/acked.txt")));
+}
+
+TEST(AckedLogTest, TimeTextIsTheOnePositionMessagesCarry)
+{
+    EXPECT_EQ("03.05.2017 9:51:34", messageTimeText(1493805094));
+    EXPECT_EQ("03.05.2017", messageTimeText(1493769600)); // midnight: the date alone
+    EXPECT_EQ("03.05.2017 0:00:01", messageTimeText(1493769601));
+    EXPECT_EQ("07.02.2106 6:28:15", messageTimeText(4294967295u));
 }

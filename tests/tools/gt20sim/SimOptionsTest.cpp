@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/common/OptionReader.h"
+
 using namespace gt20sim;
 
 namespace {
@@ -26,7 +28,7 @@ TEST(SimOptionsTest, DefaultsAreOneTrackerTenPacketsEveryFiveSeconds)
     EXPECT_EQ(5.0, o.intervalS);
     EXPECT_EQ(10u, packetsPerTracker(o));
     EXPECT_EQ("356307042440000", o.imeiBase);
-    EXPECT_EQ(25, o.version);
+    EXPECT_EQ(25, o.firmware);
     EXPECT_EQ((Bytes{16, 17, 18, 19, 20, 21, 26}), o.fields);
     EXPECT_EQ(5000, o.ackTimeoutMs);
     EXPECT_FALSE(o.damage.any());
@@ -42,7 +44,7 @@ TEST(SimOptionsTest, ReadsEveryOption)
                                 "--interval",       "0.25",
                                 "--duration",       "90",
                                 "--imei-base",      "000000000000099",
-                                "--version",        "7",
+                                "--firmware",       "7",
                                 "--fields",         "17,16,22",
                                 "--ack-timeout-ms", "250",
                                 "--acked",          "a.txt",
@@ -60,7 +62,7 @@ TEST(SimOptionsTest, ReadsEveryOption)
     EXPECT_EQ(0.25, o.intervalS);
     EXPECT_EQ(90.0, o.durationS.value_or(0));
     EXPECT_EQ(0u, packetsPerTracker(o)); // a duration: no packet limit
-    EXPECT_EQ(7, o.version);
+    EXPECT_EQ(7, o.firmware);
     EXPECT_EQ((Bytes{17, 16, 22}), o.fields);
     EXPECT_EQ(250, o.ackTimeoutMs);
     EXPECT_EQ("a.txt", o.ackedPath);
@@ -73,8 +75,31 @@ TEST(SimOptionsTest, ReadsEveryOption)
 
     EXPECT_EQ(4u, packetsPerTracker(parse({"--count", "4"}).options));
     EXPECT_TRUE(parse({"--fields", ""}).options.fields.empty()); // records with no fields
+}
+
+TEST(SimOptionsTest, HelpAndVersionHaveShortFormsAndSkipTheCrossChecks)
+{
+    for (auto args : std::vector<std::vector<std::string>>{{"-h"}, {"--help"}}) {
+        SimOptionsResult r = parse(args);
+        EXPECT_EQ("", r.error);
+        EXPECT_TRUE(r.options.help);
+        EXPECT_FALSE(r.options.version);
+    }
+    for (auto args : std::vector<std::vector<std::string>>{{"-V"}, {"--version"}}) {
+        SimOptionsResult r = parse(args);
+        EXPECT_EQ("", r.error);
+        EXPECT_TRUE(r.options.version);
+        EXPECT_EQ(25, r.options.firmware); // no longer the firmware byte
+    }
+    // Asking for help or the version is answered even when the other options do not fit.
+    EXPECT_EQ("", parse({"--duration", "5", "--count", "3", "-V"}).error);
+    // But each value is still read as it comes.
     EXPECT_NE("", parse({"--help", "--port", "x1"}).error);
-    EXPECT_TRUE(parse({"--help"}).options.help);
+    EXPECT_EQ("--version takes no value", parse({"--version=7"}).error);
+    EXPECT_EQ("unknown option -v", parse({"-v"}).error);
+    EXPECT_EQ("gt20sim " GPSBRIDGE_FILE_VERSION "\n", tools::versionText("gt20sim"));
+    for (const char* shown : {"--firmware V", "-h, --help", "-V, --version"})
+        EXPECT_NE(std::string::npos, simUsage().find(shown)) << shown;
 }
 
 TEST(SimOptionsTest, RefusesValuesOutOfRange)
@@ -90,7 +115,7 @@ TEST(SimOptionsTest, RefusesValuesOutOfRange)
                                                            {"--count", "0"},
                                                            {"--imei-base", "35630704244000"},
                                                            {"--imei-base", "35630704244000x"},
-                                                           {"--version", "256"},
+                                                           {"--firmware", "256"},
                                                            {"--fields", "16,15"},
                                                            {"--fields", "16,27"},
                                                            {"--fields", "16,"},

@@ -9,39 +9,38 @@
 
 using namespace gt20sim;
 
-namespace {
-
-Fix workedFix()
-{
-    Fix f;
-    f.latitude = 51201128;
-    f.longitude = 51371756;
-    f.time = 1493805094;
-    f.altitude = 39;
-    f.course = 706;
-    f.hdop = 8;
-    f.satellites = 14;
-    f.speed = 12;
-    return f;
-}
-
-} // namespace
+using fakes::workedFix;
 
 TEST(TrackerPacketsTest, WorkedRecordMakesTheWorkedDataPacket)
 {
-    EXPECT_EQ(fakes::workedDataPacket(), dataPacket(kDefaultFields, {workedFix()}));
+    // The bytes of the worked data packet, as a tracker sends them.
+    EXPECT_EQ(fakes::fromHex(
+                  "15 44 01 68 44 0D 03 EC DE 0F 03 26 A8 09 59 27 00 C2 02 08 0E 0C 00 34 00"),
+              dataPacket(kDefaultFields, {workedFix()}));
+}
+
+TEST(TrackerPacketsTest, HeaderSpareBitsAreSetAsAskedAndCoveredByTheChecksum)
+{
+    // The first worked packet: type 0, four body bytes, bit 10 set.
+    EXPECT_EQ(fakes::fromHex("04 04 00 01 19 07 EB CD"), makePacket(0, {0x00, 0x01, 0x19, 0x07}));
+    Bytes bare = makePacket(0, {0x00, 0x01, 0x19, 0x07}, 0);
+    EXPECT_EQ(fakes::fromHex("04 00 00 01 19 07"), Bytes(bare.begin(), bare.end() - 2));
+    EXPECT_TRUE(tracker::checksumMatches(bare.data(), bare.size()));
+    Bytes all = makePacket(7, Bytes(1023, 0x5A), 7);
+    EXPECT_EQ(0xFFFF, tracker::readU16(all.data())); // type 7, bits 10-12, length 1023
+    EXPECT_TRUE(tracker::checksumMatches(all.data(), all.size()));
 }
 
 TEST(TrackerPacketsTest, IdentificationMatchesTheWorkedLayout)
 {
     Bytes p = identificationPacket("356307042441013", 25, kDefaultFields);
     ASSERT_EQ(40u, p.size());
-    EXPECT_EQ(fakes::makeIdentification("356307042441013"), p);
     EXPECT_EQ(0x24, p[0]);
     EXPECT_EQ(0x24, p[1]);
     EXPECT_EQ(25, p[3]);
     EXPECT_EQ("356307042441013", std::string(p.begin() + 5, p.begin() + 20));
     EXPECT_EQ(7, p[27]);
+    EXPECT_EQ(fakes::fromHex("10 11 12 13 14 15 1A"), Bytes(p.begin() + 28, p.begin() + 35));
     EXPECT_TRUE(tracker::checksumMatches(p.data(), p.size()));
 
     // A longer field list lengthens the packet; the list still starts at byte 28.

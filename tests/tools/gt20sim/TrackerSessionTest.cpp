@@ -2,10 +2,13 @@
 // in run time that moves only when the tracker waits.
 #include "tools/gt20sim/TrackerSession.h"
 
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "tests/fakes/TempDir.h"
 #include "tests/tools/gt20sim/ScriptedGateway.h"
+#include "tools/common/Monotonic.h"
 
 using namespace gt20sim;
 using toolfakes::ScriptedGateway;
@@ -14,6 +17,23 @@ using Kind = ScriptedGateway::Event::Kind;
 namespace {
 
 const std::string kImei = "356307042440007";
+
+struct AckedRecord
+{
+    std::string imei;
+    std::uint32_t time = 0;
+    std::int64_t ackedAtUs = 0;
+};
+
+std::vector<AckedRecord> ackedRecords(const std::string& text)
+{
+    std::vector<AckedRecord> out;
+    std::istringstream in(text);
+    AckedRecord r;
+    while (in >> r.imei >> r.time >> r.ackedAtUs)
+        out.push_back(r);
+    return out;
+}
 
 bool isData(const Bytes& sent)
 {
@@ -68,7 +88,9 @@ TEST_F(TrackerSessionTest, IdentifiesThenSendsOnScheduleAndLogsAcknowledgedRecor
     AckedLog acked;
     ASSERT_TRUE(acked.open(dir.file("acked.txt")));
     m_gateway.replyAfterMs = 2;
+    const std::int64_t before = tools::monotonicMicros();
     run(&acked);
+    const std::int64_t after = tools::monotonicMicros();
 
     std::vector<Bytes> sent = m_gateway.sent();
     ASSERT_EQ(4u, sent.size());
@@ -89,11 +111,16 @@ TEST_F(TrackerSessionTest, IdentifiesThenSendsOnScheduleAndLogsAcknowledgedRecor
     EXPECT_EQ(1u, t.identificationsAcknowledged);
     EXPECT_EQ(1u, t.trackersIdentified);
     EXPECT_EQ(0, exitCode(t));
-    // Every record has its own time: the start time plus its place in the run.
-    std::string expected;
-    for (std::uint32_t i = 0; i < 6; ++i)
-        expected += kImei + " " + std::to_string(1700000000 + i) + "\n";
-    EXPECT_EQ(expected, dir.read("acked.txt"));
+    // Every record has its own time: the start time plus its place in the run; then when its
+    // acknowledgement came, on the machine's monotonic clock.
+    std::vector<AckedRecord> records = ackedRecords(dir.read("acked.txt"));
+    ASSERT_EQ(6u, records.size());
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(kImei, records[i].imei);
+        EXPECT_EQ(1700000000 + i, records[i].time);
+        EXPECT_GE(records[i].ackedAtUs, before);
+        EXPECT_LE(records[i].ackedAtUs, after);
+    }
 }
 
 TEST_F(TrackerSessionTest, OnlyTheRightAcknowledgementCounts)
@@ -135,7 +162,19 @@ TEST_F(TrackerSessionTest, LostConnectionCountsThePacketAndReconnectsAfterAPause
         ScriptedGateway::acknowledgeGood(g, sent);
     };
     m_plan.packets = 4;
-    run();
+    fakes::TempDir dir;
+    AckedLog acked;
+    ASSERT_TRUE(acked.open(dir.file("acked.txt")));
+    run(&acked);
+
+    // The records of the lost packet are not logged, and no time comes twice: the track goes on
+    // across the new connection, so (IMEI, time) still names one record.
+    std::vector<std::uint32_t> times;
+    for (const AckedRecord& r : ackedRecords(dir.read("acked.txt")))
+        times.push_back(r.time);
+    EXPECT_EQ((std::vector<std::uint32_t>{1700000000, 1700000001, 1700000004, 1700000005,
+                                          1700000006, 1700000007}),
+              times);
 
     Totals t = m_stats.totals();
     EXPECT_EQ(4u, t.sent);

@@ -2,6 +2,7 @@
 // to through the gateway's own link transport.
 #include "tools/msgserver/MessageServer.h"
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -25,7 +26,7 @@ Bytes text(const std::string& s)
 class MessageServerTest : public ::testing::Test
 {
 protected:
-    void start(ServerOptions options = {})
+    void start(ServerOptions options = {}, MessageServer::FrameHandler handler = {})
     {
         options.port = 0;
         MessageServer::Output output;
@@ -33,7 +34,11 @@ protected:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_messages.push_back(m);
         };
-        m_server = std::make_unique<MessageServer>(options, output);
+        output.event = [this](const std::string& e) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_events.push_back(e);
+        };
+        m_server = std::make_unique<MessageServer>(options, output, std::move(handler));
         ASSERT_TRUE(m_server->listen());
         m_thread = std::thread([this] {
             m_server->run(m_stop);
@@ -84,6 +89,12 @@ protected:
         return m_messages;
     }
 
+    bool told(const std::string& event)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::find(m_events.begin(), m_events.end(), event) != m_events.end();
+    }
+
     std::unique_ptr<MessageServer> m_server;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{false};
@@ -91,6 +102,7 @@ protected:
     std::int64_t m_number = 0;
     std::mutex m_mutex;
     std::vector<std::string> m_messages; // guarded by m_mutex
+    std::vector<std::string> m_events;   // guarded by m_mutex
 };
 
 } // namespace
@@ -206,6 +218,68 @@ TEST_F(MessageServerTest, EnvelopesAreGatheredAcrossReadsAndBrokenOnesEndTheConn
     EXPECT_TRUE(negative.closedByPeer());
     EXPECT_EQ(1u, m_server->counts().frames);
     EXPECT_EQ(2u, m_server->counts().connections);
+}
+
+TEST_F(MessageServerTest, FirstNumberReportTellsWhichGatewayLoggedIn)
+{
+    start();
+    for (int firstNumber : {37, 300}) {
+        auto link = connect();
+        for (const Message& m : loginMessages(firstNumber))
+            EXPECT_NE(0u, replyCode(*link, m.code, m.body));
+        link->dropLink(); // the next connection is served once this one has ended
+    }
+    EXPECT_TRUE(told("first number 37 on connection 1"));
+    EXPECT_TRUE(told("first number 44 on connection 2")); // the low byte of 300
+    EXPECT_TRUE(told("sent login accepted"));
+}
+
+TEST_F(MessageServerTest, AHandlerAnswersInPlaceOfThePolicy)
+{
+    std::mutex seenMutex;
+    std::vector<std::uint64_t> connections; // guarded by seenMutex
+    start({}, [&](const ReceivedFrame& f) {
+        {
+            std::lock_guard<std::mutex> lock(seenMutex);
+            connections.push_back(f.connection);
+        }
+        switch (readU32(&f.payload[kHeaderCodeOffset])) {
+        case kPoll:
+            return Reaction{Reaction::Kind::Raw, text("raw")};
+        case kEchoReply:
+            return Reaction{Reaction::Kind::Silent, {}};
+        case kDataMessage:
+            return Reaction{Reaction::Kind::Close, {}};
+        default:
+            return Reaction{Reaction::Kind::Reply, makePayload(kEchoRequest, {}, 9)};
+        }
+    });
+    fakes::TrackerClient raw(m_server->port());
+    ASSERT_TRUE(raw.connected());
+    ASSERT_TRUE(raw.send(wrapInEnvelope(makePayload(kModuleIdentification, {}, 0))));
+    Bytes reply = raw.receive(kEnvelopeSize + kHeaderSize);
+    ASSERT_EQ(kEnvelopeSize + kHeaderSize, reply.size());
+    EXPECT_EQ(kEchoRequest, readU32(&reply[kEnvelopeSize + kHeaderCodeOffset]));
+    EXPECT_EQ(9, readI64(&reply[kEnvelopeSize + kHeaderNumberOffset]));
+    // Nothing for the echo reply; the poll's raw bytes are the next thing to arrive.
+    ASSERT_TRUE(raw.send(wrapInEnvelope(makePayload(kEchoReply, {}, 1))));
+    ASSERT_TRUE(raw.send(wrapInEnvelope(makePayload(kPoll, {}, 0))));
+    EXPECT_EQ(text("raw"), raw.receive(3));
+    ASSERT_TRUE(raw.send(wrapInEnvelope(makePayload(kDataMessage, text("x"), 2))));
+    EXPECT_TRUE(raw.closedByPeer());
+    {
+        std::lock_guard<std::mutex> lock(seenMutex);
+        EXPECT_EQ((std::vector<std::uint64_t>{1, 1, 1, 1}), connections);
+    }
+    // The policy was not asked: nothing counted, no message handed on.
+    EXPECT_EQ(0u, m_server->counts().frames);
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST(MessageLineTest, StampedLinesBeginWithTheArrivalTime)
+{
+    EXPECT_EQ(R"({"a":1})", messageLine(R"({"a":1})", std::nullopt));
+    EXPECT_EQ(R"(123456789 {"a":1})", messageLine(R"({"a":1})", 123456789));
 }
 
 TEST(PortFileTest, HoldsThePortAndALineEnd)

@@ -51,6 +51,7 @@ TEST(ServerOptionsTest, ReadsEveryOption)
                                    "100",
                                    "--port-file",
                                    "port.txt",
+                                   "--stamp",
                                    "--quiet"});
     ASSERT_EQ("", r.error);
     const ServerOptions& o = r.options;
@@ -67,7 +68,19 @@ TEST(ServerOptionsTest, ReadsEveryOption)
     EXPECT_EQ(100u, o.count.value_or(0));
     EXPECT_EQ("port.txt", o.portFile);
     EXPECT_TRUE(o.quiet);
+    EXPECT_TRUE(o.stamp);
+    EXPECT_FALSE(parse({}).options.stamp);
+}
+
+TEST(ServerOptionsTest, HelpAndVersionInBothForms)
+{
+    EXPECT_TRUE(parse({"-h"}).options.help);
     EXPECT_TRUE(parse({"--help"}).options.help);
+    EXPECT_TRUE(parse({"-V"}).options.version);
+    EXPECT_TRUE(parse({"--version"}).options.version);
+    EXPECT_FALSE(parse({"--help"}).options.version);
+    for (const char* shown : {"--stamp", "-h, --help", "-V, --version", "first number N"})
+        EXPECT_NE(std::string::npos, serverUsage().find(shown)) << shown;
 }
 
 TEST(ServerOptionsTest, RefusesWhatItCannotServe)
@@ -82,6 +95,8 @@ TEST(ServerOptionsTest, RefusesWhatItCannotServe)
                                                            {"--port-file", ""},
                                                            {"--no-login=1"},
                                                            {"--verbose"},
+                                                           {"-v"},
+                                                           {"--stamp=1"},
                                                            {"12543"}})
         EXPECT_NE("", parse(args).error) << args[0];
 }
