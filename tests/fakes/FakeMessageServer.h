@@ -47,7 +47,7 @@ class FakeMessageServer
 public:
     using Handler = std::function<ServerAnswer(const ServerFrame&)>;
 
-    // Listens on 127.0.0.1:port (0: a free one) and serves one connection at a time.
+    // Listens on 127.0.0.1:port (0: a free one) and serves each connection on its own thread.
     explicit FakeMessageServer(Handler handler = usualAnswer, std::uint16_t port = 0);
     ~FakeMessageServer();
 

@@ -3,6 +3,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <list>
+#include <memory>
+#include <system_error>
 #include <thread>
 
 #include "link/Frames.h"
@@ -82,16 +85,33 @@ bool MessageServer::countReached() const
 
 void MessageServer::say(const std::string& line) const
 {
+    std::lock_guard<std::mutex> lock(m_outputMutex);
     if (m_output.event)
         m_output.event(line);
 }
 
 void MessageServer::run(const std::atomic<bool>& stop)
 {
+    struct Serving
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+    };
+    std::list<Serving> serving;
+    auto reap = [&serving](bool all) {
+        for (auto it = serving.begin(); it != serving.end();)
+            if (all || *it->done) {
+                it->thread.join();
+                it = serving.erase(it);
+            } else {
+                ++it;
+            }
+    };
     while (!stop && !countReached() && m_listen != platform::kInvalidSocket) {
         bool timedOut = false;
         platform::SocketHandle s =
             platform::acceptConnection(m_listen, m_options.waitSliceMs, &timedOut);
+        reap(false);
         if (s == platform::kInvalidSocket)
             continue;
         std::uint64_t connection = 0;
@@ -101,12 +121,31 @@ void MessageServer::run(const std::atomic<bool>& stop)
             connection = m_policy.counts().connections;
         }
         say("connection " + std::to_string(connection) + " accepted");
-        if (m_output.accepted)
+        if (m_output.accepted) {
+            std::lock_guard<std::mutex> lock(m_outputMutex);
             m_output.accepted(connection);
-        serve(s, connection, stop);
-        platform::closeSocket(s);
-        say("connection " + std::to_string(connection) + " ended");
+        }
+        try {
+            Serving& one = serving.emplace_back();
+            one.thread = std::thread([this, s, connection, &stop, done = one.done] {
+                serveThenClose(s, connection, stop);
+                *done = true;
+            });
+        } catch (const std::system_error&) {
+            serving.pop_back();
+            say("no thread for connection " + std::to_string(connection) + "; closing it");
+            platform::closeSocket(s);
+        }
     }
+    reap(true);
+}
+
+void MessageServer::serveThenClose(platform::SocketHandle s, std::uint64_t connection,
+                                   const std::atomic<bool>& stop)
+{
+    serve(s, connection, stop);
+    platform::closeSocket(s);
+    say("connection " + std::to_string(connection) + " ended");
 }
 
 void MessageServer::serve(platform::SocketHandle s, std::uint64_t connection,
@@ -149,8 +188,10 @@ Reaction MessageServer::usualReaction(const ReceivedFrame& frame, const std::ato
         a = m_policy.answer(code);
     }
     msglink::Bytes body = frameBody(frame.payload);
-    if (code == msglink::kDataMessage && m_output.message)
+    if (code == msglink::kDataMessage && m_output.message) {
+        std::lock_guard<std::mutex> lock(m_outputMutex);
         m_output.message(std::string(body.begin(), body.end()));
+    }
     if (code == msglink::kFirstNumberReport && !body.empty())
         say("first number " + std::to_string(body[0]) + " on connection " +
             std::to_string(frame.connection));
@@ -163,7 +204,12 @@ Reaction MessageServer::usualReaction(const ReceivedFrame& frame, const std::ato
     std::string name = eventName(a.code);
     if (!name.empty())
         say("sent " + name + (a.badEndMarker ? " with a bad end marker" : ""));
-    return {Reaction::Kind::Reply, answerPayload(a, m_number++)};
+    std::int64_t number = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        number = m_number++;
+    }
+    return {Reaction::Kind::Reply, answerPayload(a, number)};
 }
 
 bool writePortFile(const std::string& path, std::uint16_t port)

@@ -1,5 +1,6 @@
-// tools/msgserver/MessageServer.h: the test message server: listens, serves one gateway
-// connection at a time and answers every frame it receives with exactly one frame.
+// tools/msgserver/MessageServer.h: the test message server: listens, serves every gateway
+// connection on a thread of its own (several gateways may be logged in at once) and answers
+// every frame it receives with exactly one frame.
 #pragma once
 
 #include <atomic>
@@ -7,6 +8,8 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/Socket.h"
 #include "tools/msgserver/ReplyPolicy.h"
@@ -62,9 +65,10 @@ public:
     // The port listened on (the chosen one when the options asked for port 0).
     std::uint16_t port() const { return m_port; }
 
-    // Serves connections one after the other until stop is raised or the options' count of data
-    // messages has arrived. Blocks; stop is looked at every options.waitSliceMs, and during
-    // --delay.
+    // Serves connections, each on its own thread, until stop is raised or the options' count of
+    // data messages has arrived; then waits for every connection's thread. Blocks; stop is
+    // looked at every options.waitSliceMs, and during --delay. The outputs are called from the
+    // connections' threads, one call at a time.
     void run(const std::atomic<bool>& stop);
 
     // Any thread.
@@ -76,15 +80,18 @@ private:
     Reaction usualReaction(const ReceivedFrame& frame, const std::atomic<bool>& stop);
     bool countReached() const;
     void say(const std::string& line) const;
+    void serveThenClose(platform::SocketHandle s, std::uint64_t connection,
+                        const std::atomic<bool>& stop);
 
     ServerOptions m_options;
     Output m_output;
     FrameHandler m_handler;
     platform::SocketHandle m_listen = platform::kInvalidSocket;
     std::uint16_t m_port = 0;
-    std::int64_t m_number = 0; // running number of the frames sent
     mutable std::mutex m_mutex;
-    ReplyPolicy m_policy; // guarded by m_mutex
+    std::int64_t m_number = 0;        // running number of the frames sent; guarded by m_mutex
+    ReplyPolicy m_policy;             // guarded by m_mutex
+    mutable std::mutex m_outputMutex; // one output call at a time
 };
 
 // Writes the port number and a newline to a file next to path, then renames it into place, so a
