@@ -164,7 +164,7 @@ public:
         m_gateway =
             std::make_unique<Process>(GPSBRIDGE_BINARY, std::vector<std::string>{"--headless"},
                                       m_dir, file("gateway.out"), file("gateway.err"));
-        return says("gateway.err", "listening on port", 20s);
+        return says("gateway.err", "listening on tracker port", 20s);
     }
 
     bool gatewayLoggedIn() { return says("server.err", "sent login accepted", 20s); }
