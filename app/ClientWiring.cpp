@@ -22,6 +22,10 @@ public:
     bool SendText(const std::string& text) override { return m_client.SendText(text); }
     void sync() override { m_client.sync(); }
     std::string storeProblem() const override { return m_client.storeProblem(); }
+    bool waitStoreAttempt(std::chrono::milliseconds limit) const override
+    {
+        return m_client.waitStoreAttempt(limit);
+    }
     std::int64_t backlogDepth() const override { return m_client.backlogCount(); }
     double oldestWaitingSeconds() const override { return m_client.oldestWaitingSeconds(); }
     bool authorised() const override { return m_client.authorised(); }

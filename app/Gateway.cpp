@@ -89,6 +89,12 @@ void Gateway::start()
     if (m_options.makeClient) {
         m_client = m_options.makeClient(m_linkView, m_settings.firstNumber);
         m_sink.client = m_client.get();
+        // Trackers are taken in once the backlog is open (or has failed, which the client
+        // says); the client opens it on its own thread and may hand an event over meanwhile.
+        for (int waited = 0;
+             waited < 5000 && !m_client->waitStoreAttempt(std::chrono::milliseconds(0));
+             waited += 10)
+            platform::serveMainThreadFor(10);
     }
 
     m_listener->start();

@@ -2,6 +2,7 @@
 // message-server client.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,10 @@ public:
 
     // Any thread. Empty while the backlog is open and writable; otherwise why not.
     virtual std::string storeProblem() const { return {}; }
+
+    // Any thread. Waits, at most limit, until the client has tried to open its backlog; true
+    // once it has.
+    virtual bool waitStoreAttempt(std::chrono::milliseconds) const { return true; }
 
     // Any thread. Messages waiting in the backlog, and how long the oldest has waited.
     virtual std::int64_t backlogDepth() const { return 0; }

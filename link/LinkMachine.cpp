@@ -20,25 +20,45 @@ Bytes bodyOf(const std::string& text)
 
 LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock,
                          std::int32_t gatewayNumber, std::string workingDirectory,
-                         LinkTimings timings, Diagnostic diagnostic,
-                         platform::FileSystem& files)
+                         LinkTimings timings, Diagnostic diagnostic, platform::FileSystem& files)
     : m_view(view), m_clock(clock), m_gatewayNumber(gatewayNumber),
       m_settingsPath(platform::joinPath(workingDirectory, kSettingsFile)), m_timings(timings),
       m_diagnostic(std::move(diagnostic)), m_createdAt(clock.read()),
       m_store(workingDirectory, files)
 {
     m_store.setSubdirectoryName(backlog::kStoreDirectory);
-    backlog::StoreStatus opened = m_store.OpenStore();
-    if (!opened) {
+}
+
+void LinkMachine::openStore()
+{
+    {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_storeFailing = true;
-        m_storeProblem = opened.text();
+        if (m_openTried && (m_store.isOpen() || msSince(m_lastReopen) <= m_timings.reopenWaitMs))
+            return;
+        m_openTried = true;
         m_lastReopen = now();
     }
-    if (!opened) {
-        m_view.appendLinkEvent(std::string(kEventBacklogFailing) + ": " + opened.text());
-        report("backlog: " + opened.text());
+    backlog::StoreStatus opened = m_store.OpenStore();
+    std::string told;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!opened && (!m_storeFailing || m_storeProblem != opened.text()))
+            told = std::string(kEventBacklogFailing) + ": " + opened.text();
+        else if (opened && m_storeFailing)
+            told = kEventBacklogRecovered;
+        m_storeFailing = !opened;
+        m_storeProblem = opened.text();
     }
+    tell(told);
+}
+
+void LinkMachine::tell(const std::string& told)
+{
+    if (told.empty())
+        return;
+    m_view.appendLinkEvent(told);
+    if (m_diagnostic)
+        m_diagnostic(told);
 }
 
 double LinkMachine::msSince(std::uint64_t earlier) const
@@ -84,18 +104,11 @@ bool LinkMachine::SendText(const std::string& text)
     bool stored = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        backlog::StoreStatus status;
-        if (!m_store.isOpen()) {
-            // Not every message tries again: a store that cannot be opened is tried once a
-            // second.
-            if (m_storeFailing && msSince(m_lastReopen) <= m_timings.reopenWaitMs)
-                return false;
-            m_lastReopen = now();
-            status = m_store.OpenStore();
-        }
-        if (status)
-            status = m_store.AddMessage(kDataMessage, bodyOf(text));
-        if (!status) {
+        // A store that is not open (yet) keeps nothing; the runner tries to open it.
+        backlog::StoreStatus status = m_store.AddMessage(kDataMessage, bodyOf(text));
+        if (!status && !m_store.isOpen()) {
+            return false; // told when the opening failed
+        } else if (!status) {
             if (!m_storeFailing || m_storeProblem != status.text())
                 told = std::string(kEventBacklogFailing) + ": " + status.text();
             m_storeFailing = true;
@@ -113,11 +126,7 @@ bool LinkMachine::SendText(const std::string& text)
                 m_liveFrom = index;
         }
     }
-    if (!told.empty()) {
-        m_view.appendLinkEvent(told);
-        if (m_diagnostic)
-            m_diagnostic(told);
-    }
+    tell(told);
     return stored;
 }
 
@@ -153,6 +162,12 @@ void LinkMachine::end()
     m_transport.reset(); // closes the socket without a drop event
     if (backlog::StoreStatus s = m_store.Sync(); !s)
         report("backlog: " + s.text());
+}
+
+void LinkMachine::turn()
+{
+    openStore();
+    LinkPass();
 }
 
 void LinkMachine::LinkPass()

@@ -61,9 +61,8 @@ class LinkMachine
 public:
     using Diagnostic = std::function<void(const std::string&)>;
 
-    // Opens the backlog store in <workingDirectory>/dd8 at once; a store that cannot be opened
-    // is tried again later (storeStatus says why). The view and the clock must outlive the
-    // machine. gatewayNumber is the FirstNumber setting.
+    // The backlog store is in <workingDirectory>/dd8; openStore opens it. The view and the clock
+    // must outlive the machine. gatewayNumber is the FirstNumber setting.
     LinkMachine(LinkView& view, const platform::TickClock& clock, std::int32_t gatewayNumber,
                 std::string workingDirectory, LinkTimings timings = {}, Diagnostic diagnostic = {},
                 platform::FileSystem& files = platform::osFileSystem());
@@ -72,8 +71,9 @@ public:
     LinkMachine& operator=(const LinkMachine&) = delete;
 
     // Window's thread. One position message, stored in the backlog (written to its file) before
-    // this returns true. False when it could not be stored: the caller keeps it and tries again
-    // later; the failure is told once (event list and diagnostics), and so is the recovery.
+    // this returns true. False when it could not be stored (the store is not open, or the write
+    // failed): the caller keeps it and tries again later; a failure is told once (event list
+    // and diagnostics), and so is the recovery.
     bool SendText(const std::string& text);
 
     // Window's thread, often (the dispatcher's timer): makes the backlog last on the disk at
@@ -83,11 +83,16 @@ public:
     // Any thread. Empty while the backlog is open and writable; otherwise why not.
     std::string storeProblem() const;
 
+    // Runner's thread: opens the backlog store unless it is open, at once the first time and
+    // then at most once per reopenWaitMs. A failure is told once (event list and diagnostics),
+    // and so is the recovery; storeProblem says why meanwhile.
+    void openStore();
+
     // Runner's thread, once, before the first turn.
     void start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport);
 
-    // Runner's thread: one turn of the loop.
-    void turn() { LinkPass(); }
+    // Runner's thread: one turn of the loop: the store opened if it is not, then LinkPass.
+    void turn();
     void LinkPass();
 
     // Runner's thread, once, after the last turn: the link counts as down and is closed without
@@ -131,6 +136,7 @@ private:
     bool dataMayGo() const;
     bool isLive(std::int64_t appendIndex) const;
     void report(const std::string& text);
+    void tell(const std::string& told);
     std::string nextServerAddress(const platform::IniFile& settings);
 
     std::uint64_t now() const { return m_clock.read(); }
@@ -182,6 +188,7 @@ private:
     std::int64_t m_stampBase = 0;       // append index of m_stamps.front()
     std::string m_storeProblem;
     bool m_storeFailing = false;
+    bool m_openTried = false;
     std::uint64_t m_lastReopen = 0;
     std::uint64_t m_lastSync = 0;
     const std::uint64_t m_createdAt;

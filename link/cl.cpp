@@ -46,8 +46,24 @@ void cl::requestStop()
     m_stopRequest = true;
 }
 
+bool cl::waitStoreAttempt(std::chrono::milliseconds limit) const
+{
+    std::unique_lock<std::mutex> lock(m_startMutex);
+    m_storeTriedChanged.wait_for(lock, limit, [this] { return m_storeTried; });
+    return m_storeTried;
+}
+
 void cl::execute()
 {
+    // The backlog first: start-up waits for it before it takes trackers in, and its files are
+    // opened here, not on the window's thread.
+    m_machine.openStore();
+    {
+        std::lock_guard<std::mutex> lock(m_startMutex);
+        m_storeTried = true;
+    }
+    m_storeTriedChanged.notify_all();
+
     std::int64_t ticksPerMs =
         m_options.ticksPerMs > 0
             ? m_options.ticksPerMs

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +56,10 @@ public:
 
     // Any thread. Empty while the backlog is open and writable; otherwise why not.
     std::string storeProblem() const { return m_machine.storeProblem(); }
+
+    // Any thread. Waits, at most limit, until the thread has tried to open the backlog (its
+    // first step); false when it has not got that far.
+    bool waitStoreAttempt(std::chrono::milliseconds limit) const;
     const LinkFigures& figures() const { return m_machine.figures(); }
     double oldestWaitingSeconds() const { return m_machine.oldestWaitingSeconds(); }
 
@@ -85,6 +91,9 @@ private:
     std::atomic<bool> m_stopRequest{false};
     std::atomic<bool> m_finished{false};
     std::atomic<std::uint64_t> m_turns{0};
+    mutable std::mutex m_startMutex;
+    mutable std::condition_variable m_storeTriedChanged;
+    bool m_storeTried = false; // guarded by m_startMutex
     platform::Thread m_thread;
 };
 

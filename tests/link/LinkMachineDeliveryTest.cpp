@@ -89,6 +89,7 @@ TEST_F(LinkMachineDeliveryTest, AMessageWhoseExchangeFailedGoesAgainAfterTheNext
             return fakes::usualAnswer(f);
         };
         m_machine = std::make_unique<LinkMachine>(m_view, m_clock, 37, dir.path());
+        m_machine->openStore();
         start();
         logIn();
         const int errorsBefore = m_machine->errorCount();
@@ -298,8 +299,10 @@ TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenR
     ASSERT_FALSE(m_diagnostics.empty());
 
     std::filesystem::remove(m_dir.file("dd8"));
+    turns();
     EXPECT_FALSE(m_machine->SendText("too soon")); // tried again once a second
     m_clock.advanceMs(1001);
+    turns();
     EXPECT_TRUE(m_machine->SendText("kept"));
     EXPECT_EQ("", m_machine->storeProblem());
     EXPECT_EQ(1, m_view.count(kEventBacklogRecovered));

@@ -43,6 +43,7 @@ protected:
         m_machine = std::make_unique<msglink::LinkMachine>(
             m_view, m_clock, 37, m_dir.path(), timings,
             [this](const std::string& text) { m_diagnostics.push_back(text); });
+        m_machine->openStore(); // what the runner's thread does first
     }
 
     // Starts it with a fresh fake transport (the same one again when kept).

@@ -31,7 +31,8 @@ TEST_F(clTest, DeliversBackloggedEarlyAndLiveMessages)
     o.ticksPerMs = 0;
     o.calibration = std::chrono::milliseconds(100); // the thread is still calibrating
     startClient(o);
-    m_client->SendText("early");
+    ASSERT_TRUE(m_client->waitStoreAttempt(std::chrono::seconds(5))); // its first step
+    EXPECT_TRUE(m_client->SendText("early"));
     EXPECT_EQ(2, m_client->backlogCount());
     ASSERT_TRUE(waitAuthorised());
     ASSERT_TRUE(m_server->waitForText("early"));
