@@ -142,6 +142,15 @@ void Gateway::stop()
     // Every packet a tracker was told is delivered goes on to the client before it stops.
     m_listener->stop();
     m_dispatcher->drain();
+    // What a failing backlog refused to the end was never acknowledged: the trackers still
+    // have it. It is counted, so that the stop can say so.
+    m_unkeptAtStop = m_dispatcher->heldMessages();
+    tracker::Bytes record;
+    std::uint32_t connection = 0;
+    while (m_listener->queue().PeekPacket(&record, &connection)) {
+        m_listener->queue().DropPacket();
+        ++m_unkeptAtStop;
+    }
     if (m_client) {
         m_client->requestStop();
         while (!m_client->finished())

@@ -102,6 +102,10 @@ public:
         return m_client ? m_client->storeProblem() : std::string();
     }
 
+    // Main thread, after stop. Messages and packets that a failing backlog could not keep by
+    // the stop; none of them was acknowledged to its tracker.
+    std::size_t unkeptAtStop() const { return m_unkeptAtStop; }
+
     // Any thread once started. A reading of the running figures.
     GatewayFigures figures() const;
 
@@ -128,6 +132,7 @@ private:
     std::unique_ptr<tracker::Dispatcher> m_dispatcher;
     std::unique_ptr<LinkClient> m_client;
     bool m_stopped = false;
+    std::size_t m_unkeptAtStop = 0;
 };
 
 } // namespace app

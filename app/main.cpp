@@ -180,6 +180,10 @@ int runHeadless(int argc, char** argv, const std::string& workdir)
         duties.stopping();
         timer2.stop();
         gateway.stop();
+        if (gateway.unkeptAtStop() > 0)
+            note(std::to_string(gateway.unkeptAtStop()) +
+                 " messages and packets could not be kept by the backlog before the stop; none "
+                 "of them was acknowledged, the trackers send them again");
         qapp.quit();
     });
     signalWatch.start(20);
