@@ -127,6 +127,8 @@ FileScan scanFile(const std::uint8_t* data, std::size_t size)
             break;
         pos += static_cast<std::size_t>(r.end);
         ++records;
+        if (r.kind == Kind::Damaged)
+            ++scan.damaged;
         if (leading && r.kind == Kind::Good && r.code == 0) {
             ++scan.leadingUnsent;
             scan.leadingEnd = pos;

@@ -68,6 +68,7 @@ std::int64_t countRecords(const Bytes& file);
 struct FileScan
 {
     std::int64_t records = 0;       // up to wholeEnd, damaged stretches counted as one each
+    std::int64_t damaged = 0;       // of them, the damaged stretches
     std::int64_t leadingUnsent = 0; // how many of them at the front carry code 0 (taken away)
     std::uint64_t leadingEnd = 0;   // where the first record after those begins
     // Where the last good record ends. Bytes after it hold no good record: a record cut off by

@@ -158,6 +158,7 @@ StoreStatus TBackSoob::openLocked()
     resetReadPosition();
     m_readNumber = m_writeNumber = 0;
     m_writeSize = 0;
+    m_rollBeforeAppend = false;
     setCount(0);
     m_pending = 0;
     m_dataToSync = m_directoryToSync = m_indexToSync = false;
@@ -284,6 +285,10 @@ StoreStatus TBackSoob::prepareWriteFile()
             return fail("cut the unfinished record off " + path);
         m_writeSize = scan.wholeEnd;
         m_writeFile = std::move(file);
+        // A damaged stretch is read as reaching to the next whole record; records appended
+        // behind it could give its length field an end marker to point at, and turn it into a
+        // "record" that swallows good ones. A file holding damage gets no more appends.
+        m_rollBeforeAppend = scan.damaged > 0;
     }
     m_runStartFile = m_writeNumber;
     m_runStartOffset = m_writeSize;
@@ -385,6 +390,7 @@ StoreStatus TBackSoob::rollOver()
     ++m_writeNumber;
     m_writeFile = std::move(next);
     m_writeSize = 0;
+    m_rollBeforeAppend = false;
     return StoreStatus::ok();
 }
 
@@ -396,7 +402,7 @@ StoreStatus TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open)
         return StoreStatus::fromError("add to the backlog before it is open", 0);
-    if (m_writeSize > kDataFileLimit)
+    if (m_writeSize > kDataFileLimit || m_rollBeforeAppend)
         if (StoreStatus s = rollOver(); !s)
             return s;
     const std::string path = dataFilePath(m_writeNumber);
@@ -521,12 +527,20 @@ void TBackSoob::consumeHead(const HeadRecord& head)
 StoreStatus TBackSoob::retireReadFile()
 {
     const std::int32_t old = m_readNumber;
+    // The next file that is there: a gap in the numbers (files lost, or an index written by
+    // hand) is crossed in one step, however wide.
+    std::int32_t next = m_writeNumber;
+    for (std::int32_t n : dataFileNumbers())
+        if (n > old && n < next) {
+            next = n;
+            break;
+        }
     const std::int64_t count = std::max<std::int64_t>(0, Count() - m_takenInReadFile);
     const std::int64_t onDisk = std::max<std::int64_t>(count, m_countOnDisk - m_takenInReadFile);
     // Count and read number in one write. Until it is on the disk the old file stays, so the
     // files never point at a file that is gone.
-    StoreStatus indexed = writeIndex(kCountOffset, {clampToI32(onDisk), old + 1});
-    m_readNumber = old + 1;
+    StoreStatus indexed = writeIndex(kCountOffset, {clampToI32(onDisk), next});
+    m_readNumber = next;
     setCount(count);
     m_readFile.reset();
     resetReadPosition();

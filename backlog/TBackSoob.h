@@ -141,6 +141,7 @@ private:
     // Writing.
     std::unique_ptr<platform::File> m_writeFile;
     std::uint64_t m_writeSize = 0;
+    bool m_rollBeforeAppend = false; // the write file holds damage: the next record starts a file
     bool m_dataToSync = false;
     bool m_directoryToSync = false;
     bool m_indexToSync = false;

@@ -382,3 +382,43 @@ TEST_F(TBackSoobTest, AddingOnOneThreadWhileDrainingOnAnotherKeepsOrder)
         ASSERT_EQ(std::to_string(i), got[static_cast<std::size_t>(i)]);
     EXPECT_EQ(0, store.pendingCount());
 }
+
+// Missing data files between the read and the write number are crossed in one step, however
+// wide the gap: not one index write per missing number.
+TEST_F(TBackSoobTest, AGapInTheDataFileNumbersIsCrossedInOneStep)
+{
+    write(data(5), records({"before"}));
+    write(data(1'000'000'000), records({"after"}));
+    write("backsoob.dat", index(2, 5, 1'000'000'000));
+    fakes::FaultyFileSystem fs;
+    backlog::TBackSoob store(m_dir.path(), fs);
+    store.setSubdirectoryName(backlog::kStoreDirectory);
+    ASSERT_TRUE(store.OpenStore());
+    take(store, 1);
+    std::uint32_t code = 0;
+    Bytes body;
+    ASSERT_TRUE(peekFrom(store, code, body));
+    EXPECT_EQ(text("after"), body);
+    EXPECT_LT(fs.changes(), 10);
+}
+
+// A damaged record's length can point past the records after it. Records appended behind must
+// not give it an end marker to point at: it would turn into a "record" that swallows the good
+// ones. A write file that holds damage gets no more appends; the next record starts a file.
+TEST_F(TBackSoobTest, AppendsNeverCompleteADamagedRecordBeforeThem)
+{
+    Bytes damaged = fromHex("FFFF C7002002 64000000"); // claims 100 bytes
+    damaged.resize(20, 0x41);                          // has 10
+    write(data(0), cat({damaged, records({"a"})}));
+    write("backsoob.dat", index(2, 0, 0));
+    auto& store = open();
+    // 20 + 13 bytes stand before it; with a body of 67 its end marker lands where the damaged
+    // record's length points.
+    ASSERT_TRUE(store.AddMessage(kData, text(std::string(67, 'b'))));
+    ASSERT_TRUE(store.AddMessage(kData, text("c")));
+    EXPECT_EQ(cat({damaged, records({"a"})}), read(data(0)));
+    EXPECT_EQ(1, store.writeNumber());
+    int bad = 0;
+    EXPECT_EQ((std::vector<std::string>{"a", std::string(67, 'b'), "c"}), drain(&bad));
+    EXPECT_EQ(1, bad);
+}
