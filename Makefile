@@ -1,5 +1,8 @@
-# gpsbridge: make run | make test | make demo | make package | make bench | make bench-load | make deps
+# gpsbridge: make run | make test | make demo | make package | make bench | make bench-load |
+#            make fuzz | make deps
 # SAN=1 builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer in build-san/.
+# make fuzz builds the fuzz targets with clang, libFuzzer, ASan and UBSan in build-fuzz/ and runs
+# each for FUZZ_SECONDS (60 by default).
 
 SAN ?= 0
 WERROR ?= $(if $(CI),1,0)
@@ -16,14 +19,16 @@ CMAKE_FLAGS += -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev \
            libbenchmark-dev libsystemd-dev prometheus-cpp-dev dpkg-dev file help2man haproxy
+FUZZ_PACKAGES = clang libclang-rt-14-dev
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps configure build test run demo package bench bench-load clean format
+.PHONY: all deps fuzz-deps configure build test run demo package bench bench-load fuzz clean format
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# $(call install_missing,<packages>): installs those of the Debian packages that are missing.
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -31,6 +36,13 @@ deps:
 	  $(SUDO) apt-get update && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 configure: deps
 	@if [ ! -f $(BUILD_DIR)/build.ninja ] || [ CMakeLists.txt -nt $(BUILD_DIR)/build.ninja ]; then \
@@ -82,8 +94,39 @@ bench-load: deps
 	cmake --build build-bench -j $(JOBS) --target load_bench
 	build-bench/bench/load_bench $(LOAD_ARGS)
 
+# Each target starts from its corpus in the tree plus what earlier runs found (kept in
+# build-fuzz/corpus/); a failing input lands in build-fuzz/crashes/. The fast targets first.
+FUZZ_DIR = build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= record_reader settings_reader tracker_stream link_replies backlog_store
+# A smaller quarantine and no filling of new blocks: the targets allocate in every run, and the
+# page faults of the defaults would halve the runs.
+FUZZ_ASAN_OPTIONS ?= quarantine_size_mb=64:max_malloc_fill_size=0
+FUZZ_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGPSBRIDGE_FUZZ=ON -DGPSBRIDGE_BENCH=OFF \
+                   -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
+fuzz: fuzz-deps
+	@if [ ! -f $(FUZZ_DIR)/build.ninja ] || [ CMakeLists.txt -nt $(FUZZ_DIR)/build.ninja ]; then \
+	  CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja $(FUZZ_CMAKE_FLAGS); \
+	else \
+	  cmake $(FUZZ_DIR) $(FUZZ_CMAKE_FLAGS) >/dev/null; \
+	fi
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	  case $$t in settings_reader|tracker_stream) len=2048;; backlog_store) len=8192;; *) len=4096;; esac; \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/crashes $(FUZZ_DIR)/logs; \
+	  log=$(FUZZ_DIR)/logs/$$t.log; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s (log in $$log)"; \
+	  if ! ASAN_OPTIONS=$(FUZZ_ASAN_OPTIONS) $(FUZZ_DIR)/fuzz/fuzz_$$t \
+	       -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=$$len -rss_limit_mb=2048 \
+	       -print_final_stats=1 -dict=fuzz/dict/$$t.dict -artifact_prefix=$(FUZZ_DIR)/crashes/$$t- \
+	       $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t >$$log 2>&1; then \
+	    tail -n 60 $$log; echo "fuzz_$$t FAILED: the input is in $(FUZZ_DIR)/crashes/"; exit 1; \
+	  fi; \
+	  grep -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_exec|average_exec)' $$log; \
+	done
+
 clean:
-	rm -rf build build-san build-pkg
+	rm -rf build build-san build-pkg build-bench build-fuzz
 
 # Formats every C++ file in the tree with the project's .clang-format.
 format:

@@ -610,6 +610,29 @@ StoreStatus TBackSoob::writeMarks()
     return StoreStatus::ok();
 }
 
+StoreStatus TBackSoob::renumberFromZero()
+{
+    // The index first: a crash before the old file is removed leaves an empty file past the
+    // write file, which the next open removes.
+    const std::int32_t old = m_writeNumber;
+    if (StoreStatus s = writeIndex(kCountOffset, {0, 0, 0}); !s)
+        return s;
+    m_readNumber = m_writeNumber = 0;
+    m_countOnDisk = 0;
+    setCount(0);
+    m_pending = 0;
+    m_writeFile.reset();
+    m_readFile.reset();
+    resetReadPosition();
+    m_runStartFile = 0;
+    m_runStartOffset = 0;
+    m_olderGone = true;
+    m_rollBeforeAppend = false;
+    m_files.removeFile(dataFilePath(old));
+    m_directoryToSync = true;
+    return StoreStatus::ok();
+}
+
 StoreStatus TBackSoob::Sync()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -638,8 +661,9 @@ StoreStatus TBackSoob::Sync()
     keep(writeMarks());
 
     // Everything taken: the write file starts over, and the index counts nothing.
-    if (m_readNumber == m_writeNumber && m_writeFile && m_writeSize > 0 &&
-        m_readOffset >= m_writeSize && !m_indexBehind) {
+    const bool allTaken =
+        m_readNumber == m_writeNumber && m_readOffset >= m_writeSize && !m_indexBehind;
+    if (allTaken && m_writeFile && m_writeSize > 0) {
         if (m_writeFile->truncate(0)) {
             m_writeSize = 0;
             resetReadPosition();
@@ -650,6 +674,9 @@ StoreStatus TBackSoob::Sync()
             keep(fail("empty " + dataFilePath(m_writeNumber)));
         }
     }
+    // And the numbers start over at 0, as when the store was new, so they never run out.
+    if (allTaken && m_writeSize == 0 && m_writeNumber != 0)
+        keep(renumberFromZero());
     if (m_dataToSync && m_writeFile) {
         if (m_writeFile->sync())
             m_dataToSync = false;

@@ -118,6 +118,7 @@ private:
     void consumeHead(const HeadRecord& head);
     StoreStatus retireReadFile();
     StoreStatus writeMarks();
+    StoreStatus renumberFromZero();
     void resetReadPosition();
     bool inThisRun() const;
     void setCount(std::int64_t count);

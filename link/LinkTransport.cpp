@@ -70,6 +70,15 @@ bool LinkTransport::openLink(const std::string& dottedAddress, std::uint16_t por
     return true;
 }
 
+bool LinkTransport::adoptSocket(platform::SocketHandle connected)
+{
+    if (isOpen() || connected == platform::kInvalidSocket)
+        return false;
+    m_failure.clear();
+    m_socket = connected;
+    return true;
+}
+
 bool LinkTransport::sendFrame(const Bytes& payload)
 {
     if (!isOpen() || payload.size() > m_options.maxPayloadLength)

@@ -44,6 +44,11 @@ public:
     // socket is closed and forgotten.
     bool openLink(const std::string& dottedAddress, std::uint16_t port) override;
 
+    // Takes over a socket that is already connected (one end of a socket pair, in tests and
+    // fuzzing) when no link is open. False, and the socket stays the caller's, when a link is
+    // open or the handle is invalid.
+    bool adoptSocket(platform::SocketHandle connected);
+
     // Wraps the payload in its envelope and writes it with one send call. False when there is no
     // link, the payload is above the limit, or the send reports an error (counting that is the
     // caller's business). A short write is not retried.

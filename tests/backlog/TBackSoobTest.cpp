@@ -125,10 +125,12 @@ TEST_F(TBackSoobTest, TakenRecordsAreMarkedInPlaceAndUsedUpFilesDeleted)
     EXPECT_EQ(1, again.pendingCount());
     EXPECT_EQ(std::vector<std::string>{"d"}, drain());
 
-    // Everything taken: the write file is emptied and the index counts nothing.
+    // Everything taken: the index counts nothing, and the numbers start over at 0.
     ASSERT_TRUE(again.Sync());
-    EXPECT_TRUE(read(data(4)).empty());
-    EXPECT_EQ(index(0, 4, 4), read("backsoob.dat"));
+    EXPECT_FALSE(exists(data(4)));
+    EXPECT_EQ(index(0, 0, 0), read("backsoob.dat"));
+    ASSERT_TRUE(again.AddMessage(kData, text("e")));
+    EXPECT_EQ(records({"e"}), read(data(0)));
 }
 
 // A store written by the files' own rules, with what they allow: several files, a record with

@@ -278,3 +278,36 @@ TEST(LinkOptionsTest, ChunkSizeStartsAtPacketSizeAndNeverAtZero)
     o.packetSize = 0;
     EXPECT_EQ(kDefaultPacketSize, LinkTransport(o).chunkSize());
 }
+
+TEST(LinkTransportAdoptTest, CarriesFramesOverAnAdoptedSocketAndNeverTakesASecond)
+{
+    int pair[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair));
+    LinkOptions o;
+    o.replyWaitMs = 100;
+    LinkTransport link(o);
+    EXPECT_FALSE(link.adoptSocket(platform::kInvalidSocket));
+    ASSERT_TRUE(link.adoptSocket(pair[0]));
+    EXPECT_TRUE(link.isOpen());
+
+    ASSERT_TRUE(link.sendFrame(buildPoll()));
+    Bytes sent(39);
+    ASSERT_EQ(39, ::recv(pair[1], sent.data(), sent.size(), MSG_DONTWAIT));
+    EXPECT_EQ(wrapInEnvelope(buildPoll()), sent);
+    const Bytes reply = concat(envelope(18), kLoginReply);
+    ASSERT_EQ(static_cast<long>(reply.size()),
+              platform::sendOnce(pair[1], reply.data(), reply.size()));
+    Bytes payload;
+    ASSERT_EQ(ReceiveStatus::Ok, link.receiveFrame(payload));
+    EXPECT_EQ(kLoginReply, payload);
+
+    // A second socket is refused while the first is open, and stays the caller's.
+    int other[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, other));
+    EXPECT_FALSE(link.adoptSocket(other[0]));
+    link.dropLink();
+    EXPECT_EQ(0, ::recv(pair[1], sent.data(), sent.size(), 0)); // the adopted socket is closed
+    EXPECT_TRUE(link.adoptSocket(other[0]));
+    for (int s : {pair[1], other[1]})
+        platform::closeSocket(s);
+}
