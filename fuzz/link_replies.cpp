@@ -106,6 +106,15 @@ void checkPayload(const Bytes& p, ServerView& view)
     }
 }
 
+// No waiting: the server has written all it will before the client reads.
+msglink::LinkOptions noWaitOptions()
+{
+    msglink::LinkOptions o;
+    o.replyWaitMs = 0;
+    o.packetSize = 7;
+    return o;
+}
+
 // The client's transport: a real link transport on one end of a socket pair; this side is the
 // server on the other end, answering every frame with the next answer of the input.
 class ServerPair final : public msglink::Transport
@@ -274,8 +283,7 @@ private:
 
     fuzz::Input& m_in;
     ServerView& m_view;
-    // No waiting: the server has written all it will before the client reads.
-    msglink::LinkTransport m_link{msglink::LinkOptions{.replyWaitMs = 0, .packetSize = 7}};
+    msglink::LinkTransport m_link{noWaitOptions()};
     int m_server = -1;
     bool m_serverClosed = false;
     Bytes m_unread;     // written by the server, not yet read by the client
