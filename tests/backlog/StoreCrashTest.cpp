@@ -103,9 +103,9 @@ struct ScenarioRun
 };
 
 // Appends across a roll-over (one large record fills the first file), takes records with syncs
-// between (marks, the used-up file deleted), takes everything (the write file emptied) and
-// appends again. Once the file layer has "crashed" every change fails; the run goes on doing
-// nothing, as a dead process would.
+// between (marks, the used-up file deleted), takes everything (the write file emptied, the
+// numbers back to 0) and appends again. Once the file layer has "crashed" every change fails;
+// the run goes on doing nothing, as a dead process would.
 ScenarioRun scenario(backlog::TBackSoob& store)
 {
     ScenarioRun run;
