@@ -98,6 +98,9 @@ void MessageServer::run(const std::atomic<bool>& stop)
         std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
     };
     std::list<Serving> serving;
+    // Raised once no more connections are taken (stop, or the count reached), so that a
+    // connection that sends nothing more does not hold the end up.
+    std::atomic<bool> ending{false};
     auto reap = [&serving](bool all) {
         for (auto it = serving.begin(); it != serving.end();)
             if (all || *it->done) {
@@ -127,8 +130,8 @@ void MessageServer::run(const std::atomic<bool>& stop)
         }
         try {
             Serving& one = serving.emplace_back();
-            one.thread = std::thread([this, s, connection, &stop, done = one.done] {
-                serveThenClose(s, connection, stop);
+            one.thread = std::thread([this, s, connection, &ending, done = one.done] {
+                serveThenClose(s, connection, ending);
                 *done = true;
             });
         } catch (const std::system_error&) {
@@ -137,6 +140,7 @@ void MessageServer::run(const std::atomic<bool>& stop)
             platform::closeSocket(s);
         }
     }
+    ending = true;
     reap(true);
 }
 
