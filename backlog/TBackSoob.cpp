@@ -330,7 +330,7 @@ StoreStatus TBackSoob::openReadFile()
         return fail("read " + path);
     bytes.resize(*got);
     FileScan scan = scanFile(bytes.data(), bytes.size());
-    m_readOffset = m_markedOffset = m_cacheStart = scan.leadingEnd;
+    m_readOffset = m_markedOffset = scan.leadingEnd;
     m_takenInReadFile = scan.leadingUnsent;
     return StoreStatus::ok();
 }
@@ -338,7 +338,7 @@ StoreStatus TBackSoob::openReadFile()
 void TBackSoob::resetReadPosition()
 {
     m_readFileSize = 0;
-    m_readOffset = m_markedOffset = m_cacheStart = 0;
+    m_readOffset = m_markedOffset = 0;
     m_cache.clear();
     m_unmarkedCodes.clear();
     m_takenInReadFile = 0;
@@ -433,7 +433,7 @@ StoreStatus TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
 
 StoreStatus TBackSoob::fillCache(std::uint64_t upTo)
 {
-    const std::uint64_t from = m_cacheStart + m_cache.size();
+    const std::uint64_t from = m_markedOffset + m_cache.size();
     if (upTo <= from)
         return StoreStatus::ok();
     const auto want = static_cast<std::size_t>(upTo - from);
@@ -483,12 +483,12 @@ StoreStatus TBackSoob::locateHead(HeadRecord& head, bool& found)
                 return s;
             continue;
         }
-        const std::uint64_t cacheEnd = m_cacheStart + m_cache.size();
+        const std::uint64_t cacheEnd = m_markedOffset + m_cache.size();
         if (cacheEnd <= m_readOffset)
             if (StoreStatus s = fillCache(std::min(end, m_readOffset + kReadChunk)); !s)
                 return s;
-        const std::uint64_t available = m_cacheStart + m_cache.size() - m_readOffset;
-        const std::uint8_t* at = m_cache.data() + (m_readOffset - m_cacheStart);
+        const std::uint64_t available = m_markedOffset + m_cache.size() - m_readOffset;
+        const std::uint8_t* at = m_cache.data() + (m_readOffset - m_markedOffset);
         head = findHeadRecord(at, static_cast<std::size_t>(available), end - m_readOffset);
         if (head.kind == HeadRecord::Kind::NeedMore) {
             const std::uint64_t more = std::max<std::uint64_t>(available, kReadChunk);
@@ -569,7 +569,7 @@ TBackSoob::Peek TBackSoob::PeekOldest()
     peek.appendIndex = inThisRun() ? m_appendsTaken : -1;
     if (head.kind != HeadRecord::Kind::Good)
         return peek;
-    const std::uint8_t* at = m_cache.data() + (m_readOffset - m_cacheStart) + head.bodyOffset;
+    const std::uint8_t* at = m_cache.data() + (m_readOffset - m_markedOffset) + head.bodyOffset;
     peek.body.assign(at, at + head.bodyLength);
     peek.good = true;
     return peek;
@@ -596,17 +596,15 @@ StoreStatus TBackSoob::writeMarks()
         return StoreStatus::ok();
     // The taken records lie back to back from the marked offset to the read offset, all in the
     // cache; they are written back in one piece with their codes set to 0.
-    const auto from = static_cast<std::size_t>(m_markedOffset - m_cacheStart);
-    const auto to = static_cast<std::size_t>(m_readOffset - m_cacheStart);
-    Bytes piece(m_cache.begin() + static_cast<std::ptrdiff_t>(from),
-                m_cache.begin() + static_cast<std::ptrdiff_t>(to));
+    const auto to = static_cast<std::size_t>(m_readOffset - m_markedOffset);
+    Bytes piece(m_cache.begin(), m_cache.begin() + static_cast<std::ptrdiff_t>(to));
     for (std::uint64_t code : m_unmarkedCodes)
         platform::writeU32(&piece[static_cast<std::size_t>(code - m_markedOffset)], 0);
     if (!m_readFile->writeAt(m_markedOffset, piece.data(), piece.size()))
         return fail("mark taken records in " + dataFilePath(m_readNumber));
     m_unmarkedCodes.clear();
     m_cache.erase(m_cache.begin(), m_cache.begin() + static_cast<std::ptrdiff_t>(to));
-    m_cacheStart = m_markedOffset = m_readOffset;
+    m_markedOffset = m_readOffset;
     return StoreStatus::ok();
 }
 
@@ -658,9 +656,8 @@ StoreStatus TBackSoob::Sync()
         }
         keep(std::move(s));
     }
-    keep(writeMarks());
-
-    // Everything taken: the write file starts over, and the index counts nothing.
+    // Everything taken: the write file starts over (its marks need not be written first), and
+    // the index counts nothing.
     const bool allTaken =
         m_readNumber == m_writeNumber && m_readOffset >= m_writeSize && !m_indexBehind;
     if (allTaken && m_writeFile && m_writeSize > 0) {
@@ -674,6 +671,7 @@ StoreStatus TBackSoob::Sync()
             keep(fail("empty " + dataFilePath(m_writeNumber)));
         }
     }
+    keep(writeMarks());
     // And the numbers start over at 0, as when the store was new, so they never run out.
     if (allTaken && m_writeSize == 0 && m_writeNumber != 0)
         keep(renumberFromZero());

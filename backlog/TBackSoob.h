@@ -154,8 +154,7 @@ private:
     std::uint64_t m_readFileSize = 0; // when it is not the write file
     std::uint64_t m_readOffset = 0;
     std::uint64_t m_markedOffset = 0;
-    std::uint64_t m_cacheStart = 0;
-    Bytes m_cache;
+    Bytes m_cache;                              // the read file's bytes from the marked offset on
     std::vector<std::uint64_t> m_unmarkedCodes; // file offsets of taken records' codes
     std::int64_t m_takenInReadFile = 0;         // records taken from it, marked ones included
 

@@ -105,11 +105,6 @@ public:
         return ::unlink(path.c_str()) == 0 || errno == ENOENT;
     }
 
-    bool renameFile(const std::string& from, const std::string& to) override
-    {
-        return ::rename(from.c_str(), to.c_str()) == 0;
-    }
-
     std::vector<std::string> listFiles(const std::string& directory) override
     {
         std::vector<std::string> names;

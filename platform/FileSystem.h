@@ -56,9 +56,6 @@ public:
     // False when the file could not be removed (a missing file counts as removed).
     virtual bool removeFile(const std::string& path) = 0;
 
-    // Renames from over to in one step: anyone opening to sees the old file or the new one.
-    virtual bool renameFile(const std::string& from, const std::string& to) = 0;
-
     // Names (not paths) of the regular files in a directory; empty when it cannot be read.
     virtual std::vector<std::string> listFiles(const std::string& directory) = 0;
 

@@ -117,11 +117,6 @@ bool FaultyFileSystem::removeFile(const std::string& path)
     return mayChange() && m_real.removeFile(path);
 }
 
-bool FaultyFileSystem::renameFile(const std::string& from, const std::string& to)
-{
-    return mayChange() && m_real.renameFile(from, to);
-}
-
 std::vector<std::string> FaultyFileSystem::listFiles(const std::string& directory)
 {
     return m_real.listFiles(directory);

@@ -42,7 +42,6 @@ public:
 
     std::unique_ptr<platform::File> open(const std::string& path, Open how) override;
     bool removeFile(const std::string& path) override;
-    bool renameFile(const std::string& from, const std::string& to) override;
     std::vector<std::string> listFiles(const std::string& directory) override;
     bool fileExists(const std::string& path) override;
     bool directoryExists(const std::string& path) override;
