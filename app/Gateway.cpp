@@ -87,7 +87,7 @@ void Gateway::start()
     m_view.setTable(&m_dispatcher->table());
 
     if (m_options.makeClient) {
-        m_client = m_options.makeClient(m_linkView, m_settings.firstNumber);
+        m_client = m_options.makeClient(m_linkView, m_settings.firstNumber, m_ticksPerMs);
         m_sink.client = m_client.get();
         // Trackers are taken in once the backlog is open (or has failed, which the client
         // says); the client opens it on its own thread and may hand an event over meanwhile.

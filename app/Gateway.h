@@ -38,9 +38,11 @@ struct GatewayOptions
     tracker::DispatchBudget dispatch;
     std::string workingDirectory; // empty: the process's current directory
     // Creates the message-server client once the status view and settings are in place; the
-    // view it gets runs every operation on the main thread. Empty: no client; position
-    // messages are counted and go nowhere (tests of the tracker side).
-    std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber)>
+    // view it gets runs every operation on the main thread, and ticksPerMs is the gateway's
+    // calibration of the clock. Empty: no client; position messages are counted and go nowhere
+    // (tests of the tracker side).
+    std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber,
+                                              std::int64_t ticksPerMs)>
         makeClient;
 };
 

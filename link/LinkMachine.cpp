@@ -142,9 +142,14 @@ void LinkMachine::sync()
         report("backlog: " + s.text());
 }
 
-void LinkMachine::start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport)
+void LinkMachine::setTicksPerMs(std::int64_t ticksPerMs)
 {
     m_ticksPerMs = ticksPerMs > 0 ? ticksPerMs : 1;
+}
+
+void LinkMachine::start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport)
+{
+    setTicksPerMs(ticksPerMs);
     m_transport = std::move(transport);
     m_accessNoticeShown = false;
     m_addressSlot = 0;

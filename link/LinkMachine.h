@@ -88,6 +88,11 @@ public:
     // and so is the recovery; storeProblem says why meanwhile.
     void openStore();
 
+    // Any thread, before the runner's thread begins: the clock's ticks per millisecond, where
+    // they are known already (the store's figures and sync pace are read from other threads
+    // before the first turn).
+    void setTicksPerMs(std::int64_t ticksPerMs);
+
     // Runner's thread, once, before the first turn.
     void start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport);
 

@@ -25,6 +25,8 @@ cl::cl(LinkView& view, std::int32_t gatewayNumber, ClientOptions options)
       m_machine(view, *m_options.clock, gatewayNumber, m_workingDirectory, m_options.timings,
                 m_options.diagnostic, *m_options.files)
 {
+    if (m_options.ticksPerMs > 0)
+        m_machine.setTicksPerMs(m_options.ticksPerMs);
     m_thread.start([this] { execute(); });
 }
 

@@ -29,8 +29,9 @@ struct ClientOptions
     int idlePauseMs = 10;
     int replyWaitMs = kReplyWaitMs;
     int connectTimeoutMs = kConnectTimeoutMs;
-    // Told, on the client thread, why the link could not be had (the address, the port and the
-    // system's reason) and when the backlog fails. Empty: not told.
+    // Told why the link could not be had (the address, the port and the system's reason), on the
+    // client thread, and when the backlog fails, on the thread that met the failure (the
+    // window's too): it must be safe to call from both. Empty: not told.
     std::function<void(const std::string&)> diagnostic;
     // The files the backlog is kept in; tests hand in a file layer that fails on demand.
     platform::FileSystem* files = &platform::osFileSystem();
@@ -64,19 +65,15 @@ public:
     double oldestWaitingSeconds() const { return m_machine.oldestWaitingSeconds(); }
 
     // Window's thread: `link enabled` cleared first, then `stop request` set. The thread ends
-    // after its current turn; what is still queued goes to the backlog.
+    // after its current turn; what the server has not taken stays in the backlog.
     void requestStop();
     bool finished() const { return m_finished.load(); }
 
-    // Window's thread. While clear, no connection attempt is made (the close clears it).
-    void setLinkEnabled(bool enabled) { m_machine.setLinkEnabled(enabled); }
     void join();
 
     // Any thread, without a lock.
     bool connected() const { return m_machine.connected(); }
     bool authorised() const { return m_machine.authorised(); }
-    bool inFlight() const { return m_machine.inFlight(); }
-    std::int32_t errorCount() const { return m_machine.errorCount(); }
     std::int64_t backlogCount() const { return m_machine.backlogCount(); }
     // Any thread. Turns of the loop so far; a count that stops moving means a stuck thread.
     std::uint64_t turns() const { return m_turns.load(std::memory_order_relaxed); }

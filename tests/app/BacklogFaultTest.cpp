@@ -51,7 +51,7 @@ protected:
         client.idlePauseMs = 2;
         client.calibration = std::chrono::milliseconds(10);
         client.files = &m_files;
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
+        options.makeClient = [client](msglink::LinkView& v, std::int32_t number, std::int64_t) {
             return app::makeMessageServerClient(v, number, client);
         };
         m_gateway = std::make_unique<app::Gateway>(m_view, options);

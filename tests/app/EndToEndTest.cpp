@@ -55,7 +55,7 @@ protected:
         client.workingDirectory = m_dir.path();
         client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
+        options.makeClient = [client](msglink::LinkView& v, std::int32_t number, std::int64_t) {
             return app::makeMessageServerClient(v, number, client);
         };
         auto gateway = std::make_unique<app::Gateway>(view, options);

@@ -78,7 +78,7 @@ protected:
         options.workingDirectory = m_dir.path();
         options.listener.receiveWaitMs = 20;
         options.listener.acceptWaitMs = 20;
-        options.makeClient = [this](msglink::LinkView& view, std::int32_t number) {
+        options.makeClient = [this](msglink::LinkView& view, std::int32_t number, std::int64_t) {
             m_gatewayNumber = number;
             return std::make_unique<FakeClient>(view, m_clientLog);
         };

@@ -46,6 +46,17 @@ TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAndDelivered)
     EXPECT_EQ(std::vector<std::string>{"early"}, m_link->dataTexts());
 }
 
+// The clock's rate is set before the runner's thread begins: what the window reads before the
+// first turn is in real time.
+TEST_F(LinkMachineDeliveryTest, TheOldestMessagesAgeIsRightBeforeTheFirstTurn)
+{
+    create();
+    m_machine->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
+    ASSERT_TRUE(m_machine->SendText("early"));
+    m_clock.advanceMs(2000);
+    EXPECT_NEAR(2.0, m_machine->oldestWaitingSeconds(), 0.01);
+}
+
 // A flood is stored, whatever its size, and goes out in the order it came.
 TEST_F(LinkMachineDeliveryTest, AFloodIsKeptWholeAndDeliveredInOrder)
 {

@@ -78,7 +78,7 @@ protected:
         msglink::ClientOptions client;
         client.calibration = std::chrono::milliseconds(10);
         client.workingDirectory = m_dir.path();
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
+        options.makeClient = [client](msglink::LinkView& v, std::int32_t number, std::int64_t) {
             return app::makeMessageServerClient(v, number, client);
         };
         auto gateway = std::make_unique<app::Gateway>(m_view, options);
