@@ -10,6 +10,7 @@
 
 #include "app/Gateway.h"
 #include "app/Settings.h"
+#include "platform/Socket.h"
 
 namespace app {
 
@@ -69,7 +70,7 @@ public:
             show(section, key, "not set");
             return;
         }
-        if (!isDottedIPv4(value))
+        if (!platform::isDottedIPv4(value))
             problem(section, key,
                     "not a dotted IPv4 address (a.b.c.d); the link cannot "
                     "connect to it");

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/Socket.h"
+
 namespace app {
 
 namespace {
@@ -32,21 +34,6 @@ MainSettings readMainSettings(const platform::IniFile& ini)
     return s;
 }
 
-bool isDottedIPv4(std::string_view text)
-{
-    for (int part = 0; part < 4; ++part) {
-        std::size_t dot = text.find('.');
-        if ((part < 3) != (dot != std::string_view::npos))
-            return false; // three dots, no more, no fewer
-        std::string_view number = text.substr(0, dot);
-        std::optional<int> v = decimal(number, 3);
-        if (!v || *v > 255 || (number.size() > 1 && number[0] == '0'))
-            return false;
-        text.remove_prefix(dot == std::string_view::npos ? text.size() : dot + 1);
-    }
-    return true;
-}
-
 std::optional<std::string> metricsBindAddress(std::string_view value)
 {
     std::size_t colon = value.rfind(':');
@@ -54,7 +41,7 @@ std::optional<std::string> metricsBindAddress(std::string_view value)
         colon == std::string_view::npos ? std::string_view("127.0.0.1") : value.substr(0, colon);
     std::string_view portText = colon == std::string_view::npos ? value : value.substr(colon + 1);
     std::optional<int> port = decimal(portText, 5);
-    if (!port || *port < 1 || *port > 65535 || !isDottedIPv4(host))
+    if (!port || *port < 1 || *port > 65535 || !platform::isDottedIPv4(host))
         return std::nullopt;
     return std::string(host) + ":" + std::to_string(*port);
 }

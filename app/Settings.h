@@ -25,10 +25,6 @@ struct MainSettings
 
 MainSettings readMainSettings(const platform::IniFile& ini);
 
-// Four decimal numbers 0..255 joined by dots, as the link connects to (no names, no short
-// forms, no leading zeros).
-bool isDottedIPv4(std::string_view text);
-
 // A MetricsAddress value as the endpoint binds it: "9464" is "127.0.0.1:9464", and
 // "a.b.c.d:9464" stays. Nothing when the value is neither, or its port is outside 1..65535.
 std::optional<std::string> metricsBindAddress(std::string_view value);

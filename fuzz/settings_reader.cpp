@@ -21,6 +21,7 @@
 #include "app/Settings.h"
 #include "fuzz/FuzzCheck.h"
 #include "platform/IniFile.h"
+#include "platform/Socket.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ void checkStartUp(const IniFile& ini)
         return;
     const std::size_t colon = s.metricsAddress.rfind(':');
     FUZZ_CHECK(colon != std::string::npos &&
-                   app::isDottedIPv4(std::string_view(s.metricsAddress).substr(0, colon)),
+                   platform::isDottedIPv4(std::string_view(s.metricsAddress).substr(0, colon)),
                "metrics address without a dotted address: " + s.metricsAddress);
     const std::optional<std::int32_t> port =
         IniFile::parseInteger(s.metricsAddress.substr(colon + 1));

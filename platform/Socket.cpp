@@ -106,10 +106,10 @@ SocketHandle acceptConnection(SocketHandle listening, int timeoutMs, bool* timed
     return c < 0 ? kInvalidSocket : c;
 }
 
-bool isDottedIPv4(const std::string& text)
+bool isDottedIPv4(std::string_view text)
 {
     in_addr addr{};
-    return ::inet_pton(AF_INET, text.c_str(), &addr) == 1;
+    return ::inet_pton(AF_INET, std::string(text).c_str(), &addr) == 1;
 }
 
 bool connectWithTimeout(SocketHandle s, const std::string& dottedAddress, std::uint16_t port,

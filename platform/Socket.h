@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -57,8 +58,9 @@ std::uint16_t localPort(SocketHandle s);
 // (timedOut set) or failure (timedOut clear).
 SocketHandle acceptConnection(SocketHandle listening, int timeoutMs, bool* timedOut);
 
-// Whether text is an IPv4 address in dotted form ("192.168.0.10"); names are not.
-bool isDottedIPv4(const std::string& text);
+// Whether text is an IPv4 address as the link connects to it: four decimal numbers 0..255
+// joined by dots ("192.168.0.10"); no names, no short forms, no leading zeros.
+bool isDottedIPv4(std::string_view text);
 
 // Connects to a dotted IPv4 address (no name lookup) within timeoutMs; the socket is left in
 // blocking mode. False on a malformed address, refusal, error or time-out; then *failure, when

@@ -54,15 +54,6 @@ TEST(SettingsTest, ClosePasswordIsFiveDigitsFrom10000To99998)
     EXPECT_GT(seen.size(), 80000u); // spread over the range, not a constant
 }
 
-TEST(SettingsTest, DottedIPv4AsTheLinkConnectsTo)
-{
-    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.20.30.40"})
-        EXPECT_TRUE(app::isDottedIPv4(good)) << good;
-    for (const char* bad : {"", "999.1.2.3", "1.2.3", "1.2.3.4.5", "1.2.3.", ".1.2.3", "01.2.3.4",
-                            "1..2.3", "host.example", "1.2.3.4 ", "-1.2.3.4", "1.2.3.2560"})
-        EXPECT_FALSE(app::isDottedIPv4(bad)) << bad;
-}
-
 TEST(SettingsTest, MetricsAddressTakesAPortOrAnAddressAndPort)
 {
     EXPECT_EQ("127.0.0.1:9464", app::metricsBindAddress("9464"));

@@ -89,3 +89,13 @@ TEST(SocketTest, SecondListenerOnAHeldPortFails)
     EXPECT_FALSE(bindAny(s, l.port) && listenMax(s));
     closeSocket(s);
 }
+
+TEST(SocketTest, DottedIPv4IsFourNumbersUpTo255AndNothingElse)
+{
+    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.20.30.40"})
+        EXPECT_TRUE(isDottedIPv4(good)) << good;
+    for (const char* bad : {"", "999.1.2.3", "1.2.3", "1.2.3.4.5", "1.2.3.", ".1.2.3", "01.2.3.4",
+                            "1..2.3", "host.example", "localhost", "1.2.3.4 ", "-1.2.3.4",
+                            "1.2.3.-4", "1.2.3.2560", "1.2.3.256", "1.2.3.0004"})
+        EXPECT_FALSE(isDottedIPv4(bad)) << bad;
+}

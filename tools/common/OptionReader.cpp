@@ -40,23 +40,6 @@ std::string readDecimal(std::string_view option, const std::string& text, double
     return {};
 }
 
-bool isDottedIPv4(std::string_view text)
-{
-    for (int part = 0; part < 4; ++part) {
-        std::size_t dot = text.find('.');
-        if ((part < 3) != (dot != std::string_view::npos))
-            return false; // three dots exactly
-        std::string_view digits = text.substr(0, dot);
-        unsigned v = 0;
-        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-        if (digits.empty() || digits.size() > 3 || ec != std::errc() ||
-            end != digits.data() + digits.size() || v > 255)
-            return false;
-        text.remove_prefix(dot == std::string_view::npos ? text.size() : dot + 1);
-    }
-    return true;
-}
-
 std::string versionText(std::string_view tool)
 {
     return std::string(tool) + " " GPSBRIDGE_FILE_VERSION "\n";

@@ -46,9 +46,6 @@ std::string readUnsigned(std::string_view option, const std::string& text, std::
 std::string readDecimal(std::string_view option, const std::string& text, double min, double max,
                         double* out);
 
-// Four decimal numbers 0..255 joined by dots, nothing else.
-bool isDottedIPv4(std::string_view text);
-
 // Reads an unsigned option into any integer field.
 template <typename T>
 std::string readInto(std::string_view option, const std::string& text, std::uint64_t min,

@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "platform/Socket.h"
 #include "tools/common/OptionReader.h"
 #include "tools/gt20sim/TrackerPackets.h"
 
@@ -59,7 +60,7 @@ std::vector<Def> trafficDefinitions()
         {"host", false,
          [](SimOptions& o, const std::string& v) {
              o.host = v;
-             return tools::isDottedIPv4(v) ? "" : "--host: expected a dotted IPv4 address";
+             return platform::isDottedIPv4(v) ? "" : "--host: expected a dotted IPv4 address";
          }},
         {"port", false,
          [](SimOptions& o, const std::string& v) {

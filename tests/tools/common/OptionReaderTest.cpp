@@ -127,12 +127,3 @@ TEST(OptionReaderTest, NumbersMustBeWholeAndInRange)
         EXPECT_NE("", tools::readDecimal("p", bad, 0, 1, &d)) << bad;
     EXPECT_EQ("--p: expected a number 0..1, got 'x'", tools::readDecimal("p", "x", 0, 1, &d));
 }
-
-TEST(OptionReaderTest, DottedAddressesHaveFourPartsOfAtMost255)
-{
-    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.1.2.3"})
-        EXPECT_TRUE(tools::isDottedIPv4(good)) << good;
-    for (const char* bad : {"", "localhost", "1.2.3", "1.2.3.4.5", "1.2.3.256", "1..3.4",
-                            "1.2.3.4.", ".1.2.3", "1.2.3.-4", "1.2.3.0004", "1.2.3.4 "})
-        EXPECT_FALSE(tools::isDottedIPv4(bad)) << bad;
-}
