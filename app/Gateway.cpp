@@ -131,6 +131,7 @@ GatewayFigures Gateway::figures() const
 
 bool Gateway::Timer2Timer()
 {
+    ++m_dispatcherTicks;
     return m_dispatcher && m_dispatcher->tick();
 }
 

@@ -107,6 +107,8 @@ public:
     // Main thread, after stop. Messages and packets that a failing backlog could not keep by
     // the stop; none of them was acknowledged to its tracker.
     std::size_t unkeptAtStop() const { return m_unkeptAtStop; }
+    // Main thread. Dispatcher ticks so far; a count that stops moving means a stuck main thread.
+    std::uint64_t dispatcherTicks() const { return m_dispatcherTicks; }
 
     // Any thread once started. A reading of the running figures.
     GatewayFigures figures() const;
@@ -135,6 +137,7 @@ private:
     std::unique_ptr<LinkClient> m_client;
     bool m_stopped = false;
     std::size_t m_unkeptAtStop = 0;
+    std::uint64_t m_dispatcherTicks = 0;
 };
 
 } // namespace app

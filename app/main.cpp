@@ -67,7 +67,7 @@ std::string portFailure(app::Gateway& gateway)
 class ServiceDuties
 {
 public:
-    ServiceDuties(app::Gateway& gateway, std::function<std::uint64_t()> dispatcherTicks)
+    explicit ServiceDuties(app::Gateway& gateway)
     {
         const app::MainSettings& settings = gateway.settings();
         if (!settings.metricsAddress.empty()) {
@@ -85,7 +85,7 @@ public:
 
         app::HousekeepingSources sources;
         sources.figures = [&gateway] { return gateway.figures(); };
-        sources.dispatcherTicks = std::move(dispatcherTicks);
+        sources.dispatcherTicks = [&gateway] { return gateway.dispatcherTicks(); };
         sources.clientTurns = [&gateway]() -> std::optional<std::uint64_t> {
             if (app::LinkClient* c = gateway.client())
                 return c->turns();
@@ -162,14 +162,10 @@ int runHeadless(int argc, char** argv, const std::string& workdir)
         return app::kExitPortClosed;
     }
     note("listening on tracker port " + std::to_string(gateway.listener().boundPort()));
-    std::uint64_t dispatcherTicks = 0;
-    ServiceDuties duties(gateway, [&dispatcherTicks] { return dispatcherTicks; });
+    ServiceDuties duties(gateway);
 
     QTimer timer2;
-    QObject::connect(&timer2, &QTimer::timeout, [&] {
-        ++dispatcherTicks;
-        gateway.Timer2Timer();
-    });
+    QObject::connect(&timer2, &QTimer::timeout, [&gateway] { gateway.Timer2Timer(); });
     timer2.start(10);
 
     QTimer signalWatch;
@@ -208,10 +204,7 @@ int runWindow(int argc, char** argv, const std::string& workdir)
         note("cannot use the backlog in " + form->gateway().workingDirectory() + "/dd8 (" +
              problem + "); nothing is acknowledged until it can be written");
 
-    std::uint64_t dispatcherTicks = 0;
-    if (auto* timer2 = form->findChild<QTimer*>(QStringLiteral("Timer2")))
-        QObject::connect(timer2, &QTimer::timeout, [&dispatcherTicks] { ++dispatcherTicks; });
-    ServiceDuties duties(form->gateway(), [&dispatcherTicks] { return dispatcherTicks; });
+    ServiceDuties duties(form->gateway());
     form->onEnded = [&duties] {
         duties.stopping();
         QCoreApplication::quit();
