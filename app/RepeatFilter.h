@@ -1,11 +1,11 @@
-// app/RepeatFilter.h: keeps a line that repeats every few seconds (a server that stays
-// unreachable) from filling the journal: a new line passes at once, the same one again only
-// after the interval.
+// app/RepeatFilter.h: keeps lines that repeat every few seconds (a server that stays
+// unreachable, at one address or taking turns at several) from filling the journal: a line
+// passes at once, and the same line again only once the interval has passed since it was shown.
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 
 namespace app {
@@ -21,18 +21,16 @@ public:
     bool pass(const std::string& line, Clock::time_point now)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (line == m_last && m_shownAt && now - *m_shownAt < m_interval)
-            return false;
-        m_last = line;
-        m_shownAt = now;
-        return true;
+        // Lines shown longer ago than the interval would pass again anyway: forgotten.
+        std::erase_if(m_shownAt,
+                      [&](const auto& shown) { return now - shown.second >= m_interval; });
+        return m_shownAt.try_emplace(line, now).second;
     }
 
 private:
     const Clock::duration m_interval;
     std::mutex m_mutex;
-    std::string m_last;                         // guarded by m_mutex
-    std::optional<Clock::time_point> m_shownAt; // guarded by m_mutex
+    std::map<std::string, Clock::time_point> m_shownAt; // guarded by m_mutex
 };
 
 } // namespace app

@@ -68,13 +68,9 @@ double LinkMachine::msSince(std::uint64_t earlier) const
 
 void LinkMachine::report(const std::string& text)
 {
-    {
-        // The same trouble seen again and again is told once.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (text == m_lastReport)
-            return;
-        m_lastReport = text;
-    }
+    // Told each time: the diagnostic's receiver keeps repeats from flooding (the shipped one
+    // shows the same line once a minute), and a trouble that comes back after a recovery is
+    // told again.
     if (m_diagnostic)
         m_diagnostic(text);
 }

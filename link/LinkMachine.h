@@ -170,7 +170,6 @@ private:
     std::uint8_t m_addressSlot = 0;
     bool m_accessNoticeShown = false;
     std::string m_lastConnectFailure; // told once until the link comes up or the reason changes
-    std::string m_lastReport;         // a store failure seen by this thread is told once
     std::unique_ptr<Transport> m_transport;
     SendQueue m_queue;
     // The oldest message while it is out: when it went, how often on this connection, and

@@ -18,3 +18,15 @@ TEST(RepeatFilterTest, SameLineOncePerIntervalADifferentOneAtOnce)
     EXPECT_FALSE(filter.pass(refused, t + 62s));
     EXPECT_TRUE(filter.pass(refused, t + 121s));
 }
+
+// Two server addresses tried in turn: each one's reason still once a minute.
+TEST(RepeatFilterTest, LinesTakingTurnsAreEachShownOncePerInterval)
+{
+    app::RepeatFilter filter(60s);
+    auto t = app::RepeatFilter::Clock::now();
+    int shown = 0;
+    for (int attempt = 0; attempt < 24; ++attempt) // two minutes, an attempt every 5 s
+        shown += filter.pass(attempt % 2 ? "10.0.0.9: timed out" : "10.0.0.8: refused",
+                             t + attempt * 5s);
+    EXPECT_EQ(4, shown);
+}
