@@ -35,9 +35,9 @@ public:
 
     void show(const char* section, const char* key, const std::string& value)
     {
-        bool fromFile = m_ini.value(section, key).has_value();
+        const bool fromFile = m_ini.value(section, key).has_value();
         m_out.settings.push_back(
-            {settingName(section, key), fromFile ? value : value + " (default)", fromFile});
+            {settingName(section, key), fromFile ? value : value + " (default)"});
     }
 
     // The integer as the readers take it; a value that does not parse is a problem.

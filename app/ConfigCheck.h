@@ -30,7 +30,6 @@ struct ResolvedSetting
 {
     std::string name;  // "[main] DefaultPort"
     std::string value; // what the gateway uses, with a word on how it got there
-    bool fromFile = false;
 };
 
 struct SettingsCheck

@@ -56,8 +56,7 @@ bool Dispatcher::tick()
         }
         // Out of the queue before anything else: from here on the dispatcher holds it.
         m_queue.DropPacket();
-        ++m_taken;
-        m_takenFigure.store(m_taken, std::memory_order_relaxed);
+        m_taken.fetch_add(1, std::memory_order_relaxed); // this thread is its only writer
         changed |= handleRecord(m_record, connection);
         // A notice queued right behind this record may apply now; later records of other
         // trackers must not wait for it.

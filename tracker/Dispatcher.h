@@ -49,10 +49,10 @@ public:
 
     // Records taken from the queue whose messages are all kept: the first keptRecords() ever
     // put. Grows with every tick that kept something.
-    std::uint64_t keptRecords() const { return m_taken - (m_held.empty() ? 0 : 1); }
+    std::uint64_t keptRecords() const { return recordsTaken() - (m_held.empty() ? 0 : 1); }
 
     // Any thread. Records taken from the queue since start.
-    std::uint64_t recordsTaken() const { return m_takenFigure.load(std::memory_order_relaxed); }
+    std::uint64_t recordsTaken() const { return m_taken.load(std::memory_order_relaxed); }
 
     // Messages held because the sink could not keep them.
     std::size_t heldMessages() const { return m_held.size(); }
@@ -75,9 +75,8 @@ private:
     const std::int64_t m_ticksPerMs;
     const DispatchBudget m_budget;
     TrackerTable m_table;
-    bool m_emptied = false;                      // the last tick found the packet queue empty
-    std::uint64_t m_taken = 0;                   // records taken from the queue since start
-    std::atomic<std::uint64_t> m_takenFigure{0}; // the same, for other threads
+    bool m_emptied = false;                // the last tick found the packet queue empty
+    std::atomic<std::uint64_t> m_taken{0}; // records taken from the queue since start
     std::deque<std::string> m_held;
     std::uint64_t m_refusedAt = 0; // when the sink last refused a message
     Bytes m_record;                // reused
