@@ -10,15 +10,12 @@
 
 #include "app/Gateway.h"
 #include "app/Settings.h"
+#include "link/FrameFormat.h"
 #include "platform/Socket.h"
 
 namespace app {
 
 namespace {
-
-constexpr std::int32_t kDefaultServerPort = 12543;
-constexpr std::int32_t kDefaultPacketSize = 2000;
-constexpr const char* kNotSet = "127.0.0.1"; // Address2 and Address3 with this value are unused
 
 // "[main] DefaultPort", built by appending (GCC 12 warns wrongly about a chain of + at -O3).
 std::string settingName(const char* section, const char* key)
@@ -65,8 +62,8 @@ public:
 
     void address(const char* section, const char* key, bool unsetAllowed)
     {
-        std::string value = m_ini.text(section, key, kNotSet);
-        if (unsetAllowed && value == kNotSet) {
+        std::string value = m_ini.text(section, key, msglink::kUnsetServerAddress);
+        if (unsetAllowed && value == msglink::kUnsetServerAddress) {
             show(section, key, "not set");
             return;
         }
@@ -95,9 +92,9 @@ private:
 void checkMain(Checker& c)
 {
     MainSettings s = readMainSettings(c.ini());
-    c.port("main", "DefaultPort", c.integer("main", "DefaultPort", 21000));
+    c.port("main", "DefaultPort", c.integer("main", "DefaultPort", MainSettings{}.port));
 
-    std::int32_t number = c.integer("main", "FirstNumber", 37);
+    std::int32_t number = c.integer("main", "FirstNumber", MainSettings{}.firstNumber);
     std::string shown = std::to_string(number);
     if (number < 0 || number > 255)
         shown += " (its low byte, " + std::to_string(number & 0xFF) + ", is reported at login)";
@@ -124,12 +121,13 @@ void checkServerHost(Checker& c)
     c.address("ServerHost", "Address", false);
     c.address("ServerHost", "Address2", true);
     c.address("ServerHost", "Address3", true);
-    c.port("ServerHost", "Port", c.integer("ServerHost", "Port", kDefaultServerPort));
-    std::int32_t size = c.integer("ServerHost", "PacketSize", kDefaultPacketSize);
+    c.port("ServerHost", "Port", c.integer("ServerHost", "Port", msglink::kDefaultServerPort));
+    std::int32_t size = c.integer("ServerHost", "PacketSize", msglink::kDefaultPacketSize);
     if (size <= 0) {
         c.problem("ServerHost", "PacketSize",
-                  "not above 0; the default " + std::to_string(kDefaultPacketSize) + " is used");
-        size = kDefaultPacketSize;
+                  "not above 0; the default " + std::to_string(msglink::kDefaultPacketSize) +
+                      " is used");
+        size = msglink::kDefaultPacketSize;
     }
     c.show("ServerHost", "PacketSize", std::to_string(size));
 }

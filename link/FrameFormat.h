@@ -73,5 +73,9 @@ inline constexpr std::string_view kFileVersion = GPSBRIDGE_FILE_VERSION;
 inline constexpr int kReplyWaitMs = 5000;
 inline constexpr int kConnectTimeoutMs = 5000;
 inline constexpr int kDefaultPacketSize = 2000;
+// [ServerHost] defaults: the message server's port, and the address that stands for "not set"
+// (Address2 and Address3 with it are not tried).
+inline constexpr int kDefaultServerPort = 12543;
+inline constexpr const char* kUnsetServerAddress = "127.0.0.1";
 
 } // namespace msglink

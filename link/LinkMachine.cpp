@@ -9,7 +9,6 @@ namespace msglink {
 namespace {
 
 constexpr const char* kSettingsFile = "gpsbridge.ini";
-constexpr const char* kNotSet = "127.0.0.1";
 
 Bytes bodyOf(const std::string& text)
 {
@@ -364,18 +363,18 @@ void LinkMachine::dropLink()
 
 std::string LinkMachine::nextServerAddress(const platform::IniFile& settings)
 {
-    std::string address = settings.text("ServerHost", "Address", kNotSet);
+    std::string address = settings.text("ServerHost", "Address", kUnsetServerAddress);
     if (++m_addressSlot > 3)
         m_addressSlot = 1;
     if (m_addressSlot == 2) {
-        std::string second = settings.text("ServerHost", "Address2", kNotSet);
-        if (second != kNotSet)
+        std::string second = settings.text("ServerHost", "Address2", kUnsetServerAddress);
+        if (second != kUnsetServerAddress)
             return second;
         m_addressSlot = 3;
     }
     if (m_addressSlot == 3) {
-        std::string third = settings.text("ServerHost", "Address3", kNotSet);
-        if (third != kNotSet)
+        std::string third = settings.text("ServerHost", "Address3", kUnsetServerAddress);
+        if (third != kUnsetServerAddress)
             return third;
         m_addressSlot = 0; // slot 4: Address, and the rotation starts over
     }
@@ -398,7 +397,8 @@ void LinkMachine::connectionAttempt()
     platform::IniFile settings = platform::IniFile::load(m_settingsPath);
     std::string address = nextServerAddress(settings);
     m_view.showServerAddress(address);
-    auto port = static_cast<std::uint16_t>(settings.integer("ServerHost", "Port", 12543));
+    auto port =
+        static_cast<std::uint16_t>(settings.integer("ServerHost", "Port", kDefaultServerPort));
 
     bool ok = m_transport->openLink(address, port);
     m_connected = ok;
