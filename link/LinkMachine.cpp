@@ -41,14 +41,22 @@ void LinkMachine::openStore()
     std::string told;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!opened && (!m_storeFailing || m_storeProblem != opened.text()))
-            told = std::string(kEventBacklogFailing) + ": " + opened.text();
-        else if (opened && m_storeFailing)
-            told = kEventBacklogRecovered;
-        m_storeFailing = !opened;
-        m_storeProblem = opened.text();
+        told = noteStoreStatus(opened);
     }
     tell(told);
+}
+
+std::string LinkMachine::noteStoreStatus(const backlog::StoreStatus& status)
+{
+    // A failure is told when it is new or its reason changed, the recovery once.
+    std::string told;
+    const bool wasFailing = !m_storeProblem.empty();
+    if (!status && m_storeProblem != status.text())
+        told = std::string(kEventBacklogFailing) + ": " + status.text();
+    else if (status && wasFailing)
+        told = kEventBacklogRecovered;
+    m_storeProblem = status.text();
+    return told;
 }
 
 void LinkMachine::tell(const std::string& told)
@@ -101,19 +109,11 @@ bool LinkMachine::SendText(const std::string& text)
         std::lock_guard<std::mutex> lock(m_mutex);
         // A store that is not open (yet) keeps nothing; the runner tries to open it.
         backlog::StoreStatus status = m_store.AddMessage(kDataMessage, bodyOf(text));
-        if (!status && !m_store.isOpen()) {
+        if (!status && !m_store.isOpen())
             return false; // told when the opening failed
-        } else if (!status) {
-            if (!m_storeFailing || m_storeProblem != status.text())
-                told = std::string(kEventBacklogFailing) + ": " + status.text();
-            m_storeFailing = true;
-            m_storeProblem = status.text();
-        } else {
+        told = noteStoreStatus(status);
+        if (status) {
             stored = true;
-            if (m_storeFailing)
-                told = kEventBacklogRecovered;
-            m_storeFailing = false;
-            m_storeProblem.clear();
             const std::int64_t index = m_appended++;
             m_stamps.push_back(now());
             // Nothing older waits and the link is up: this one is sent as it came.

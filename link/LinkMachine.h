@@ -142,6 +142,8 @@ private:
     bool isLive(std::int64_t appendIndex) const;
     void report(const std::string& text);
     void tell(const std::string& told);
+    // Under m_mutex: records the store's last status; gives the event to tell, if any.
+    std::string noteStoreStatus(const backlog::StoreStatus& status);
     std::string nextServerAddress(const platform::IniFile& settings);
 
     std::uint64_t now() const { return m_clock.read(); }
@@ -190,8 +192,7 @@ private:
     std::int64_t m_appended = 0;        // this run's appends so far
     std::deque<std::uint64_t> m_stamps; // when each of this run's appends not yet done came
     std::int64_t m_stampBase = 0;       // append index of m_stamps.front()
-    std::string m_storeProblem;
-    bool m_storeFailing = false;
+    std::string m_storeProblem;         // empty while the store works
     bool m_openTried = false;
     std::uint64_t m_lastReopen = 0;
     std::uint64_t m_lastSync = 0;
