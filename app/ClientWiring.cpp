@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/RepeatFilter.h"
-#include "link/cl.h"
+#include "link/LinkClient.h"
 
 namespace app {
 
@@ -19,7 +19,7 @@ public:
     {
     }
 
-    bool SendText(const std::string& text) override { return m_client.SendText(text); }
+    bool storeMessage(const std::string& text) override { return m_client.storeMessage(text); }
     void sync() override { m_client.sync(); }
     std::string storeProblem() const override { return m_client.storeProblem(); }
     bool waitStoreAttempt(std::chrono::milliseconds limit) const override
@@ -36,7 +36,7 @@ public:
     std::uint64_t turns() const override { return m_client.turns(); }
 
 private:
-    msglink::cl m_client;
+    msglink::LinkClient m_client;
 };
 
 } // namespace

@@ -1,5 +1,5 @@
-// app/TForm2.cpp
-#include "app/TForm2.h"
+// app/CloseDialog.cpp
+#include "app/CloseDialog.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,10 +26,10 @@ QPushButton* makeButton(const QString& text, const char* name, QWidget* parent)
 
 } // namespace
 
-TForm2::TForm2(std::string password, QWidget* parent)
+CloseDialog::CloseDialog(std::string password, QWidget* parent)
     : QDialog(parent), m_password(std::move(password))
 {
-    setObjectName(QStringLiteral("Form2"));
+    setObjectName(QStringLiteral("CloseDialog"));
     setWindowTitle(QStringLiteral("Закрытый доступ"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -41,7 +41,7 @@ TForm2::TForm2(std::string password, QWidget* parent)
     buildLayout();
 }
 
-void TForm2::buildLayout()
+void CloseDialog::buildLayout()
 {
     auto* prompt = new QLabel(QStringLiteral("Введите пароль для доступа"), this);
     prompt->setObjectName(QStringLiteral("Prompt"));
@@ -53,7 +53,7 @@ void TForm2::buildLayout()
     prompt->setGeometry(8, 10, 205, 19);
 
     m_entry = new QLineEdit(QStringLiteral("     "), this);
-    m_entry->setObjectName(QStringLiteral("Edit1"));
+    m_entry->setObjectName(QStringLiteral("PasswordEntry"));
     m_entry->setMaxLength(kEntryLength);
     m_entry->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(kEntryLength)), m_entry));
@@ -77,32 +77,32 @@ void TForm2::buildLayout()
     });
 }
 
-TForm2::Result TForm2::ask()
+CloseDialog::Result CloseDialog::ask()
 {
     m_result = Result::Cancel; // also the answer of the dialog's own close button
     exec();
     return m_result;
 }
 
-TForm2::Result TForm2::judge(const QString& entry, const std::string& password)
+CloseDialog::Result CloseDialog::judge(const QString& entry, const std::string& password)
 {
     return entry.toStdString() == password ? Result::Ok : Result::WrongPassword;
 }
 
-bool TForm2::event(QEvent* event)
+bool CloseDialog::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate)
         selectEntry();
     return QDialog::event(event);
 }
 
-void TForm2::showEvent(QShowEvent* event)
+void CloseDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     selectEntry();
 }
 
-void TForm2::keyPressEvent(QKeyEvent* event)
+void CloseDialog::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Return:
@@ -115,7 +115,7 @@ void TForm2::keyPressEvent(QKeyEvent* event)
     }
 }
 
-void TForm2::selectEntry()
+void CloseDialog::selectEntry()
 {
     m_entry->selectAll();
     m_entry->setFocus(Qt::ActiveWindowFocusReason);

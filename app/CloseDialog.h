@@ -1,4 +1,4 @@
-// app/TForm2.h: the close-password dialog. Created once, hidden, and shown for every close
+// app/CloseDialog.h: the close-password dialog. Created once, hidden, and shown for every close
 // request of the main window. Window's thread only.
 #pragma once
 
@@ -10,7 +10,7 @@ class QLineEdit;
 
 namespace app {
 
-class TForm2 final : public QDialog
+class CloseDialog final : public QDialog
 {
 public:
     enum class Result
@@ -23,7 +23,7 @@ public:
     static constexpr int kEntryLength = 5;
 
     // password: the close password shown on the status page.
-    explicit TForm2(std::string password, QWidget* parent = nullptr);
+    explicit CloseDialog(std::string password, QWidget* parent = nullptr);
 
     // Shows the dialog modally until "ОК", "Отмена" or its own close button ends it. The
     // entry keeps its text from one showing to the next.

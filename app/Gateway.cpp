@@ -28,10 +28,10 @@ tracker::ListenerOptions tunedListenerOptions(tracker::ListenerOptions options,
     return options;
 }
 
-bool Gateway::ClientSink::SendText(const std::string& text)
+bool Gateway::ClientSink::storeMessage(const std::string& text)
 {
     if (client)
-        return client->SendText(text);
+        return client->storeMessage(text);
     ++dropped;
     return true;
 }
@@ -71,8 +71,8 @@ void Gateway::start()
     m_settings = readMainSettings(ini);
 
     m_dayLog = std::make_unique<platform::DayLog>(m_workingDirectory);
-    m_listener =
-        std::make_unique<tracker::tserv>(*m_dayLog, tunedListenerOptions(m_options.listener, ini));
+    m_listener = std::make_unique<tracker::TrackerListener>(
+        *m_dayLog, tunedListenerOptions(m_options.listener, ini));
     m_listener->setPort(m_settings.port);
     m_listener->setTicksPerMs(m_ticksPerMs);
     m_view.setPort(m_settings.port);
@@ -129,7 +129,7 @@ GatewayFigures Gateway::figures() const
     return f;
 }
 
-bool Gateway::Timer2Timer()
+bool Gateway::dispatchTick()
 {
     ++m_dispatcherTicks;
     return m_dispatcher && m_dispatcher->tick();
@@ -148,8 +148,8 @@ void Gateway::stop()
     m_unkeptAtStop = m_dispatcher->heldMessages();
     tracker::Bytes record;
     std::uint32_t connection = 0;
-    while (m_listener->queue().PeekPacket(&record, &connection)) {
-        m_listener->queue().DropPacket();
+    while (m_listener->queue().peekPacket(&record, &connection)) {
+        m_listener->queue().popPacket();
         ++m_unkeptAtStop;
     }
     if (m_client) {

@@ -14,11 +14,11 @@
 #include "app/MainThreadLinkView.h"
 #include "app/Settings.h"
 #include "app/StatusView.h"
-#include "link/cl.h"
+#include "link/LinkClient.h"
 #include "platform/DayLog.h"
 #include "platform/IniFile.h"
 #include "tracker/Dispatcher.h"
-#include "tracker/tserv.h"
+#include "tracker/TrackerListener.h"
 
 namespace app {
 
@@ -77,7 +77,7 @@ public:
     void start();
 
     // The 10 ms dispatch timer's handler. True when the tracker grid needs repainting.
-    bool Timer2Timer();
+    bool dispatchTick();
 
     // Stops in order: trackers are no longer taken in, what they already delivered is
     // dispatched, then the client is stopped while the main thread keeps serving its
@@ -90,7 +90,7 @@ public:
     std::int32_t gatewayNumber() const { return m_settings.firstNumber; }
     const MainSettings& settings() const { return m_settings; }
     bool listening() const { return m_view.portState() == PortState::Listening; }
-    tracker::tserv& listener() { return *m_listener; }
+    tracker::TrackerListener& listener() { return *m_listener; }
     const tracker::TrackerTable& table() const { return m_dispatcher->table(); }
     LinkClient* client() { return m_client.get(); }
     // Main thread. The message-server link is up (the indicator's frame colour).
@@ -117,7 +117,7 @@ private:
     // Hands position messages to the client's send operation, once there is one.
     struct ClientSink final : tracker::PositionSink
     {
-        bool SendText(const std::string& text) override;
+        bool storeMessage(const std::string& text) override;
         void sync() override;
         LinkClient* client = nullptr;
         std::uint64_t dropped = 0;
@@ -131,7 +131,7 @@ private:
     std::string m_caption = kDefaultCaption;
     std::int64_t m_ticksPerMs = 1;
     std::unique_ptr<platform::DayLog> m_dayLog;
-    std::unique_ptr<tracker::tserv> m_listener;
+    std::unique_ptr<tracker::TrackerListener> m_listener;
     ClientSink m_sink;
     std::unique_ptr<tracker::Dispatcher> m_dispatcher;
     std::unique_ptr<LinkClient> m_client;

@@ -1,5 +1,5 @@
-// app/TForm1.cpp
-#include "app/TForm1.h"
+// app/StatusWindow.cpp
+#include "app/StatusWindow.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -63,11 +63,11 @@ QColor portColour(PortState state)
 
 } // namespace
 
-TForm1::TForm1(GatewayOptions options, TrayAvailable trayAvailable, QWidget* parent)
+StatusWindow::StatusWindow(GatewayOptions options, TrayAvailable trayAvailable, QWidget* parent)
     : QWidget(parent), m_gateway(m_view, std::move(options)),
       m_trayAvailable(std::move(trayAvailable))
 {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral("StatusWindow"));
     setWindowTitle(QString::fromUtf8(kDefaultCaption));
     setWindowIcon(applicationIcon());
     setFixedSize(kWidth, kHeight);
@@ -81,37 +81,37 @@ TForm1::TForm1(GatewayOptions options, TrayAvailable trayAvailable, QWidget* par
     m_tray = new TrayIcon(this);
     connect(m_tray->restoreAction(), &QAction::triggered, this, [this] { restoreFromTray(); });
     connect(m_tray->closeAction(), &QAction::triggered, this, [this] { close(); });
-    m_timer2 = new QTimer(this);
-    m_timer2->setObjectName(QStringLiteral("Timer2"));
-    m_timer2->setInterval(kDispatchIntervalMs);
-    connect(m_timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
+    m_dispatchTimer = new QTimer(this);
+    m_dispatchTimer->setObjectName(QStringLiteral("DispatchTimer"));
+    m_dispatchTimer->setInterval(kDispatchIntervalMs);
+    connect(m_dispatchTimer, &QTimer::timeout, this, [this] { dispatchTick(); });
 
     m_view.onEventAppended = [this](const std::string&) { showEvents(); };
     m_view.onLinkChanged = [this] { showLinkState(); };
-    FormCreate();
+    startUp();
 }
 
-TForm1::~TForm1()
+StatusWindow::~StatusWindow()
 {
     // The client may still report while it stops; the widgets it reports to are still here.
-    m_timer2->stop();
+    m_dispatchTimer->stop();
     m_gateway.stop();
     m_view.onEventAppended = nullptr;
     m_view.onLinkChanged = nullptr;
 }
 
-void TForm1::FormCreate()
+void StatusWindow::startUp()
 {
     m_gateway.start();
     showStartUpValues();
     showLinkState();
     m_grid->refresh();
-    m_form2 = std::make_unique<TForm2>(m_view.password());
+    m_closeDialog = std::make_unique<CloseDialog>(m_view.password());
     m_tray->show();
-    m_timer2->start();
+    m_dispatchTimer->start();
 }
 
-void TForm1::buildPageBar()
+void StatusWindow::buildPageBar()
 {
     auto* bar = new QWidget(this);
     bar->setObjectName(QStringLiteral("PageBar"));
@@ -131,7 +131,7 @@ void TForm1::buildPageBar()
     button->setGeometry(6, (kPageBarHeight - 57) / 2, 73, 57);
 }
 
-QLabel* TForm1::addLabel(QWidget* page, const QString& text, int left, int top, int width)
+QLabel* StatusWindow::addLabel(QWidget* page, const QString& text, int left, int top, int width)
 {
     auto* label = new QLabel(text, page);
     label->adjustSize();
@@ -146,7 +146,7 @@ QLabel* TForm1::addLabel(QWidget* page, const QString& text, int left, int top, 
     return label;
 }
 
-void TForm1::buildStatusPage()
+void StatusWindow::buildStatusPage()
 {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("StatusPage"));
@@ -182,7 +182,7 @@ void TForm1::buildStatusPage()
     m_events->setObjectName(QStringLiteral("EventList"));
 }
 
-void TForm1::showStartUpValues()
+void StatusWindow::showStartUpValues()
 {
     setWindowTitle(QString::fromStdString(m_gateway.caption()));
     const std::pair<QLabel*, QString> values[] = {
@@ -200,7 +200,7 @@ void TForm1::showStartUpValues()
     m_port->setPalette(palette);
 }
 
-void TForm1::showEvents()
+void StatusWindow::showEvents()
 {
     QStringList lines;
     for (const std::string& line : m_view.events())
@@ -209,38 +209,38 @@ void TForm1::showEvents()
     m_events->verticalScrollBar()->setValue(m_events->verticalScrollBar()->maximum());
 }
 
-void TForm1::showLinkState()
+void StatusWindow::showLinkState()
 {
     m_server->setText(QString::fromStdString(m_view.serverAddress()));
     m_server->adjustSize();
     redrawLinkIndicator();
 }
 
-void TForm1::redrawLinkIndicator()
+void StatusWindow::redrawLinkIndicator()
 {
     m_indicator->setPixmap(
         QPixmap::fromImage(linkIndicatorImage(m_gateway.linkConnected(), m_view.activity())));
 }
 
-void TForm1::Timer2Timer()
+void StatusWindow::dispatchTick()
 {
-    if (m_gateway.Timer2Timer())
+    if (m_gateway.dispatchTick())
         m_grid->refresh();
 }
 
-void TForm1::hideToTray()
+void StatusWindow::hideToTray()
 {
     hide();
 }
 
-void TForm1::restoreFromTray()
+void StatusWindow::restoreFromTray()
 {
     showNormal();
     raise();
     activateWindow();
 }
 
-void TForm1::changeEvent(QEvent* event)
+void StatusWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange || !isMinimized())
@@ -252,12 +252,12 @@ void TForm1::changeEvent(QEvent* event)
             this, [this] { hideToTray(); }, Qt::QueuedConnection);
 }
 
-void TForm1::closeEvent(QCloseEvent* event)
+void StatusWindow::closeEvent(QCloseEvent* event)
 {
-    FormClose(event);
+    confirmClose(event);
 }
 
-void TForm1::FormClose(QCloseEvent* event)
+void StatusWindow::confirmClose(QCloseEvent* event)
 {
     if (m_state == State::Ended) {
         event->accept();
@@ -267,15 +267,15 @@ void TForm1::FormClose(QCloseEvent* event)
     if (m_state != State::Running)
         return; // a close request is already being answered
     m_state = State::Asking;
-    const TForm2::Result result = m_form2->ask();
+    const CloseDialog::Result result = m_closeDialog->ask();
     if (m_state == State::Ended) { // ended without asking while the dialog was open
         event->accept();
         return;
     }
     m_state = State::Running;
-    if (result == TForm2::Result::WrongPassword)
+    if (result == CloseDialog::Result::WrongPassword)
         showWrongPassword();
-    if (result != TForm2::Result::Ok)
+    if (result != CloseDialog::Result::Ok)
         return;
     stopGateway();
     event->accept();
@@ -283,13 +283,13 @@ void TForm1::FormClose(QCloseEvent* event)
         onEnded();
 }
 
-void TForm1::endWithoutAsking()
+void StatusWindow::endWithoutAsking()
 {
     if (m_state == State::Stopping || m_state == State::Ended)
         return;
     const bool asking = m_state == State::Asking;
     if (asking)
-        m_form2->reject(); // the pending close request then lets the close through
+        m_closeDialog->reject(); // the pending close request then lets the close through
     stopGateway();
     if (!asking)
         close();
@@ -297,17 +297,17 @@ void TForm1::endWithoutAsking()
         onEnded();
 }
 
-void TForm1::stopGateway()
+void StatusWindow::stopGateway()
 {
     // No way back from here: the client is told to stop.
     m_state = State::Stopping;
-    m_timer2->stop();
+    m_dispatchTimer->stop();
     m_gateway.stop(); // serves the client's hand-overs until it has ended
     m_tray->hide();
     m_state = State::Ended;
 }
 
-void TForm1::showWrongPassword()
+void StatusWindow::showWrongPassword()
 {
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
                     QStringLiteral("Не правильный пароль."), QMessageBox::Ok);

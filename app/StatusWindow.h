@@ -1,4 +1,4 @@
-// app/TForm1.h: the main window: the status page, the tray icon, the dispatch timer and the
+// app/StatusWindow.h: the main window: the status page, the tray icon, the dispatch timer and the
 // password-protected close. Window's thread only.
 #pragma once
 
@@ -9,7 +9,7 @@
 
 #include "app/Gateway.h"
 #include "app/StatusView.h"
-#include "app/TForm2.h"
+#include "app/CloseDialog.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -20,19 +20,19 @@ namespace app {
 class TrackerGrid;
 class TrayIcon;
 
-class TForm1 final : public QWidget
+class StatusWindow final : public QWidget
 {
 public:
     // Tells, at each minimise, whether the desktop has a notification area to hide into.
     using TrayAvailable = std::function<bool()>;
 
-    // Builds the window and runs the start-up sequence (FormCreate), which blocks for the tick
+    // Builds the window and runs the start-up sequence (startUp), which blocks for the tick
     // clock's calibration and the listener's settling time. The window is not shown yet.
-    TForm1(GatewayOptions options, TrayAvailable trayAvailable, QWidget* parent = nullptr);
-    ~TForm1() override;
+    StatusWindow(GatewayOptions options, TrayAvailable trayAvailable, QWidget* parent = nullptr);
+    ~StatusWindow() override;
 
-    // The 10 ms timer Timer2's handler: one dispatch tick, then the grid if rows changed.
-    void Timer2Timer();
+    // The 10 ms dispatch timer's handler: one dispatch tick, then the grid if rows changed.
+    void dispatchTick();
 
     // Hides the window and its taskbar entry; the tray icon stays.
     void hideToTray();
@@ -49,7 +49,7 @@ public:
 
     const StatusView& view() const { return m_view; }
     Gateway& gateway() { return m_gateway; }
-    TForm2& closeDialog() { return *m_form2; }
+    CloseDialog& closeDialog() { return *m_closeDialog; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -64,9 +64,9 @@ private:
         Ended
     };
 
-    void FormCreate();
+    void startUp();
     // Every close request: asks for the password; only the right one lets the close go on.
-    void FormClose(QCloseEvent* event);
+    void confirmClose(QCloseEvent* event);
 
     void buildPageBar();
     void buildStatusPage();
@@ -81,10 +81,10 @@ private:
     StatusView m_view;
     Gateway m_gateway;
     TrayAvailable m_trayAvailable;
-    std::unique_ptr<TForm2> m_form2;
+    std::unique_ptr<CloseDialog> m_closeDialog;
     State m_state = State::Running;
 
-    QTimer* m_timer2 = nullptr;
+    QTimer* m_dispatchTimer = nullptr;
     TrayIcon* m_tray = nullptr;
     QLabel* m_startTime = nullptr;
     QLabel* m_password = nullptr;

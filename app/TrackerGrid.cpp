@@ -76,7 +76,7 @@ TrackerGrid::TrackerGrid(const StatusView& view, QWidget* parent)
     : QTableView(parent), m_model(view, this), m_rowMenu(new QMenu(this)),
       m_copyImei(m_rowMenu->addAction(QStringLiteral("Скопировать IMEI в буфер")))
 {
-    setObjectName(QStringLiteral("StringGrid2"));
+    setObjectName(QStringLiteral("TrackerGrid"));
     setModel(&m_model);
     setItemDelegate(new TrackerCellDelegate(m_model, this));
     setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -1,4 +1,4 @@
-// app/TrackerGrid.h: the tracker grid StringGrid2 with its row menu. Window's thread only.
+// app/TrackerGrid.h: the tracker grid with its row menu. Window's thread only.
 #pragma once
 
 #include <QTableView>

@@ -22,7 +22,7 @@
 #include "app/MetricsExporter.h"
 #include "app/StatusView.h"
 #include "app/SystemdManager.h"
-#include "app/TForm1.h"
+#include "app/StatusWindow.h"
 #include "link/FrameFormat.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
@@ -164,9 +164,9 @@ int runHeadless(int argc, char** argv, const std::string& workdir)
     note("listening on tracker port " + std::to_string(gateway.listener().boundPort()));
     ServiceDuties duties(gateway);
 
-    QTimer timer2;
-    QObject::connect(&timer2, &QTimer::timeout, [&gateway] { gateway.Timer2Timer(); });
-    timer2.start(10);
+    QTimer dispatchTimer;
+    QObject::connect(&dispatchTimer, &QTimer::timeout, [&gateway] { gateway.dispatchTick(); });
+    dispatchTimer.start(10);
 
     QTimer signalWatch;
     QObject::connect(&signalWatch, &QTimer::timeout, [&] {
@@ -174,7 +174,7 @@ int runHeadless(int argc, char** argv, const std::string& workdir)
             return;
         signalWatch.stop();
         duties.stopping();
-        timer2.stop();
+        dispatchTimer.stop();
         gateway.stop();
         if (gateway.unkeptAtStop() > 0)
             note(std::to_string(gateway.unkeptAtStop()) +
@@ -192,10 +192,10 @@ int runWindow(int argc, char** argv, const std::string& workdir)
     QApplication qapp(argc, argv);
     // The window lives on in the tray: closing the dialog or hiding the window ends nothing.
     QApplication::setQuitOnLastWindowClosed(false);
-    std::unique_ptr<app::TForm1> form;
+    std::unique_ptr<app::StatusWindow> form;
     if (!startGateway([&] {
-            form = std::make_unique<app::TForm1>(app::shippedGatewayOptions(workdir),
-                                                 &QSystemTrayIcon::isSystemTrayAvailable);
+            form = std::make_unique<app::StatusWindow>(app::shippedGatewayOptions(workdir),
+                                                       &QSystemTrayIcon::isSystemTrayAvailable);
         }))
         return app::kExitStartFailed;
     if (!form->gateway().listening())

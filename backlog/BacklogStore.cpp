@@ -1,5 +1,5 @@
-// backlog/TBackSoob.cpp
-#include "backlog/TBackSoob.h"
+// backlog/BacklogStore.cpp
+#include "backlog/BacklogStore.h"
 
 #include <algorithm>
 #include <limits>
@@ -56,64 +56,64 @@ std::int32_t clampToI32(std::int64_t v)
 
 } // namespace
 
-TBackSoob::TBackSoob(std::string baseDirectory, FileSystem& files)
+BacklogStore::BacklogStore(std::string baseDirectory, FileSystem& files)
     : m_files(files), m_base(std::move(baseDirectory))
 {
 }
 
-TBackSoob::~TBackSoob()
+BacklogStore::~BacklogStore()
 {
     if (isOpen())
-        (void)Sync(); // best effort: whatever it could not do comes back as duplicates
+        (void)sync(); // best effort: whatever it could not do comes back as duplicates
 }
 
-std::string TBackSoob::indexFilePath() const
+std::string BacklogStore::indexFilePath() const
 {
     return platform::joinPath(platform::joinPath(m_base, m_subdirectory), kIndexName);
 }
 
-std::string TBackSoob::dataFilePath(std::int32_t n) const
+std::string BacklogStore::dataFilePath(std::int32_t n) const
 {
     return platform::joinPath(platform::joinPath(m_base, m_subdirectory),
                               "bs" + std::to_string(n) + kDataSuffix);
 }
 
-std::int32_t TBackSoob::readNumber() const
+std::int32_t BacklogStore::readNumber() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_readNumber;
 }
 
-std::int32_t TBackSoob::writeNumber() const
+std::int32_t BacklogStore::writeNumber() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_writeNumber;
 }
 
-bool TBackSoob::isOpen() const
+bool BacklogStore::isOpen() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_open;
 }
 
-StoreStatus TBackSoob::fail(const std::string& what) const
+StoreStatus BacklogStore::fail(const std::string& what) const
 {
     return StoreStatus::fromError(what, m_files.lastError());
 }
 
-void TBackSoob::setCount(std::int64_t count)
+void BacklogStore::setCount(std::int64_t count)
 {
     m_count.store(clampToI32(std::max<std::int64_t>(count, 0)), std::memory_order_relaxed);
 }
 
-bool TBackSoob::isEmptyFile(const std::string& path) const
+bool BacklogStore::isEmptyFile(const std::string& path) const
 {
     std::unique_ptr<File> file = m_files.open(path, FileSystem::Open::Existing);
     std::optional<std::uint64_t> size = file ? file->size() : std::nullopt;
     return size && *size == 0;
 }
 
-std::vector<std::int32_t> TBackSoob::dataFileNumbers() const
+std::vector<std::int32_t> BacklogStore::dataFileNumbers() const
 {
     std::vector<std::int32_t> numbers;
     for (const std::string& name : m_files.listFiles(m_directory)) {
@@ -125,7 +125,7 @@ std::vector<std::int32_t> TBackSoob::dataFileNumbers() const
     return numbers;
 }
 
-StoreStatus TBackSoob::writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values)
+StoreStatus BacklogStore::writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values)
 {
     Bytes bytes(values.size() * 4);
     for (std::size_t i = 0; i < values.size(); ++i)
@@ -136,7 +136,7 @@ StoreStatus TBackSoob::writeIndex(std::uint64_t offset, const std::vector<std::i
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::OpenStore()
+StoreStatus BacklogStore::open()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     StoreStatus status = openLocked();
@@ -149,7 +149,7 @@ StoreStatus TBackSoob::OpenStore()
     return status;
 }
 
-StoreStatus TBackSoob::openLocked()
+StoreStatus BacklogStore::openLocked()
 {
     m_open = false;
     m_index.reset();
@@ -222,11 +222,11 @@ StoreStatus TBackSoob::openLocked()
             if (n < m_readNumber)
                 m_files.removeFile(dataFilePath(n));
     }
-    m_countOnDisk = Count();
+    m_countOnDisk = recordCount();
     return prepareWriteFile();
 }
 
-StoreStatus TBackSoob::rebuild(const std::vector<std::int32_t>& numbers)
+StoreStatus BacklogStore::rebuild(const std::vector<std::int32_t>& numbers)
 {
     // Only for an index that is missing or contradicts the files: every file is read.
     std::vector<std::int64_t> records;
@@ -259,10 +259,10 @@ StoreStatus TBackSoob::rebuild(const std::vector<std::int32_t>& numbers)
     if (!m_index->truncate(0))
         return fail("empty " + indexFilePath());
     return writeIndex(
-        0, {static_cast<std::int32_t>(kSignature), Count(), m_readNumber, m_writeNumber});
+        0, {static_cast<std::int32_t>(kSignature), recordCount(), m_readNumber, m_writeNumber});
 }
 
-StoreStatus TBackSoob::prepareWriteFile()
+StoreStatus BacklogStore::prepareWriteFile()
 {
     // The write file is only looked at when it exists: a fresh store has no data file until its
     // first record.
@@ -301,24 +301,24 @@ StoreStatus TBackSoob::prepareWriteFile()
         // Here the count is known exactly; the index may only have been too high.
         setCount(scan.records);
         m_pending = std::max<std::int64_t>(0, scan.records - m_takenInReadFile);
-        if (m_countOnDisk != Count()) {
-            if (StoreStatus s = writeIndex(kCountOffset, {Count()}); !s)
+        if (m_countOnDisk != recordCount()) {
+            if (StoreStatus s = writeIndex(kCountOffset, {recordCount()}); !s)
                 return s;
-            m_countOnDisk = Count();
+            m_countOnDisk = recordCount();
         }
     } else {
-        m_pending = std::max<std::int64_t>(0, Count() - m_takenInReadFile);
+        m_pending = std::max<std::int64_t>(0, recordCount() - m_takenInReadFile);
     }
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::openReadFile()
+StoreStatus BacklogStore::openReadFile()
 {
     resetReadPosition();
     const std::string path = dataFilePath(m_readNumber);
     m_readFile = m_files.open(path, FileSystem::Open::Existing);
     if (!m_readFile)
-        return StoreStatus::ok(); // missing: PeekOldest steps past it
+        return StoreStatus::ok(); // missing: oldest steps past it
     std::optional<std::uint64_t> size = m_readFile->size();
     if (!size)
         return fail("get the size of " + path);
@@ -335,7 +335,7 @@ StoreStatus TBackSoob::openReadFile()
     return StoreStatus::ok();
 }
 
-void TBackSoob::resetReadPosition()
+void BacklogStore::resetReadPosition()
 {
     m_readFileSize = 0;
     m_readOffset = m_markedOffset = 0;
@@ -344,30 +344,30 @@ void TBackSoob::resetReadPosition()
     m_takenInReadFile = 0;
 }
 
-std::uint64_t TBackSoob::readableEnd() const
+std::uint64_t BacklogStore::readableEnd() const
 {
     return m_readNumber == m_writeNumber ? m_writeSize : m_readFileSize;
 }
 
-bool TBackSoob::inThisRun() const
+bool BacklogStore::inThisRun() const
 {
     return m_olderGone || m_readNumber > m_runStartFile ||
            (m_readNumber == m_runStartFile && m_readOffset >= m_runStartOffset);
 }
 
-StoreStatus TBackSoob::reserveCount()
+StoreStatus BacklogStore::reserveCount()
 {
-    if (m_countOnDisk > Count())
+    if (m_countOnDisk > recordCount())
         return StoreStatus::ok();
     // Counted before the record is written: a crash in between leaves the count too high.
-    const std::int64_t ahead = static_cast<std::int64_t>(Count()) + kCountReserve;
+    const std::int64_t ahead = static_cast<std::int64_t>(recordCount()) + kCountReserve;
     if (StoreStatus s = writeIndex(kCountOffset, {clampToI32(ahead)}); !s)
         return s;
     m_countOnDisk = ahead;
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::rollOver()
+StoreStatus BacklogStore::rollOver()
 {
     if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
         return StoreStatus::damaged("the backlog has run out of data file numbers");
@@ -394,7 +394,7 @@ StoreStatus TBackSoob::rollOver()
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
+StoreStatus BacklogStore::append(std::uint32_t code, const Bytes& body)
 {
     if (body.size() > kMaxBodyLength)
         return StoreStatus::damaged("a message of " + std::to_string(body.size()) +
@@ -425,13 +425,13 @@ StoreStatus TBackSoob::AddMessage(std::uint32_t code, const Bytes& body)
         return failed;
     }
     m_writeSize += record.size();
-    setCount(static_cast<std::int64_t>(Count()) + 1);
+    setCount(static_cast<std::int64_t>(recordCount()) + 1);
     ++m_pending;
     m_dataToSync = true;
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::fillCache(std::uint64_t upTo)
+StoreStatus BacklogStore::fillCache(std::uint64_t upTo)
 {
     const std::uint64_t from = m_markedOffset + m_cache.size();
     if (upTo <= from)
@@ -455,7 +455,7 @@ StoreStatus TBackSoob::fillCache(std::uint64_t upTo)
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::locateHead(HeadRecord& head, bool& found)
+StoreStatus BacklogStore::locateHead(HeadRecord& head, bool& found)
 {
     found = false;
     for (;;) {
@@ -512,7 +512,7 @@ StoreStatus TBackSoob::locateHead(HeadRecord& head, bool& found)
     }
 }
 
-void TBackSoob::consumeHead(const HeadRecord& head)
+void BacklogStore::consumeHead(const HeadRecord& head)
 {
     if (inThisRun())
         ++m_appendsTaken;
@@ -524,7 +524,7 @@ void TBackSoob::consumeHead(const HeadRecord& head)
         --m_pending;
 }
 
-StoreStatus TBackSoob::retireReadFile()
+StoreStatus BacklogStore::retireReadFile()
 {
     const std::int32_t old = m_readNumber;
     // The next file that is there: a gap in the numbers (files lost, or an index written by
@@ -535,7 +535,7 @@ StoreStatus TBackSoob::retireReadFile()
             next = n;
             break;
         }
-    const std::int64_t count = std::max<std::int64_t>(0, Count() - m_takenInReadFile);
+    const std::int64_t count = std::max<std::int64_t>(0, recordCount() - m_takenInReadFile);
     const std::int64_t onDisk = std::max<std::int64_t>(count, m_countOnDisk - m_takenInReadFile);
     // Count and read number in one write. Until it is on the disk the old file stays, so the
     // files never point at a file that is gone.
@@ -549,15 +549,15 @@ StoreStatus TBackSoob::retireReadFile()
         m_files.removeFile(dataFilePath(old));
         m_directoryToSync = true;
     } else {
-        m_indexBehind = true; // Sync writes it again; delivery goes on meanwhile
+        m_indexBehind = true; // sync writes it again; delivery goes on meanwhile
     }
     return StoreStatus::ok();
 }
 
-TBackSoob::Peek TBackSoob::PeekOldest()
+BacklogStore::Oldest BacklogStore::oldest()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Peek peek;
+    Oldest peek;
     if (!m_open) {
         peek.status = StoreStatus::fromError("read the backlog before it is open", 0);
         return peek;
@@ -575,7 +575,7 @@ TBackSoob::Peek TBackSoob::PeekOldest()
     return peek;
 }
 
-StoreStatus TBackSoob::DeleteOldest()
+StoreStatus BacklogStore::takeOldest()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open)
@@ -590,7 +590,7 @@ StoreStatus TBackSoob::DeleteOldest()
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::writeMarks()
+StoreStatus BacklogStore::writeMarks()
 {
     if (m_unmarkedCodes.empty() || !m_readFile)
         return StoreStatus::ok();
@@ -608,7 +608,7 @@ StoreStatus TBackSoob::writeMarks()
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::renumberFromZero()
+StoreStatus BacklogStore::renumberFromZero()
 {
     // The index first: a crash before the old file is removed leaves an empty file past the
     // write file, which the next open removes.
@@ -631,7 +631,7 @@ StoreStatus TBackSoob::renumberFromZero()
     return StoreStatus::ok();
 }
 
-StoreStatus TBackSoob::Sync()
+StoreStatus BacklogStore::sync()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open)
@@ -643,10 +643,10 @@ StoreStatus TBackSoob::Sync()
     };
 
     if (m_indexBehind) {
-        StoreStatus s =
-            writeIndex(kCountOffset,
-                       {clampToI32(m_countOnDisk = std::max<std::int64_t>(m_countOnDisk, Count())),
-                        m_readNumber});
+        StoreStatus s = writeIndex(
+            kCountOffset,
+            {clampToI32(m_countOnDisk = std::max<std::int64_t>(m_countOnDisk, recordCount())),
+             m_readNumber});
         if (s) {
             m_indexBehind = false;
             for (std::int32_t n : dataFileNumbers())
@@ -681,10 +681,10 @@ StoreStatus TBackSoob::Sync()
         else
             keep(fail("flush " + dataFilePath(m_writeNumber)));
     }
-    if (m_countOnDisk != Count() && !m_indexBehind) {
-        StoreStatus s = writeIndex(kCountOffset, {Count()});
+    if (m_countOnDisk != recordCount() && !m_indexBehind) {
+        StoreStatus s = writeIndex(kCountOffset, {recordCount()});
         if (s)
-            m_countOnDisk = Count();
+            m_countOnDisk = recordCount();
         keep(std::move(s));
     }
     if (m_indexToSync) {

@@ -1,4 +1,4 @@
-// backlog/TBackSoob.h: the on-disk first-in, first-out store of the messages on their way to
+// backlog/BacklogStore.h: the on-disk first-in, first-out store of the messages on their way to
 // the message server. It survives restarts, and a process killed at any instant.
 #pragma once
 
@@ -38,40 +38,40 @@ inline constexpr const char* kStoreDirectory = "dd8";
 // is rebuilt from all of them. The index file stays locked while the store is open, so a second
 // gateway in the same directory cannot open it.
 //
-// AddMessage runs on the window's thread, PeekOldest and DeleteOldest on the client thread, Sync
+// append runs on the window's thread, oldest and takeOldest on the client thread, sync
 // on either; they serialise on the store's lock. Every operation that touches the disk reports a
 // StoreStatus with the system's reason; a failed operation changes nothing that the files or a
 // later operation depend on.
-class TBackSoob
+class BacklogStore
 {
 public:
-    explicit TBackSoob(std::string baseDirectory = platform::currentDirectory(),
-                       platform::FileSystem& files = platform::osFileSystem());
-    ~TBackSoob(); // syncs, best effort
+    explicit BacklogStore(std::string baseDirectory = platform::currentDirectory(),
+                          platform::FileSystem& files = platform::osFileSystem());
+    ~BacklogStore(); // syncs, best effort
 
-    TBackSoob(const TBackSoob&) = delete;
-    TBackSoob& operator=(const TBackSoob&) = delete;
+    BacklogStore(const BacklogStore&) = delete;
+    BacklogStore& operator=(const BacklogStore&) = delete;
 
-    // Before OpenStore. The client sets kStoreDirectory.
+    // Before open. The client sets kStoreDirectory.
     void setSubdirectoryName(std::string name) { m_subdirectory = std::move(name); }
 
     // Creates the subdirectory when missing, locks and loads the index and makes the write file
     // ready: a record cut off at its end by a crash is cut away, so the next append starts
     // clean. May be called again after a failure.
-    StoreStatus OpenStore();
+    StoreStatus open();
     bool isOpen() const;
 
     // Appends one record to the write file (written, not yet synced, when it returns ok). A
     // body above 16 MiB is refused. A failed append leaves the file as it was.
-    StoreStatus AddMessage(std::uint32_t code, const Bytes& body);
+    StoreStatus append(std::uint32_t code, const Bytes& body);
 
     // The oldest record not yet taken, left in place.
-    struct Peek
+    struct Oldest
     {
         StoreStatus status; // not ok: nothing could be read; the rest is empty
         bool found = false; // false: the store holds no record
         // False with an empty body when the record is damaged (code as read, 0 if
-        // unreadable); the caller drops it with DeleteOldest.
+        // unreadable); the caller drops it with takeOldest.
         bool good = false;
         std::uint32_t code = 0;
         Bytes body;
@@ -80,19 +80,19 @@ public:
         std::int64_t appendIndex = -1;
     };
     // Records with code 0 are taken away on the way, unsent.
-    Peek PeekOldest();
+    Oldest oldest();
 
     // Takes the oldest record, damaged or not. Nothing when the store holds none.
-    StoreStatus DeleteOldest();
+    StoreStatus takeOldest();
 
     // Makes what was done since the last sync last: marks the taken records, empties the write
     // file when everything in it is taken, flushes appended records and the index to the disk.
     // The caller decides how often (the gateway: at most every 50 ms).
-    StoreStatus Sync();
+    StoreStatus sync();
 
     // Any thread, without the lock: records from the read file on, taken or not (the index's
     // Count), and records not yet taken.
-    std::int32_t Count() const { return m_count.load(std::memory_order_relaxed); }
+    std::int32_t recordCount() const { return m_count.load(std::memory_order_relaxed); }
     std::int64_t pendingCount() const { return m_pending.load(std::memory_order_relaxed); }
 
     std::int32_t readNumber() const;

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 #include "tests/fakes/TempDir.h"
 
+using backlog::BacklogStore;
 using backlog::Bytes;
-using backlog::TBackSoob;
 
 namespace {
 
@@ -41,41 +41,41 @@ struct Store
 {
     explicit Store(const std::string& base = fakes::TempDir::memoryBase()) : dir(base)
     {
-        store = std::make_unique<TBackSoob>(dir.path());
+        store = std::make_unique<BacklogStore>(dir.path());
         store->setSubdirectoryName(backlog::kStoreDirectory);
-        check(store->OpenStore());
+        check(store->open());
     }
     void fill(std::size_t n)
     {
         for (std::size_t i = 0; i < n; ++i)
-            check(store->AddMessage(kData, message(i)));
-        check(store->Sync());
+            check(store->append(kData, message(i)));
+        check(store->sync());
     }
     void takeOne()
     {
-        TBackSoob::Peek p = store->PeekOldest();
+        BacklogStore::Oldest p = store->oldest();
         check(p.status);
         benchmark::DoNotOptimize(p.body.data());
-        check(store->DeleteOldest());
+        check(store->takeOldest());
     }
     fakes::TempDir dir;
-    std::unique_ptr<TBackSoob> store;
+    std::unique_ptr<BacklogStore> store;
 };
 
 // Appending: one write of the record per message, the index now and then.
-void BM_AddMessage(benchmark::State& state)
+void BM_Append(benchmark::State& state)
 {
     Store s;
     Bytes body = message(7);
     int n = 0;
     for (auto _ : state) {
-        check(s.store->AddMessage(kData, body));
+        check(s.store->append(kData, body));
         if (++n % kSyncEvery == 0)
-            check(s.store->Sync());
+            check(s.store->sync());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
-BENCHMARK(BM_AddMessage)->UseRealTime();
+BENCHMARK(BM_Append)->UseRealTime();
 
 // Taking the oldest record (peek, then delete) from a long backlog, with the syncs that mark
 // taken records and delete used-up files.
@@ -96,7 +96,7 @@ void BM_TakeOldest(benchmark::State& state)
         s.takeOne();
         --left;
         if (++n % kSyncEvery == 0)
-            check(s.store->Sync());
+            check(s.store->sync());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
@@ -109,17 +109,17 @@ void BM_AddThenTake(benchmark::State& state)
     Bytes body = message(9);
     int n = 0;
     for (auto _ : state) {
-        check(s.store->AddMessage(kData, body));
+        check(s.store->append(kData, body));
         s.takeOne();
         if (++n % kSyncEvery == 0)
-            check(s.store->Sync());
+            check(s.store->sync());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 BENCHMARK(BM_AddThenTake)->UseRealTime();
 
 // Opening a store that holds range(0) records, half of its read file already taken.
-void BM_OpenStore(benchmark::State& state)
+void BM_Open(benchmark::State& state)
 {
     static std::map<std::int64_t, std::unique_ptr<Store>> prepared;
     auto& s = prepared[state.range(0)];
@@ -128,16 +128,16 @@ void BM_OpenStore(benchmark::State& state)
         s->fill(static_cast<std::size_t>(state.range(0)));
         for (std::int64_t i = 0; i < std::min<std::int64_t>(state.range(0) / 2, 3000); ++i)
             s->takeOne();
-        check(s->store->Sync());
+        check(s->store->sync());
         s->store.reset();
     }
     for (auto _ : state) {
-        TBackSoob store(s->dir.path());
+        BacklogStore store(s->dir.path());
         store.setSubdirectoryName(backlog::kStoreDirectory);
-        check(store.OpenStore());
+        check(store.open());
         benchmark::DoNotOptimize(store.pendingCount());
     }
 }
-BENCHMARK(BM_OpenStore)->Arg(10)->Arg(1'000'000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Open)->Arg(10)->Arg(1'000'000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace

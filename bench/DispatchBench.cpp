@@ -40,7 +40,7 @@ Bytes record(const Bytes& p)
 
 struct CountingSink final : PositionSink
 {
-    bool SendText(const std::string& text) override
+    bool storeMessage(const std::string& text) override
     {
         bytes += text.size();
         return true;
@@ -74,11 +74,11 @@ void BM_DispatchWithDayLog(benchmark::State& state)
     CountingSink sink;
     Dispatcher dispatcher(queue, dayLog, sink, platform::steadyClock(), 1'000'000);
     Bytes id = record(identification());
-    queue.PutPacket(id.data(), id.size(), 1);
+    queue.pushPacket(id.data(), id.size(), 1);
     dispatcher.tick();
     Bytes data = record(dataPacket(static_cast<unsigned>(state.range(0))));
     for (auto _ : state) {
-        queue.PutPacket(data.data(), data.size(), 1);
+        queue.pushPacket(data.data(), data.size(), 1);
         dispatcher.tick();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));

@@ -104,13 +104,13 @@ void BM_TakePacket(benchmark::State& state)
     intake.begin(1);
     Bytes id = packet(1, 36); // identified first, so data packets are acknowledged
     intake.take(id.data(), id.size());
-    queue.DropPacket();
+    queue.popPacket();
     for (auto _ : state) {
         Taken t = intake.take(one.data(), one.size());
         if (t != Taken::Acknowledge)
             state.SkipWithError("not acknowledged");
         benchmark::DoNotOptimize(intake.acknowledgement());
-        queue.DropPacket();
+        queue.popPacket();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }

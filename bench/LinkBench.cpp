@@ -7,9 +7,9 @@
 #include <fstream>
 #include <thread>
 
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 #include "link/LinkTransport.h"
-#include "link/cl.h"
+#include "link/LinkClient.h"
 #include "tests/fakes/FakeMessageServer.h"
 
 using namespace msglink;
@@ -81,14 +81,14 @@ void BM_ClientLive(benchmark::State& state)
     server.setKeepFrames(false);
     Scratch dir(server.port());
     QuietView view;
-    cl client(view, 37, clientOptions(dir));
+    LinkClient client(view, 37, clientOptions(dir));
     waitFor([&] { return client.authorised() && server.received() >= 4; });
     constexpr std::size_t kBatch = 100;
     std::size_t sent = server.received();
     for (auto _ : state) {
         waitFor([&] { return server.received() + kBatch >= sent; });
         for (std::size_t i = 0; i < kBatch; ++i)
-            client.SendText(kMessage);
+            client.storeMessage(kMessage);
         sent += kBatch;
     }
     waitFor([&] { return server.received() >= sent; });
@@ -107,12 +107,11 @@ void BM_BacklogDrain(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         {
-            backlog::TBackSoob store(dir.path.string());
+            backlog::BacklogStore store(dir.path.string());
             store.setSubdirectoryName(backlog::kStoreDirectory);
-            bool stored = store.OpenStore().isOk();
+            bool stored = store.open().isOk();
             for (int i = 0; stored && i < count; ++i)
-                stored =
-                    store.AddMessage(kDataMessage, Bytes(kMessage.begin(), kMessage.end())).isOk();
+                stored = store.append(kDataMessage, Bytes(kMessage.begin(), kMessage.end())).isOk();
             if (!stored) {
                 state.SkipWithError("the backlog cannot be written");
                 break;
@@ -120,7 +119,7 @@ void BM_BacklogDrain(benchmark::State& state)
         }
         QuietView view;
         state.ResumeTiming();
-        cl client(view, 37, clientOptions(dir));
+        LinkClient client(view, 37, clientOptions(dir));
         waitFor([&] { return client.backlogCount() == 0; });
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * count);

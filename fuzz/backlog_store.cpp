@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 #include "fuzz/FuzzCheck.h"
 #include "platform/Files.h"
 
@@ -27,11 +27,11 @@ using platform::Bytes;
 
 constexpr std::uint32_t kDataMessage = 0x022000C7;
 
-std::unique_ptr<backlog::TBackSoob> openStore(const std::string& directory)
+std::unique_ptr<backlog::BacklogStore> openStore(const std::string& directory)
 {
-    auto store = std::make_unique<backlog::TBackSoob>(directory);
+    auto store = std::make_unique<backlog::BacklogStore>(directory);
     store->setSubdirectoryName(backlog::kStoreDirectory);
-    const backlog::StoreStatus s = store->OpenStore();
+    const backlog::StoreStatus s = store->open();
     FUZZ_CHECK(s.isOk(), "the store does not open: " + s.text());
     return store;
 }
@@ -61,26 +61,26 @@ std::size_t writeFiles(fuzz::Input& in, const std::string& directory)
     }
 }
 
-void drain(std::unique_ptr<backlog::TBackSoob>& store, fuzz::Input& steps, const std::string& base,
-           std::size_t maxRecords)
+void drain(std::unique_ptr<backlog::BacklogStore>& store, fuzz::Input& steps,
+           const std::string& base, std::size_t maxRecords)
 {
     for (std::size_t taken = 0;; ++taken) {
         FUZZ_CHECK(taken <= maxRecords, "the store does not run empty");
         const std::uint8_t step = steps.byte();
         if (step & 0x01)
-            (void)store->Sync();
+            (void)store->sync();
         if (step & 0x02) {
             store.reset();
             store = openStore(base);
             taken = 0; // damaged stretches taken before come back
         }
-        const backlog::TBackSoob::Peek peek = store->PeekOldest();
+        const backlog::BacklogStore::Oldest peek = store->oldest();
         FUZZ_CHECK(peek.status.isOk(), "peek failed: " + peek.status.text());
         if (!peek.found)
             break;
         FUZZ_CHECK(peek.good || peek.body.empty(), "a damaged record with a body");
         const std::int64_t before = store->pendingCount();
-        const backlog::StoreStatus removed = store->DeleteOldest();
+        const backlog::StoreStatus removed = store->takeOldest();
         FUZZ_CHECK(removed.isOk(), "removal failed: " + removed.text());
         FUZZ_CHECK(store->pendingCount() == before - 1, "a removal took the waiting records from " +
                                                             std::to_string(before) + " to " +
@@ -105,21 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     drain(store, in, base, bytes + 1);
 
     // The appends go to the end of the write file as a sync leaves it.
-    FUZZ_CHECK(store->Sync().isOk(), "sync of a drained store failed");
+    FUZZ_CHECK(store->sync().isOk(), "sync of a drained store failed");
     const Bytes first = {'{', '}'};
     const Bytes second(300, 'x');
-    FUZZ_CHECK(store->AddMessage(kDataMessage, first).isOk() &&
-                   store->AddMessage(kDataMessage, second).isOk() && store->Sync().isOk(),
+    FUZZ_CHECK(store->append(kDataMessage, first).isOk() &&
+                   store->append(kDataMessage, second).isOk() && store->sync().isOk(),
                "adding to a drained store failed");
     store.reset();
     store = openStore(base);
     for (const Bytes* expected : {&first, &second}) {
-        backlog::TBackSoob::Peek peek = store->PeekOldest();
+        backlog::BacklogStore::Oldest peek = store->oldest();
         // A damaged stretch taken before is not marked on the disk and comes back; it carries no
         // message and is dropped unsent again.
         for (int i = 0; peek.status.isOk() && peek.found && !peek.good && i < 1000; ++i) {
-            FUZZ_CHECK(store->DeleteOldest().isOk(), "removal after a reopen failed");
-            peek = store->PeekOldest();
+            FUZZ_CHECK(store->takeOldest().isOk(), "removal after a reopen failed");
+            peek = store->oldest();
         }
         const bool unchanged = peek.status.isOk() && peek.found && peek.good &&
                                peek.code == kDataMessage && peek.body == *expected;
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   (peek.found ? std::string(peek.good ? "a good" : "a damaged") +
                                                     " record of code " + std::to_string(peek.code)
                                               : std::string("nothing")));
-        FUZZ_CHECK(store->DeleteOldest().isOk(), "removal after a reopen failed");
+        FUZZ_CHECK(store->takeOldest().isOk(), "removal after a reopen failed");
     }
     return 0;
 }

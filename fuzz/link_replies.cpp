@@ -23,7 +23,7 @@
 #include <set>
 #include <string>
 
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 #include "fuzz/FuzzCheck.h"
 #include "link/Frames.h"
 #include "link/LinkMachine.h"
@@ -295,18 +295,18 @@ private:
 std::multiset<std::string> backlogTexts(const std::string& directory)
 {
     std::multiset<std::string> texts;
-    backlog::TBackSoob store(directory);
+    backlog::BacklogStore store(directory);
     store.setSubdirectoryName(backlog::kStoreDirectory);
-    const backlog::StoreStatus opened = store.OpenStore();
+    const backlog::StoreStatus opened = store.open();
     FUZZ_CHECK(opened.isOk(), "the backlog does not open again: " + opened.text());
     for (int i = 0; i < 100000; ++i) {
-        backlog::TBackSoob::Peek p = store.PeekOldest();
+        backlog::BacklogStore::Oldest p = store.oldest();
         FUZZ_CHECK(p.status.isOk(), "the backlog cannot be read: " + p.status.text());
         if (!p.found)
             return texts;
         if (p.good)
             texts.emplace(p.body.begin(), p.body.end());
-        FUZZ_CHECK(store.DeleteOldest().isOk(), "the backlog cannot be drained");
+        FUZZ_CHECK(store.takeOldest().isOk(), "the backlog cannot be drained");
     }
     fuzz::fail("the backlog does not run empty");
 }
@@ -335,7 +335,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (t & 0x10) {
             const std::string text = "position " + std::to_string(handed++);
             view.handedOver.insert(text);
-            if (machine->SendText(text))
+            if (machine->storeMessage(text))
                 stored.insert(text);
         }
         if (t & 0x40)

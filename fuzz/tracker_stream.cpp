@@ -98,7 +98,7 @@ class RefusingSink final : public tracker::PositionSink
 public:
     explicit RefusingSink(unsigned refused) : m_refused(refused) {}
 
-    bool SendText(const std::string& text) override
+    bool storeMessage(const std::string& text) override
     {
         if (m_offers++ % 8 < m_refused)
             return false;
@@ -149,16 +149,16 @@ tracker::HandoverQueue& warmedQueue()
 {
     static tracker::HandoverQueue queue;
     const Bytes largest(tracker::kImeiFieldSize + tracker::kMaxPacketSize);
-    while (queue.PutPacket(largest.data(), largest.size(), 0) != 0) {
+    while (queue.pushPacket(largest.data(), largest.size(), 0) != 0) {
     }
     const auto notice = tracker::makeDisconnectNotice(0);
-    while (queue.PutNotice(notice.data(), notice.size())) {
+    while (queue.pushNotice(notice.data(), notice.size())) {
     }
     std::uint32_t connection = 0;
-    for (Bytes slot; queue.PeekPacket(&slot, &connection);)
-        queue.DropPacket();
-    for (Bytes slot; queue.PeekNotice(&slot);)
-        queue.DropNotice();
+    for (Bytes slot; queue.peekPacket(&slot, &connection);)
+        queue.popPacket();
+    for (Bytes slot; queue.peekNotice(&slot);)
+        queue.popNotice();
     return queue;
 }
 
@@ -204,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             source.forget();
         if (source.takeConnectionEnd()) {
             const auto notice = tracker::makeDisconnectNotice(connection);
-            queue.PutNotice(notice.data(), notice.size());
+            queue.pushNotice(notice.data(), notice.size());
             dispatcher.tick();
             intake.begin(++connection);
         }
@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(dispatcher.keptRecords() == queued, "records taken but not counted as kept");
     dispatcher.tick(); // the last notices
     Bytes left;
-    FUZZ_CHECK(!queue.PeekPacket(&left, &connection) && !queue.PeekNotice(&left),
+    FUZZ_CHECK(!queue.peekPacket(&left, &connection) && !queue.peekNotice(&left),
                "the queue is not empty at the end");
 
     for (const std::string& m : sink.messages) {

@@ -1,5 +1,5 @@
-// link/cl.cpp
-#include "link/cl.h"
+// link/LinkClient.cpp
+#include "link/LinkClient.h"
 
 #include <exception>
 #include <thread>
@@ -19,7 +19,7 @@ std::string directoryOr(const std::string& chosen)
 
 } // namespace
 
-cl::cl(LinkView& view, std::int32_t gatewayNumber, ClientOptions options)
+LinkClient::LinkClient(LinkView& view, std::int32_t gatewayNumber, ClientOptions options)
     : m_view(view), m_options(std::move(options)),
       m_workingDirectory(directoryOr(m_options.workingDirectory)),
       m_machine(view, *m_options.clock, gatewayNumber, m_workingDirectory, m_options.timings,
@@ -30,32 +30,32 @@ cl::cl(LinkView& view, std::int32_t gatewayNumber, ClientOptions options)
     m_thread.start([this] { execute(); });
 }
 
-cl::~cl()
+LinkClient::~LinkClient()
 {
     requestStop();
     join();
 }
 
-void cl::join()
+void LinkClient::join()
 {
     if (m_thread.joinable())
         m_thread.join();
 }
 
-void cl::requestStop()
+void LinkClient::requestStop()
 {
     m_machine.setLinkEnabled(false);
     m_stopRequest = true;
 }
 
-bool cl::waitStoreAttempt(std::chrono::milliseconds limit) const
+bool LinkClient::waitStoreAttempt(std::chrono::milliseconds limit) const
 {
     std::unique_lock<std::mutex> lock(m_startMutex);
     m_storeTriedChanged.wait_for(lock, limit, [this] { return m_storeTried; });
     return m_storeTried;
 }
 
-void cl::execute()
+void LinkClient::execute()
 {
     // The backlog first: start-up waits for it before it takes trackers in, and its files are
     // opened here, not on the window's thread.

@@ -1,4 +1,4 @@
-// link/cl.h: the message-server client: one thread that runs the link's state machine
+// link/LinkClient.h: the message-server client: one thread that runs the link's state machine
 // (LinkMachine) turn after turn until it is asked to stop.
 #pragma once
 
@@ -37,20 +37,20 @@ struct ClientOptions
     platform::FileSystem* files = &platform::osFileSystem();
 };
 
-class cl
+class LinkClient
 {
 public:
-    // Opens the backlog store in <working directory>/dd8 at once, so nothing handed to SendText
+    // Opens the backlog store in <working directory>/dd8 at once, so nothing handed to storeMessage
     // is lost, then starts the thread. view must outlive the client; gatewayNumber is the
     // FirstNumber setting, whose low byte goes to the server at every login.
-    cl(LinkView& view, std::int32_t gatewayNumber, ClientOptions options = {});
-    ~cl(); // stops the thread if it still runs
+    LinkClient(LinkView& view, std::int32_t gatewayNumber, ClientOptions options = {});
+    ~LinkClient(); // stops the thread if it still runs
 
-    cl(const cl&) = delete;
-    cl& operator=(const cl&) = delete;
+    LinkClient(const LinkClient&) = delete;
+    LinkClient& operator=(const LinkClient&) = delete;
 
-    // Window's thread. One position message; see LinkMachine::SendText.
-    bool SendText(const std::string& text) { return m_machine.SendText(text); }
+    // Window's thread. One position message; see LinkMachine::storeMessage.
+    bool storeMessage(const std::string& text) { return m_machine.storeMessage(text); }
 
     // Window's thread, often: see LinkMachine::sync.
     void sync() { m_machine.sync(); }

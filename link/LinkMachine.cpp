@@ -37,7 +37,7 @@ void LinkMachine::openStore()
         m_openTried = true;
         m_lastReopen = now();
     }
-    backlog::StoreStatus opened = m_store.OpenStore();
+    backlog::StoreStatus opened = m_store.open();
     std::string told;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -101,14 +101,14 @@ std::string LinkMachine::storeProblem() const
     return m_storeProblem;
 }
 
-bool LinkMachine::SendText(const std::string& text)
+bool LinkMachine::storeMessage(const std::string& text)
 {
     std::string told; // said after the lock is let go: the view may wait for another thread
     bool stored = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // A store that is not open (yet) keeps nothing; the runner tries to open it.
-        backlog::StoreStatus status = m_store.AddMessage(kDataMessage, bodyOf(text));
+        backlog::StoreStatus status = m_store.append(kDataMessage, bodyOf(text));
         if (!status && !m_store.isOpen())
             return false; // told when the opening failed
         told = noteStoreStatus(status);
@@ -133,7 +133,7 @@ void LinkMachine::sync()
             return;
         m_lastSync = now();
     }
-    if (backlog::StoreStatus s = m_store.Sync(); !s)
+    if (backlog::StoreStatus s = m_store.sync(); !s)
         report("backlog: " + s.text());
 }
 
@@ -160,17 +160,17 @@ void LinkMachine::end()
     m_connected = false;
     m_authorised = false;
     m_transport.reset(); // closes the socket without a drop event
-    if (backlog::StoreStatus s = m_store.Sync(); !s)
+    if (backlog::StoreStatus s = m_store.sync(); !s)
         report("backlog: " + s.text());
 }
 
 void LinkMachine::turn()
 {
     openStore();
-    LinkPass();
+    step();
 }
 
-void LinkMachine::LinkPass()
+void LinkMachine::step()
 {
     if (m_connected)
         exchange();
@@ -228,8 +228,8 @@ void LinkMachine::exchange()
 
 LinkMachine::Sent LinkMachine::sendNext()
 {
-    if (std::optional<Bytes> frame = m_queue.QueuePeek()) {
-        m_queue.QueuePop(); // gone whatever the send does; never sent again
+    if (std::optional<Bytes> frame = m_queue.peek()) {
+        m_queue.pop(); // gone whatever the send does; never sent again
         if (!m_transport->sendFrame(*frame))
             ++m_errors;
         return Sent::Control;
@@ -247,7 +247,7 @@ LinkMachine::Sent LinkMachine::sendNext()
 
 bool LinkMachine::sendData()
 {
-    backlog::TBackSoob::Peek oldest = m_store.PeekOldest();
+    backlog::BacklogStore::Oldest oldest = m_store.oldest();
     if (!oldest.status) {
         report("backlog: " + oldest.status.text());
         return false;
@@ -258,7 +258,7 @@ bool LinkMachine::sendData()
         // A damaged record: taken away unsent.
         m_dataIndex = oldest.appendIndex;
         m_copies = 0;
-        if (backlog::StoreStatus s = m_store.DeleteOldest(); !s)
+        if (backlog::StoreStatus s = m_store.takeOldest(); !s)
             report("backlog: " + s.text());
         messageDone(false, false);
         return false;
@@ -300,7 +300,7 @@ void LinkMachine::handleReply(const Bytes& payload, Sent sent)
         m_authorised = true;
         break;
     case ReplyKind::EchoRequest:
-        m_queue.QueueFrame(kEchoReply, {});
+        m_queue.pushFrame(kEchoReply, {});
         break;
     case ReplyKind::CloseOrder:
         dropLink();
@@ -321,7 +321,7 @@ void LinkMachine::handleReply(const Bytes& payload, Sent sent)
 void LinkMachine::messageDone(bool delivered, bool confirmed)
 {
     if (delivered) {
-        if (backlog::StoreStatus s = m_store.DeleteOldest(); !s)
+        if (backlog::StoreStatus s = m_store.takeOldest(); !s)
             report("backlog: " + s.text() + "; a delivered message stays and goes again");
         (confirmed ? m_figures.deliveredBacklog : m_figures.deliveredLive).add();
     }
@@ -418,7 +418,7 @@ void LinkMachine::connectionAttempt()
     // belonged to it, and data waits in the backlog.
     m_queue.clear();
     for (const Message& m : loginMessages(m_gatewayNumber))
-        m_queue.QueueFrame(m.code, m.body);
+        m_queue.pushFrame(m.code, m.body);
 }
 
 } // namespace msglink

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 #include "link/LinkView.h"
 #include "link/SendQueue.h"
 #include "link/Transport.h"
@@ -48,7 +48,7 @@ struct LinkFigures
     platform::Histogram storedToDelivered; // seconds from storing a message to its delivery
 };
 
-// Every position message goes into the backlog store first (SendText) and is sent from there,
+// Every position message goes into the backlog store first (storeMessage) and is sent from there,
 // oldest first, one data message at a time, each as soon as the previous one is done. So the
 // order of the messages is the order they were handed over, whatever the link does, and the
 // link runs at the server's pace. A message handed over while the link was up, logged in and
@@ -74,7 +74,7 @@ public:
     // this returns true. False when it could not be stored (the store is not open, or the write
     // failed): the caller keeps it and tries again later; a failure is told once (event list
     // and diagnostics), and so is the recovery.
-    bool SendText(const std::string& text);
+    bool storeMessage(const std::string& text);
 
     // Window's thread, often (the dispatcher's timer): makes the backlog last on the disk at
     // most every syncIntervalMs.
@@ -96,9 +96,9 @@ public:
     // Runner's thread, once, before the first turn.
     void start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport);
 
-    // Runner's thread: one turn of the loop: the store opened if it is not, then LinkPass.
+    // Runner's thread: one turn of the loop: the store opened if it is not, then step.
     void turn();
-    void LinkPass();
+    void step();
 
     // Runner's thread, once, after the last turn: the link counts as down and is closed without
     // a frame; the backlog is synced.
@@ -198,7 +198,7 @@ private:
     std::uint64_t m_lastSync = 0;
     const std::uint64_t m_createdAt;
 
-    backlog::TBackSoob m_store;
+    backlog::BacklogStore m_store;
 };
 
 } // namespace msglink

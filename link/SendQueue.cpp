@@ -3,7 +3,7 @@
 
 namespace msglink {
 
-bool SendQueue::QueueFrame(std::uint32_t code, const Bytes& body)
+bool SendQueue::pushFrame(std::uint32_t code, const Bytes& body)
 {
     Bytes* slot = m_ring.pushSlot();
     if (!slot)
@@ -12,7 +12,7 @@ bool SendQueue::QueueFrame(std::uint32_t code, const Bytes& body)
     return true;
 }
 
-std::optional<Bytes> SendQueue::QueuePeek() const
+std::optional<Bytes> SendQueue::peek() const
 {
     if (const Bytes* payload = m_ring.front())
         return *payload;

@@ -21,7 +21,7 @@ public:
 
     // Builds the frame with the next message number and queues it. When the queue is full the
     // frame is not built, the counter does not move, and the result is false.
-    bool QueueFrame(std::uint32_t code, const Bytes& body);
+    bool pushFrame(std::uint32_t code, const Bytes& body);
 
     // A frame with the next message number that is sent at once instead of queued.
     Bytes numberedFrame(std::uint32_t code, const Bytes& body)
@@ -29,9 +29,9 @@ public:
         return buildFrame(m_counter, code, body);
     }
 
-    // The oldest payload, or nothing when empty; QueuePop releases it.
-    std::optional<Bytes> QueuePeek() const;
-    void QueuePop() { m_ring.pop(); }
+    // The oldest payload, or nothing when empty; pop releases it.
+    std::optional<Bytes> peek() const;
+    void pop() { m_ring.pop(); }
 
     // Drops every queued frame (they belong to a connection that is gone).
     void clear();

@@ -10,8 +10,7 @@ namespace platform {
 
 // Not locked: the owner guards it. Slots are kept and reused, so a slot's buffer can keep its
 // capacity from one item to the next.
-template <typename T>
-class Ring
+template <typename T> class Ring
 {
 public:
     explicit Ring(std::size_t capacity) : m_slots(capacity) {}
@@ -53,8 +52,7 @@ public:
     const T* front() const { return empty() ? nullptr : &m_slots[m_read]; }
 
     // Releases the oldest slot with release(slot) and moves on; nothing when empty.
-    template <typename Release>
-    void pop(Release release)
+    template <typename Release> void pop(Release release)
     {
         if (empty())
             return;

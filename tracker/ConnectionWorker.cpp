@@ -1,5 +1,5 @@
-// tracker/TpoolTH.cpp
-#include "tracker/TpoolTH.h"
+// tracker/ConnectionWorker.cpp
+#include "tracker/ConnectionWorker.h"
 
 #include <chrono>
 #include <string>
@@ -41,14 +41,14 @@ private:
 
 } // namespace
 
-TpoolTH::TpoolTH(const Context& context, WorkerPool::Slot& slot)
+ConnectionWorker::ConnectionWorker(const Context& context, WorkerPool::Slot& slot)
     : m_context(context), m_slot(slot),
       m_intake(context.queue, context.options.ackWhenKept,
                std::chrono::milliseconds(context.options.keptWaitMs))
 {
 }
 
-void TpoolTH::execute(Connection first)
+void ConnectionWorker::execute(Connection first)
 {
     std::optional<Connection> connection = first;
     try {
@@ -71,7 +71,7 @@ void TpoolTH::execute(Connection first)
     }
 }
 
-void TpoolTH::serve(const Connection& connection)
+void ConnectionWorker::serve(const Connection& connection)
 {
     const platform::TickClock& clock = *m_context.options.clock;
     m_open = true;
@@ -97,7 +97,7 @@ void TpoolTH::serve(const Connection& connection)
     endConnection(connection);
 }
 
-bool TpoolTH::takePacket(platform::SocketHandle socket)
+bool ConnectionWorker::takePacket(platform::SocketHandle socket)
 {
     const Bytes& packet = m_reader.packet();
     const Taken taken = m_intake.take(packet.data(), packet.size());
@@ -121,7 +121,7 @@ bool TpoolTH::takePacket(platform::SocketHandle socket)
     return true;
 }
 
-bool TpoolTH::limitReached(std::uint64_t accepted) const
+bool ConnectionWorker::limitReached(std::uint64_t accepted) const
 {
     const ListenerOptions& o = m_context.options;
     const std::uint64_t now = o.clock->read();
@@ -133,10 +133,10 @@ bool TpoolTH::limitReached(std::uint64_t accepted) const
            platform::elapsedMs(accepted, now, m_context.ticksPerMs) > o.identifyLimitMs;
 }
 
-void TpoolTH::endConnection(const Connection& connection)
+void ConnectionWorker::endConnection(const Connection& connection)
 {
     auto notice = makeDisconnectNotice(connection.number);
-    m_context.queue.PutNotice(notice.data(), notice.size());
+    m_context.queue.pushNotice(notice.data(), notice.size());
     m_context.pool.releaseSocket(m_slot);
     platform::closeSocket(connection.socket);
     m_open = false;

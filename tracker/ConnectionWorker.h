@@ -1,5 +1,5 @@
-// tracker/TpoolTH.h: a connection worker; serves one tracker connection at a time, then waits
-// idle in its pool to be handed the next one.
+// tracker/ConnectionWorker.h: a connection worker; serves one tracker connection at a time, then
+// waits idle in its pool to be handed the next one.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 
 namespace tracker {
 
-class TpoolTH
+class ConnectionWorker
 {
 public:
     // What every worker of one listener shares; all of it outlives the workers.
@@ -30,10 +30,10 @@ public:
     };
 
     // Lives on the worker's own thread, for as long as the thread runs.
-    TpoolTH(const Context& context, WorkerPool::Slot& slot);
+    ConnectionWorker(const Context& context, WorkerPool::Slot& slot);
 
-    TpoolTH(const TpoolTH&) = delete;
-    TpoolTH& operator=(const TpoolTH&) = delete;
+    ConnectionWorker(const ConnectionWorker&) = delete;
+    ConnectionWorker& operator=(const ConnectionWorker&) = delete;
 
     // Worker thread. Serves first, then each connection the pool hands over, until the pool
     // lets the worker go.

@@ -26,7 +26,7 @@ Dispatcher::Dispatcher(HandoverQueue& queue, platform::DayLog& dayLog, PositionS
 bool Dispatcher::offerHeld()
 {
     while (!m_held.empty()) {
-        if (!m_sink.SendText(m_held.front())) {
+        if (!m_sink.storeMessage(m_held.front())) {
             m_refusedAt = m_clock.read();
             return false;
         }
@@ -50,12 +50,12 @@ bool Dispatcher::tick()
     for (std::size_t taken = 0; taken < m_budget.maxRecords && m_held.empty(); ++taken) {
         if (platform::elapsedMs(start, m_clock.read(), m_ticksPerMs) > m_budget.maxMs)
             break;
-        if (!m_queue.PeekPacket(&m_record, &connection)) {
+        if (!m_queue.peekPacket(&m_record, &connection)) {
             m_emptied = true;
             break;
         }
         // Out of the queue before anything else: from here on the dispatcher holds it.
-        m_queue.DropPacket();
+        m_queue.popPacket();
         m_taken.fetch_add(1, std::memory_order_relaxed); // this thread is its only writer
         changed |= handleRecord(m_record, connection);
         // A notice queued right behind this record may apply now; later records of other
@@ -82,9 +82,9 @@ bool Dispatcher::applyReadyNotices()
 {
     bool changed = false;
     std::uint64_t recordsBefore = 0;
-    while (m_queue.PeekNotice(&m_notice, &recordsBefore) &&
+    while (m_queue.peekNotice(&m_notice, &recordsBefore) &&
            recordsBefore <= m_queue.recordsDropped()) {
-        m_queue.DropNotice();
+        m_queue.popNotice();
         if (m_notice.size() == kNoticeSize && m_notice[0] == kDisconnectNotice)
             changed |= m_table.connectionEnded(readU32(m_notice.data() + 1));
     }

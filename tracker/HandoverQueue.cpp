@@ -12,8 +12,8 @@ std::array<std::uint8_t, kNoticeSize> makeDisconnectNotice(std::uint32_t connect
 
 HandoverQueue::HandoverQueue() : m_packets(kPacketQueueCapacity), m_notices(kNoticeQueueCapacity) {}
 
-std::uint64_t HandoverQueue::PutPacket(const std::uint8_t* record, std::size_t count,
-                                       std::uint32_t connection)
+std::uint64_t HandoverQueue::pushPacket(const std::uint8_t* record, std::size_t count,
+                                        std::uint32_t connection)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     PacketSlot* slot = m_packets.pushSlot();
@@ -24,7 +24,7 @@ std::uint64_t HandoverQueue::PutPacket(const std::uint8_t* record, std::size_t c
     return ++m_recordsPut;
 }
 
-bool HandoverQueue::PeekPacket(Bytes* record, std::uint32_t* connection)
+bool HandoverQueue::peekPacket(Bytes* record, std::uint32_t* connection)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const PacketSlot* slot = m_packets.front();
@@ -35,7 +35,7 @@ bool HandoverQueue::PeekPacket(Bytes* record, std::uint32_t* connection)
     return true;
 }
 
-void HandoverQueue::DropPacket()
+void HandoverQueue::popPacket()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_packets.empty())
@@ -45,7 +45,7 @@ void HandoverQueue::DropPacket()
     ++m_recordsDropped;
 }
 
-bool HandoverQueue::PutNotice(const std::uint8_t* notice, std::size_t count)
+bool HandoverQueue::pushNotice(const std::uint8_t* notice, std::size_t count)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     NoticeSlot* slot = m_notices.pushSlot();
@@ -56,7 +56,7 @@ bool HandoverQueue::PutNotice(const std::uint8_t* notice, std::size_t count)
     return true;
 }
 
-bool HandoverQueue::PeekNotice(Bytes* notice, std::uint64_t* recordsBefore)
+bool HandoverQueue::peekNotice(Bytes* notice, std::uint64_t* recordsBefore)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const NoticeSlot* slot = m_notices.front();
@@ -68,7 +68,7 @@ bool HandoverQueue::PeekNotice(Bytes* notice, std::uint64_t* recordsBefore)
     return true;
 }
 
-void HandoverQueue::DropNotice()
+void HandoverQueue::popNotice()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_notices.pop([](NoticeSlot& s) { s.notice.clear(); });

@@ -37,26 +37,26 @@ public:
 
     // Any thread. Copies the record (IMEI field then packet). The record's sequence number, or
     // 0 when the queue was full and nothing was stored.
-    std::uint64_t PutPacket(const std::uint8_t* record, std::size_t count,
-                            std::uint32_t connection);
+    std::uint64_t pushPacket(const std::uint8_t* record, std::size_t count,
+                             std::uint32_t connection);
 
     // Dispatcher only. A copy of the oldest record and its connection; false when empty.
-    bool PeekPacket(Bytes* record, std::uint32_t* connection);
+    bool peekPacket(Bytes* record, std::uint32_t* connection);
 
     // Dispatcher only. Removes the oldest record; nothing on an empty queue.
-    void DropPacket();
+    void popPacket();
 
     // Any thread. Copies the notice; false when the queue is full. The notice remembers how
     // many records had been put before it.
-    bool PutNotice(const std::uint8_t* notice, std::size_t count);
+    bool pushNotice(const std::uint8_t* notice, std::size_t count);
 
     // Dispatcher only. A copy of the oldest notice; false when empty. *recordsBefore is the
     // number of records put before this notice: once that many have been dropped, every
     // record its connection queued ahead of it has been taken.
-    bool PeekNotice(Bytes* notice, std::uint64_t* recordsBefore = nullptr);
+    bool peekNotice(Bytes* notice, std::uint64_t* recordsBefore = nullptr);
 
     // Dispatcher only. Removes the oldest notice; nothing on an empty queue.
-    void DropNotice();
+    void popNotice();
 
     // Records dropped since the queue was made.
     std::uint64_t recordsDropped() const;

@@ -47,7 +47,7 @@ Taken PacketIntake::take(const std::uint8_t* packet, std::size_t size)
     // Stored first, acknowledged after: a tracker never counts as delivered a packet that a
     // full queue would lose.
     const std::uint64_t sequence =
-        m_queue.PutPacket(m_record.data(), m_record.size(), m_connection);
+        m_queue.pushPacket(m_record.data(), m_record.size(), m_connection);
     if (sequence == 0)
         return Taken::QueueFull;
     m_imei = imei;

@@ -13,7 +13,7 @@ public:
     // Window's thread. Takes one position message (a JSON line). True once the message is kept
     // (written where a killed process does not lose it); false when it could not be kept: the
     // caller holds it and hands it over again later.
-    virtual bool SendText(const std::string& text) = 0;
+    virtual bool storeMessage(const std::string& text) = 0;
 
     // Window's thread, after each dispatch tick: room for the sink's periodic work.
     virtual void sync() {}

@@ -1,11 +1,11 @@
-// tracker/tserv.cpp
-#include "tracker/tserv.h"
+// tracker/TrackerListener.cpp
+#include "tracker/TrackerListener.h"
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
-#include "tracker/TpoolTH.h"
+#include "tracker/ConnectionWorker.h"
 
 namespace tracker {
 
@@ -22,19 +22,19 @@ PoolOptions poolOptions(const ListenerOptions& o)
 
 } // namespace
 
-tserv::tserv(platform::DayLog& dayLog, ListenerOptions options)
+TrackerListener::TrackerListener(platform::DayLog& dayLog, ListenerOptions options)
     : m_dayLog(dayLog), m_options(options),
       m_pool(poolOptions(m_options),
              [this](WorkerPool::Slot& slot, Connection first) { runWorker(slot, first); })
 {
 }
 
-tserv::~tserv()
+TrackerListener::~TrackerListener()
 {
     stop();
 }
 
-bool tserv::start()
+bool TrackerListener::start()
 {
     m_listening = false;
     m_stop = false;
@@ -45,20 +45,20 @@ bool tserv::start()
     return m_thread.start([this] { execute(); });
 }
 
-bool tserv::waitOpenAttempt(std::chrono::milliseconds limit) const
+bool TrackerListener::waitOpenAttempt(std::chrono::milliseconds limit) const
 {
     std::unique_lock<std::mutex> lock(m_openMutex);
     m_openTried.wait_for(lock, limit, [this] { return m_openDone; });
     return m_listening;
 }
 
-std::string tserv::openFailure() const
+std::string TrackerListener::openFailure() const
 {
     std::lock_guard<std::mutex> lock(m_openMutex);
     return m_openFailure;
 }
 
-bool tserv::openListeningSocket()
+bool TrackerListener::openListeningSocket()
 {
     auto fail = [this](const char* step) {
         std::string reason = std::string(step) + ": " + platform::lastSocketError();
@@ -80,7 +80,7 @@ bool tserv::openListeningSocket()
     return true;
 }
 
-void tserv::execute()
+void TrackerListener::execute()
 {
     // No retry: a port that cannot be opened stays closed for the life of the process.
     const bool open = openListeningSocket();
@@ -114,7 +114,7 @@ void tserv::execute()
     m_socket = platform::kInvalidSocket;
 }
 
-void tserv::handOver(platform::SocketHandle socket)
+void TrackerListener::handOver(platform::SocketHandle socket)
 {
     const Connection connection{socket, m_nextConnection++};
     // Only this thread adds connections, so the count cannot grow between check and hand-over.
@@ -131,13 +131,13 @@ void tserv::handOver(platform::SocketHandle socket)
         platform::closeSocket(socket);
 }
 
-void tserv::runWorker(WorkerPool::Slot& slot, Connection first)
+void TrackerListener::runWorker(WorkerPool::Slot& slot, Connection first)
 {
-    TpoolTH worker({m_pool, m_queue, m_counts, m_dayLog, m_options, m_ticksPerMs}, slot);
+    ConnectionWorker worker({m_pool, m_queue, m_counts, m_dayLog, m_options, m_ticksPerMs}, slot);
     worker.execute(first);
 }
 
-void tserv::stop()
+void TrackerListener::stop()
 {
     m_stop = true;
     if (m_thread.joinable())

@@ -1,4 +1,4 @@
-// tracker/tserv.h: the tracker listener; accepts connections and hands each to a worker.
+// tracker/TrackerListener.h: the tracker listener; accepts connections and hands each to a worker.
 #pragma once
 
 #include <atomic>
@@ -19,15 +19,15 @@
 
 namespace tracker {
 
-class tserv
+class TrackerListener
 {
 public:
     // The day log must outlive the listener.
-    explicit tserv(platform::DayLog& dayLog, ListenerOptions options = {});
-    ~tserv(); // stops, if still running
+    explicit TrackerListener(platform::DayLog& dayLog, ListenerOptions options = {});
+    ~TrackerListener(); // stops, if still running
 
-    tserv(const tserv&) = delete;
-    tserv& operator=(const tserv&) = delete;
+    TrackerListener(const TrackerListener&) = delete;
+    TrackerListener& operator=(const TrackerListener&) = delete;
 
     // Before start only.
     void setPort(std::uint16_t port) { m_port = port; }

@@ -69,7 +69,7 @@ protected:
     template <typename Pred> bool runUntil(Pred pred, int waitMs = 10000)
     {
         for (int i = 0; i < waitMs / 5 && !pred(); ++i) {
-            m_gateway->Timer2Timer();
+            m_gateway->dispatchTick();
             platform::serveMainThreadFor(5);
         }
         return pred();

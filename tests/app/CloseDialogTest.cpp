@@ -1,5 +1,5 @@
-// tests/app/TForm2Test.cpp: the close-password dialog and every way a close request ends.
-#include "app/TForm2.h"
+// tests/app/CloseDialogTest.cpp: the close-password dialog and every way a close request ends.
+#include "app/CloseDialog.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -11,7 +11,7 @@
 
 #include "tests/app/WindowFixture.h"
 
-using app::TForm2;
+using app::CloseDialog;
 using windowtest::whenModalOpens;
 using windowtest::WindowTest;
 
@@ -19,7 +19,7 @@ namespace {
 
 QLineEdit* entryOf(QWidget* dialog)
 {
-    return dialog->findChild<QLineEdit*>(QStringLiteral("Edit1"));
+    return dialog->findChild<QLineEdit*>(QStringLiteral("PasswordEntry"));
 }
 
 void click(QWidget* dialog, const char* button)
@@ -30,7 +30,7 @@ void click(QWidget* dialog, const char* button)
 // Types text into the dialog's entry (replacing the selection) and clicks the button.
 void answer(const std::string& text, const char* button)
 {
-    whenModalOpens(QStringLiteral("Form2"), [text, button](QWidget* dialog) {
+    whenModalOpens(QStringLiteral("CloseDialog"), [text, button](QWidget* dialog) {
         QTest::keyClicks(entryOf(dialog), QString::fromStdString(text));
         click(dialog, button);
     });
@@ -38,9 +38,9 @@ void answer(const std::string& text, const char* button)
 
 } // namespace
 
-TEST(TForm2Test, EntryTakesAtMostFiveDigitsShownAsStars)
+TEST(CloseDialogTest, EntryTakesAtMostFiveDigitsShownAsStars)
 {
-    TForm2 dialog("12345");
+    CloseDialog dialog("12345");
     dialog.show();
     QLineEdit* entry = entryOf(&dialog);
     ASSERT_NE(nullptr, entry);
@@ -53,9 +53,9 @@ TEST(TForm2Test, EntryTakesAtMostFiveDigitsShownAsStars)
     EXPECT_EQ("*****", entry->displayText());
 }
 
-TEST(TForm2Test, EnterAndEscapeLeaveTheDialogOpen)
+TEST(CloseDialogTest, EnterAndEscapeLeaveTheDialogOpen)
 {
-    TForm2 dialog("12345");
+    CloseDialog dialog("12345");
     dialog.show();
     QTest::keyClicks(entryOf(&dialog), QStringLiteral("12345"));
     QTest::keyClick(entryOf(&dialog), Qt::Key_Return);
@@ -64,12 +64,15 @@ TEST(TForm2Test, EnterAndEscapeLeaveTheDialogOpen)
     EXPECT_TRUE(dialog.isVisible());
 }
 
-TEST(TForm2Test, OnlyTheExactTextMatches)
+TEST(CloseDialogTest, OnlyTheExactTextMatches)
 {
-    EXPECT_EQ(TForm2::Result::Ok, TForm2::judge(QStringLiteral("40417"), "40417"));
-    EXPECT_EQ(TForm2::Result::WrongPassword, TForm2::judge(QStringLiteral("4041"), "40417"));
-    EXPECT_EQ(TForm2::Result::WrongPassword, TForm2::judge(QStringLiteral("     "), "40417"));
-    EXPECT_EQ(TForm2::Result::WrongPassword, TForm2::judge(QStringLiteral("40418"), "40417"));
+    EXPECT_EQ(CloseDialog::Result::Ok, CloseDialog::judge(QStringLiteral("40417"), "40417"));
+    EXPECT_EQ(CloseDialog::Result::WrongPassword,
+              CloseDialog::judge(QStringLiteral("4041"), "40417"));
+    EXPECT_EQ(CloseDialog::Result::WrongPassword,
+              CloseDialog::judge(QStringLiteral("     "), "40417"));
+    EXPECT_EQ(CloseDialog::Result::WrongPassword,
+              CloseDialog::judge(QStringLiteral("40418"), "40417"));
 }
 
 TEST_F(WindowTest, WrongPasswordShowsTheMessageAndKeepsRunning)
@@ -92,7 +95,7 @@ TEST_F(WindowTest, WrongPasswordShowsTheMessageAndKeepsRunning)
 
     // The next showing starts with the previous entry selected.
     QString selected;
-    whenModalOpens(QStringLiteral("Form2"), [&](QWidget* dialog) {
+    whenModalOpens(QStringLiteral("CloseDialog"), [&](QWidget* dialog) {
         selected = entryOf(dialog)->selectedText();
         click(dialog, "CancelButton");
     });
@@ -107,7 +110,7 @@ TEST_F(WindowTest, CancelAndTheDialogsOwnCloseAreSilent)
     answer(m_form->view().password(), "CancelButton");
     m_form->close();
     EXPECT_EQ(nullptr, QApplication::activeModalWidget());
-    whenModalOpens(QStringLiteral("Form2"), [](QWidget* dialog) { dialog->close(); });
+    whenModalOpens(QStringLiteral("CloseDialog"), [](QWidget* dialog) { dialog->close(); });
     m_form->close();
     EXPECT_EQ(nullptr, QApplication::activeModalWidget());
     EXPECT_TRUE(m_form->isVisible());
@@ -120,7 +123,7 @@ TEST_F(WindowTest, TrayCloseWhileHiddenAsksAndTheWindowStaysHidden)
     startForm();
     m_form->hideToTray();
     bool asked = false;
-    whenModalOpens(QStringLiteral("Form2"), [&](QWidget* dialog) {
+    whenModalOpens(QStringLiteral("CloseDialog"), [&](QWidget* dialog) {
         asked = true;
         click(dialog, "CancelButton");
     });
@@ -143,7 +146,7 @@ TEST_F(WindowTest, RightPasswordStopsTheClientThenEnds)
     EXPECT_TRUE(m_form->ended());
     EXPECT_FALSE(m_form->isVisible());
     EXPECT_EQ(1, m_endedCalls);
-    EXPECT_FALSE(find<QTimer>("Timer2")->isActive());
+    EXPECT_FALSE(find<QTimer>("DispatchTimer")->isActive());
 }
 
 TEST_F(WindowTest, SessionEndStopsWithoutAsking)
@@ -162,7 +165,7 @@ TEST_F(WindowTest, SessionEndStopsWithoutAsking)
 TEST_F(WindowTest, SessionEndWhileTheDialogAsks)
 {
     startForm();
-    whenModalOpens(QStringLiteral("Form2"), [this](QWidget*) { m_form->endWithoutAsking(); });
+    whenModalOpens(QStringLiteral("CloseDialog"), [this](QWidget*) { m_form->endWithoutAsking(); });
     m_form->close();
     EXPECT_TRUE(m_client.finished);
     EXPECT_TRUE(m_form->ended());

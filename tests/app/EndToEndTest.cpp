@@ -67,7 +67,7 @@ protected:
     template <typename Pred> bool runUntil(app::Gateway& gateway, Pred pred, int waitMs = 5000)
     {
         for (int i = 0; i < waitMs / 10 && !pred(); ++i) {
-            gateway.Timer2Timer();
+            gateway.dispatchTick();
             platform::serveMainThreadFor(10);
         }
         return pred();

@@ -37,7 +37,7 @@ public:
             m_thread.join();
     }
 
-    bool SendText(const std::string& text) override
+    bool storeMessage(const std::string& text) override
     {
         log.push_back(text);
         return true;
@@ -90,7 +90,7 @@ protected:
     template <typename Pred> bool dispatchUntil(Pred pred)
     {
         for (int i = 0; i < 300 && !pred(); ++i) {
-            m_gateway->Timer2Timer();
+            m_gateway->dispatchTick();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return pred();

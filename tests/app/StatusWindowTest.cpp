@@ -1,6 +1,6 @@
-// tests/app/TForm1Test.cpp: the main window over a started gateway: the status page, the
+// tests/app/StatusWindowTest.cpp: the main window over a started gateway: the status page, the
 // client's window operations, minimising to the tray.
-#include "app/TForm1.h"
+#include "app/StatusWindow.h"
 
 #include <QAction>
 #include <QLabel>
@@ -38,7 +38,7 @@ TEST_F(WindowTest, StartUpFillsTheStatusPage)
     EXPECT_EQ("0", port->text()); // DefaultPort=0: any free port, shown as set
     EXPECT_EQ(QColor(0x00, 0x80, 0x00), port->palette().color(QPalette::WindowText));
     EXPECT_EQ(app::kIndicatorDown, indicatorFrame(find<QLabel>("LinkIndicator")));
-    EXPECT_TRUE(find<QTimer>("Timer2")->isActive());
+    EXPECT_TRUE(find<QTimer>("DispatchTimer")->isActive());
     EXPECT_TRUE(m_client.created);
 }
 

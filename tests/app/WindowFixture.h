@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/TForm1.h"
+#include "app/StatusWindow.h"
 #include "platform/Desktop.h"
 #include "tests/fakes/TempDir.h"
 
@@ -48,7 +48,7 @@ public:
             m_thread.join();
     }
 
-    bool SendText(const std::string&) override { return true; }
+    bool storeMessage(const std::string&) override { return true; }
     void requestStop() override
     {
         m_record.stopRequested = true;
@@ -104,7 +104,8 @@ protected:
         options.makeClient = [this](msglink::LinkView& view, std::int32_t, std::int64_t) {
             return std::make_unique<FakeLinkClient>(view, m_client);
         };
-        m_form = std::make_unique<app::TForm1>(options, [trayAvailable] { return trayAvailable; });
+        m_form =
+            std::make_unique<app::StatusWindow>(options, [trayAvailable] { return trayAvailable; });
         m_form->onEnded = [this] { ++m_endedCalls; };
         m_form->show();
     }
@@ -141,7 +142,7 @@ protected:
 
     fakes::TempDir m_dir;
     ClientRecord m_client; // before the form, whose stop still reaches it
-    std::unique_ptr<app::TForm1> m_form;
+    std::unique_ptr<app::StatusWindow> m_form;
     int m_endedCalls = 0;
 };
 

@@ -1,7 +1,7 @@
-// tests/backlog/TBackSoobTest.cpp: the backlog's files byte for byte, its oldest-first order,
+// tests/backlog/BacklogStoreTest.cpp: the backlog's files byte for byte, its oldest-first order,
 // how it takes records without rewriting files, and how it comes through crashes, damage, a
 // full disk and a read-only one.
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -16,15 +16,15 @@ using fakes::fromHex;
 
 namespace {
 
-class TBackSoobTest : public StoreFixture
+class BacklogStoreTest : public StoreFixture
 {
 protected:
     // Takes n records the way the client does: peek, then delete.
-    void take(backlog::TBackSoob& store, int n)
+    void take(backlog::BacklogStore& store, int n)
     {
         for (int i = 0; i < n; ++i) {
-            ASSERT_TRUE(store.PeekOldest().found);
-            ASSERT_TRUE(store.DeleteOldest());
+            ASSERT_TRUE(store.oldest().found);
+            ASSERT_TRUE(store.takeOldest());
         }
     }
 
@@ -37,23 +37,23 @@ protected:
 
 } // namespace
 
-TEST_F(TBackSoobTest, FreshDirectoryGetsTheEmptyIndexAndNoDataFile)
+TEST_F(BacklogStoreTest, FreshDirectoryGetsTheEmptyIndexAndNoDataFile)
 {
     auto& store = open();
     EXPECT_EQ(fromHex("FFFFEE0F 00000000 00000000 00000000"), read("backsoob.dat"));
     EXPECT_FALSE(exists(data(0)));
-    EXPECT_EQ(0, store.Count());
-    ASSERT_TRUE(store.AddMessage(0x01020304, {}));
+    EXPECT_EQ(0, store.recordCount());
+    ASSERT_TRUE(store.append(0x01020304, {}));
     EXPECT_EQ(fromHex("FFFF 04030201 00000000 FEFF"), read(data(0)));
-    ASSERT_TRUE(store.Sync());
+    ASSERT_TRUE(store.sync());
     EXPECT_EQ(fromHex("FFFFEE0F 01000000 00000000 00000000"), read("backsoob.dat"));
 }
 
-TEST_F(TBackSoobTest, RecordsAreAppendedAsTheFilesDefineThem)
+TEST_F(BacklogStoreTest, RecordsAreAppendedAsTheFilesDefineThem)
 {
     auto& store = open();
-    ASSERT_TRUE(store.AddMessage(kData, text(std::string(100, 'j'))));
-    ASSERT_TRUE(store.AddMessage(kData, text("second")));
+    ASSERT_TRUE(store.append(kData, text(std::string(100, 'j'))));
+    ASSERT_TRUE(store.append(kData, text("second")));
     Bytes file = read(data(0));
     ASSERT_EQ(112u + 18u, file.size());
     EXPECT_EQ(fromHex("FFFF C7002002 64000000"), Bytes(file.begin(), file.begin() + 10));
@@ -66,51 +66,51 @@ TEST_F(TBackSoobTest, RecordsAreAppendedAsTheFilesDefineThem)
     EXPECT_EQ((std::vector<std::string>{std::string(100, 'j'), "second"}), drain());
 }
 
-TEST_F(TBackSoobTest, RecordLongerThanOneReadComesBackWhole)
+TEST_F(BacklogStoreTest, RecordLongerThanOneReadComesBackWhole)
 {
     auto& store = open();
     Bytes big(200'000);
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<std::uint8_t>('a' + i % 26);
-    ASSERT_TRUE(store.AddMessage(kData, big));
-    ASSERT_TRUE(store.AddMessage(kData, text("next")));
+    ASSERT_TRUE(store.append(kData, big));
+    ASSERT_TRUE(store.append(kData, text("next")));
     std::uint32_t code = 0;
     Bytes body;
     ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(big, body);
-    ASSERT_TRUE(store.DeleteOldest());
+    ASSERT_TRUE(store.takeOldest());
     ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("next"), body);
 }
 
-TEST_F(TBackSoobTest, WriteFileRollsOverOnlyWhenLongerThanAMillionBytes)
+TEST_F(BacklogStoreTest, WriteFileRollsOverOnlyWhenLongerThanAMillionBytes)
 {
     // One record of 1 000 000 bytes in data file 3.
     write(data(3), backlog::encodeRecord(kData, Bytes(1'000'000 - 12, 'a')));
     write("backsoob.dat", index(1, 3, 3));
     auto& store = open();
-    ASSERT_TRUE(store.AddMessage(kData, text("x")));
+    ASSERT_TRUE(store.append(kData, text("x")));
     EXPECT_FALSE(exists(data(4)));
     EXPECT_EQ(1'000'013u, read(data(3)).size());
 
     // Now it is longer: the next record starts data file 4.
-    ASSERT_TRUE(store.AddMessage(kData, text("y")));
+    ASSERT_TRUE(store.append(kData, text("y")));
     EXPECT_EQ(records({"y"}), read(data(4)));
-    ASSERT_TRUE(store.Sync());
+    ASSERT_TRUE(store.sync());
     EXPECT_EQ(index(3, 3, 4), read("backsoob.dat"));
     EXPECT_EQ(4, store.writeNumber());
 }
 
 // Taking a record rewrites nothing: it is marked with code 0 in place (the code of a record
 // that is taken away unsent), and a data file is deleted once all of it is taken.
-TEST_F(TBackSoobTest, TakenRecordsAreMarkedInPlaceAndUsedUpFilesDeleted)
+TEST_F(BacklogStoreTest, TakenRecordsAreMarkedInPlaceAndUsedUpFilesDeleted)
 {
     write(data(3), records({"a", "b"}));
     write(data(4), records({"c", "d"}));
     write("backsoob.dat", index(4, 3, 4));
     auto& store = open();
     take(store, 1);
-    ASSERT_TRUE(store.Sync());
+    ASSERT_TRUE(store.sync());
     EXPECT_EQ(cat({withCode0(records({"a"})), records({"b"})}), read(data(3)));
     EXPECT_EQ(index(4, 3, 4), read("backsoob.dat")); // Count counts the marked record too
 
@@ -120,22 +120,22 @@ TEST_F(TBackSoobTest, TakenRecordsAreMarkedInPlaceAndUsedUpFilesDeleted)
 
     // A new store object skips the marked records at once.
     take(store, 1);
-    ASSERT_TRUE(store.Sync());
+    ASSERT_TRUE(store.sync());
     auto& again = open();
     EXPECT_EQ(1, again.pendingCount());
     EXPECT_EQ(std::vector<std::string>{"d"}, drain());
 
     // Everything taken: the index counts nothing, and the numbers start over at 0.
-    ASSERT_TRUE(again.Sync());
+    ASSERT_TRUE(again.sync());
     EXPECT_FALSE(exists(data(4)));
     EXPECT_EQ(index(0, 0, 0), read("backsoob.dat"));
-    ASSERT_TRUE(again.AddMessage(kData, text("e")));
+    ASSERT_TRUE(again.append(kData, text("e")));
     EXPECT_EQ(records({"e"}), read(data(0)));
 }
 
 // A store written by the files' own rules, with what they allow: several files, a record with
 // code 0, a damaged record, a read file that starts with the tail of an end marker.
-TEST_F(TBackSoobTest, FilesWrittenByTheRulesOpenAndDrain)
+TEST_F(BacklogStoreTest, FilesWrittenByTheRulesOpenAndDrain)
 {
     Bytes zero = backlog::encodeRecord(0, text("unsent"));
     Bytes damaged = records({"damaged"});
@@ -150,7 +150,7 @@ TEST_F(TBackSoobTest, FilesWrittenByTheRulesOpenAndDrain)
     EXPECT_EQ(1, damagedCount);
 }
 
-TEST_F(TBackSoobTest, EmptyOrMissingFilesBeforeTheWriteFileAreSkipped)
+TEST_F(BacklogStoreTest, EmptyOrMissingFilesBeforeTheWriteFileAreSkipped)
 {
     write(data(2), Bytes{});
     write(data(4), records({"kept"}));
@@ -164,15 +164,15 @@ TEST_F(TBackSoobTest, EmptyOrMissingFilesBeforeTheWriteFileAreSkipped)
 
 // Opening trusts a consistent index and reads only the read file and the write file, so a
 // store of a million records opens as fast as one of ten.
-TEST_F(TBackSoobTest, OpeningReadsOnlyTheReadAndTheWriteFile)
+TEST_F(BacklogStoreTest, OpeningReadsOnlyTheReadAndTheWriteFile)
 {
     for (int n = 10; n <= 14; ++n)
         write(data(n), records({"m" + std::to_string(n)}));
     write("backsoob.dat", index(5, 10, 14));
     fakes::FaultyFileSystem fs;
-    backlog::TBackSoob store(m_dir.path(), fs);
+    backlog::BacklogStore store(m_dir.path(), fs);
     store.setSubdirectoryName(backlog::kStoreDirectory);
-    ASSERT_TRUE(store.OpenStore());
+    ASSERT_TRUE(store.open());
     EXPECT_GT(fs.readsOf(data(10)), 0);
     EXPECT_GT(fs.readsOf(data(14)), 0);
     for (int n = 11; n <= 13; ++n)
@@ -183,16 +183,16 @@ TEST_F(TBackSoobTest, OpeningReadsOnlyTheReadAndTheWriteFile)
 // A crash in the middle of an append leaves a record cut off at the end of the write file. It
 // is cut away when the store opens, so the next record starts clean and nothing is taken with
 // the broken one.
-TEST_F(TBackSoobTest, ARecordCutOffAtTheEndOfTheWriteFileIsCutAwayAtOpen)
+TEST_F(BacklogStoreTest, ARecordCutOffAtTheEndOfTheWriteFileIsCutAwayAtOpen)
 {
     write(data(0), fromHex("FF")); // a single byte, and no index
     auto& store = open();
-    ASSERT_TRUE(store.AddMessage(kData, text("after the crash")));
+    ASSERT_TRUE(store.append(kData, text("after the crash")));
     std::uint32_t code = 0;
     Bytes body;
     ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("after the crash"), body);
-    ASSERT_TRUE(store.DeleteOldest());
+    ASSERT_TRUE(store.takeOldest());
     open(); // nothing was lost with it, and nothing is left
     EXPECT_EQ(std::vector<std::string>{}, drain());
 
@@ -202,12 +202,12 @@ TEST_F(TBackSoobTest, ARecordCutOffAtTheEndOfTheWriteFileIsCutAwayAtOpen)
     write("backsoob.dat", index(2, 0, 0));
     auto& again = open();
     EXPECT_EQ(records({"whole"}), read(data(0)));
-    ASSERT_TRUE(again.AddMessage(kData, text("next")));
+    ASSERT_TRUE(again.append(kData, text("next")));
     EXPECT_EQ(records({"whole", "next"}), read(data(0)));
     EXPECT_EQ((std::vector<std::string>{"whole", "next"}), drain());
 }
 
-TEST_F(TBackSoobTest, DamagedRecordsAreDroppedAloneAndNeverStrandGoodOnes)
+TEST_F(BacklogStoreTest, DamagedRecordsAreDroppedAloneAndNeverStrandGoodOnes)
 {
     Bytes negative = fromHex("FFFF C7002002 F6FFFFFF 6E6F FEFF");
     Bytes huge = fromHex("FFFF C7002002 F0FFFF7F 6E6F FEFF");
@@ -239,14 +239,14 @@ TEST_F(TBackSoobTest, DamagedRecordsAreDroppedAloneAndNeverStrandGoodOnes)
     }
 }
 
-TEST_F(TBackSoobTest, AnIndexThatContradictsTheFilesIsRebuiltFromThem)
+TEST_F(BacklogStoreTest, AnIndexThatContradictsTheFilesIsRebuiltFromThem)
 {
     write(data(0), records({"a", "b"}));
     write(data(1), records({"c"}));
     write("backsoob.dat", index(3, 0, 1, 0x12345678)); // wrong signature
     auto& store = open();
     EXPECT_EQ(index(3, 0, 1), read("backsoob.dat"));
-    ASSERT_TRUE(store.AddMessage(kData, text("d")));
+    ASSERT_TRUE(store.append(kData, text("d")));
     EXPECT_EQ(records({"c", "d"}), read(data(1)));
     EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d"}), drain());
 
@@ -269,113 +269,113 @@ TEST_F(TBackSoobTest, AnIndexThatContradictsTheFilesIsRebuiltFromThem)
     EXPECT_EQ(std::vector<std::string>{"new"}, drain());
 }
 
-TEST_F(TBackSoobTest, ASecondStoreOnTheSameDirectoryCannotOpenIt)
+TEST_F(BacklogStoreTest, ASecondStoreOnTheSameDirectoryCannotOpenIt)
 {
     auto& first = open();
-    backlog::TBackSoob second(m_dir.path());
+    backlog::BacklogStore second(m_dir.path());
     second.setSubdirectoryName(backlog::kStoreDirectory);
-    backlog::StoreStatus status = second.OpenStore();
+    backlog::StoreStatus status = second.open();
     EXPECT_FALSE(status);
     EXPECT_NE(std::string::npos, status.text().find("another gateway")) << status.text();
-    EXPECT_FALSE(second.AddMessage(kData, text("refused")));
-    ASSERT_TRUE(first.AddMessage(kData, text("kept")));
+    EXPECT_FALSE(second.append(kData, text("refused")));
+    ASSERT_TRUE(first.append(kData, text("kept")));
 }
 
-TEST_F(TBackSoobTest, FileErrorsAreReportedWithTheirReason)
+TEST_F(BacklogStoreTest, FileErrorsAreReportedWithTheirReason)
 {
-    backlog::TBackSoob unopened(m_dir.path());
-    EXPECT_FALSE(unopened.AddMessage(kData, {}));
-    EXPECT_FALSE(unopened.PeekOldest().status);
+    backlog::BacklogStore unopened(m_dir.path());
+    EXPECT_FALSE(unopened.append(kData, {}));
+    EXPECT_FALSE(unopened.oldest().status);
 
     write("notadir", {});
-    backlog::TBackSoob onFile(m_dir.file("dd8/notadir"));
+    backlog::BacklogStore onFile(m_dir.file("dd8/notadir"));
     onFile.setSubdirectoryName("dd8");
-    backlog::StoreStatus onFileStatus = onFile.OpenStore();
+    backlog::StoreStatus onFileStatus = onFile.open();
     EXPECT_FALSE(onFileStatus);
     EXPECT_NE(std::string::npos, onFileStatus.text().find("Not a directory"))
         << onFileStatus.text();
 
     EXPECT_EQ(backlog::StoreStatus::Kind::Damaged,
-              open().AddMessage(kData, Bytes(16u * 1024 * 1024 + 1, 'x')).kind());
+              open().append(kData, Bytes(16u * 1024 * 1024 + 1, 'x')).kind());
 }
 
 // A full disk refuses the append, and a write that got only part of its bytes out is cut away
 // again; taking records needs no room, so delivery goes on and makes room.
-TEST_F(TBackSoobTest, AFullDiskRefusesAppendsButNotTakingRecords)
+TEST_F(BacklogStoreTest, AFullDiskRefusesAppendsButNotTakingRecords)
 {
     fakes::FaultyFileSystem fs;
-    backlog::TBackSoob store(m_dir.path(), fs);
+    backlog::BacklogStore store(m_dir.path(), fs);
     store.setSubdirectoryName(backlog::kStoreDirectory);
-    ASSERT_TRUE(store.OpenStore());
-    ASSERT_TRUE(store.AddMessage(kData, text("a")));
-    ASSERT_TRUE(store.AddMessage(kData, text("b")));
+    ASSERT_TRUE(store.open());
+    ASSERT_TRUE(store.append(kData, text("a")));
+    ASSERT_TRUE(store.append(kData, text("b")));
 
     fs.tearNextWrite(7, ENOSPC);
-    backlog::StoreStatus full = store.AddMessage(kData, text("torn"));
+    backlog::StoreStatus full = store.append(kData, text("torn"));
     EXPECT_EQ(backlog::StoreStatus::Kind::DiskFull, full.kind());
     EXPECT_NE(std::string::npos, full.text().find("No space left on device")) << full.text();
     EXPECT_EQ(records({"a", "b"}), read(data(0))); // no half record left behind
 
     fs.refuseChanges(ENOSPC);
-    EXPECT_EQ(backlog::StoreStatus::Kind::DiskFull, store.AddMessage(kData, text("c")).kind());
+    EXPECT_EQ(backlog::StoreStatus::Kind::DiskFull, store.append(kData, text("c")).kind());
     take(store, 1);
-    (void)store.Sync(); // marking needs no room either, but a refusal is only reported
+    (void)store.sync(); // marking needs no room either, but a refusal is only reported
     EXPECT_EQ(1, store.pendingCount());
 
     fs.refuseChanges(0); // room again
-    ASSERT_TRUE(store.AddMessage(kData, text("d")));
+    ASSERT_TRUE(store.append(kData, text("d")));
     std::uint32_t code = 0;
     Bytes body;
     ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("b"), body);
-    ASSERT_TRUE(store.DeleteOldest());
+    ASSERT_TRUE(store.takeOldest());
     ASSERT_TRUE(peekFrom(store, code, body));
     EXPECT_EQ(text("d"), body);
 }
 
 // A read-only disk: nothing can be added, with the system's reason; what is there can still
 // be read and taken (in memory), and comes again after a restart.
-TEST_F(TBackSoobTest, AReadOnlyDiskRefusesAppendsWithItsReason)
+TEST_F(BacklogStoreTest, AReadOnlyDiskRefusesAppendsWithItsReason)
 {
     {
         auto& store = open();
-        ASSERT_TRUE(store.AddMessage(kData, text("a")));
-        ASSERT_TRUE(store.AddMessage(kData, text("b")));
+        ASSERT_TRUE(store.append(kData, text("a")));
+        ASSERT_TRUE(store.append(kData, text("b")));
         m_store.reset();
     }
     fakes::FaultyFileSystem fs;
-    backlog::TBackSoob store(m_dir.path(), fs);
+    backlog::BacklogStore store(m_dir.path(), fs);
     store.setSubdirectoryName(backlog::kStoreDirectory);
-    ASSERT_TRUE(store.OpenStore());
+    ASSERT_TRUE(store.open());
     fs.refuseChanges(EROFS);
-    backlog::StoreStatus refused = store.AddMessage(kData, text("c"));
+    backlog::StoreStatus refused = store.append(kData, text("c"));
     EXPECT_EQ(backlog::StoreStatus::Kind::IoError, refused.kind());
     EXPECT_NE(std::string::npos, refused.text().find("Read-only file system")) << refused.text();
     take(store, 2);
-    EXPECT_FALSE(store.PeekOldest().found);
-    EXPECT_FALSE(store.Sync());
+    EXPECT_FALSE(store.oldest().found);
+    EXPECT_FALSE(store.sync());
 }
 
-TEST_F(TBackSoobTest, AddingOnOneThreadWhileDrainingOnAnotherKeepsOrder)
+TEST_F(BacklogStoreTest, AddingOnOneThreadWhileDrainingOnAnotherKeepsOrder)
 {
     auto& store = open();
     constexpr int kMessages = 400;
     std::thread window([&] {
         for (int i = 0; i < kMessages; ++i)
-            EXPECT_TRUE(store.AddMessage(kData, text(std::to_string(i))));
+            EXPECT_TRUE(store.append(kData, text(std::to_string(i))));
     });
     std::vector<std::string> got;
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (got.size() < static_cast<std::size_t>(kMessages) &&
            std::chrono::steady_clock::now() < until) {
-        backlog::TBackSoob::Peek p = store.PeekOldest();
+        backlog::BacklogStore::Oldest p = store.oldest();
         ASSERT_TRUE(p.status);
         if (p.found) {
             got.emplace_back(p.body.begin(), p.body.end());
-            ASSERT_TRUE(store.DeleteOldest());
+            ASSERT_TRUE(store.takeOldest());
         }
         if (got.size() % 50 == 0) {
-            ASSERT_TRUE(store.Sync());
+            ASSERT_TRUE(store.sync());
         }
     }
     window.join();
@@ -387,15 +387,15 @@ TEST_F(TBackSoobTest, AddingOnOneThreadWhileDrainingOnAnotherKeepsOrder)
 
 // Missing data files between the read and the write number are crossed in one step, however
 // wide the gap: not one index write per missing number.
-TEST_F(TBackSoobTest, AGapInTheDataFileNumbersIsCrossedInOneStep)
+TEST_F(BacklogStoreTest, AGapInTheDataFileNumbersIsCrossedInOneStep)
 {
     write(data(5), records({"before"}));
     write(data(1'000'000'000), records({"after"}));
     write("backsoob.dat", index(2, 5, 1'000'000'000));
     fakes::FaultyFileSystem fs;
-    backlog::TBackSoob store(m_dir.path(), fs);
+    backlog::BacklogStore store(m_dir.path(), fs);
     store.setSubdirectoryName(backlog::kStoreDirectory);
-    ASSERT_TRUE(store.OpenStore());
+    ASSERT_TRUE(store.open());
     take(store, 1);
     std::uint32_t code = 0;
     Bytes body;
@@ -407,7 +407,7 @@ TEST_F(TBackSoobTest, AGapInTheDataFileNumbersIsCrossedInOneStep)
 // A damaged record's length can point past the records after it. Records appended behind must
 // not give it an end marker to point at: it would turn into a "record" that swallows the good
 // ones. A write file that holds damage gets no more appends; the next record starts a file.
-TEST_F(TBackSoobTest, AppendsNeverCompleteADamagedRecordBeforeThem)
+TEST_F(BacklogStoreTest, AppendsNeverCompleteADamagedRecordBeforeThem)
 {
     Bytes damaged = fromHex("FFFF C7002002 64000000"); // claims 100 bytes
     damaged.resize(20, 0x41);                          // has 10
@@ -416,8 +416,8 @@ TEST_F(TBackSoobTest, AppendsNeverCompleteADamagedRecordBeforeThem)
     auto& store = open();
     // 20 + 13 bytes stand before it; with a body of 67 its end marker lands where the damaged
     // record's length points.
-    ASSERT_TRUE(store.AddMessage(kData, text(std::string(67, 'b'))));
-    ASSERT_TRUE(store.AddMessage(kData, text("c")));
+    ASSERT_TRUE(store.append(kData, text(std::string(67, 'b'))));
+    ASSERT_TRUE(store.append(kData, text("c")));
     EXPECT_EQ(cat({damaged, records({"a"})}), read(data(0)));
     EXPECT_EQ(1, store.writeNumber());
     int bad = 0;

@@ -2,7 +2,7 @@
 // deleting a used-up file or emptying the write file leaves files that open with nothing lost
 // (records taken before may come again), both for this store and for any reader that follows
 // the files' own rules.
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 
 #include <filesystem>
 #include <fstream>
@@ -106,18 +106,18 @@ struct ScenarioRun
 // between (marks, the used-up file deleted), takes everything (the write file emptied, the
 // numbers back to 0) and appends again. Once the file layer has "crashed" every change fails;
 // the run goes on doing nothing, as a dead process would.
-ScenarioRun scenario(backlog::TBackSoob& store)
+ScenarioRun scenario(backlog::BacklogStore& store)
 {
     ScenarioRun run;
     auto add = [&](int i, std::size_t size) {
         std::string body = "m" + std::to_string(i) + ";" + std::string(size, 'x');
-        if (store.AddMessage(0x022000C7, Bytes(body.begin(), body.end())))
+        if (store.append(0x022000C7, Bytes(body.begin(), body.end())))
             run.stored.push_back("m" + std::to_string(i));
     };
     auto take = [&](int n) {
         for (int i = 0; i < n; ++i) {
-            backlog::TBackSoob::Peek p = store.PeekOldest();
-            if (p.status && p.found && store.DeleteOldest())
+            backlog::BacklogStore::Oldest p = store.oldest();
+            if (p.status && p.found && store.takeOldest())
                 ++run.taken;
         }
     };
@@ -125,16 +125,16 @@ ScenarioRun scenario(backlog::TBackSoob& store)
     for (int i = 1; i < 8; ++i)
         add(i, 20);
     take(3);
-    (void)store.Sync();
+    (void)store.sync();
     for (int i = 8; i < 11; ++i)
         add(i, 20);
     take(4);
-    (void)store.Sync();
+    (void)store.sync();
     take(4);
-    (void)store.Sync();
+    (void)store.sync();
     for (int i = 11; i < 13; ++i)
         add(i, 20);
-    (void)store.Sync();
+    (void)store.sync();
     return run;
 }
 
@@ -159,9 +159,9 @@ TEST(StoreCrashTest, AKillAtAnyStepLosesNothing)
     {
         fakes::TempDir dir(fakes::TempDir::memoryBase());
         fakes::FaultyFileSystem files;
-        backlog::TBackSoob store(dir.path(), files);
+        backlog::BacklogStore store(dir.path(), files);
         store.setSubdirectoryName(backlog::kStoreDirectory);
-        ASSERT_TRUE(store.OpenStore());
+        ASSERT_TRUE(store.open());
         ScenarioRun run = scenario(store);
         ASSERT_EQ(13u, run.stored.size());
         ASSERT_EQ(11, run.taken);
@@ -175,9 +175,9 @@ TEST(StoreCrashTest, AKillAtAnyStepLosesNothing)
         {
             fakes::FaultyFileSystem files;
             files.crashAfter(crashAt);
-            backlog::TBackSoob store(dir.path(), files);
+            backlog::BacklogStore store(dir.path(), files);
             store.setSubdirectoryName(backlog::kStoreDirectory);
-            if (store.OpenStore())
+            if (store.open())
                 run = scenario(store);
         } // the dead process's store goes; it can change nothing more
 
@@ -188,18 +188,18 @@ TEST(StoreCrashTest, AKillAtAnyStepLosesNothing)
         fs::copy(dd8, copy);
         expectNothingLost(drainByTheRules(copy), run, crashAt, "read by the rules");
 
-        backlog::TBackSoob reopened(dir.path());
+        backlog::BacklogStore reopened(dir.path());
         reopened.setSubdirectoryName(backlog::kStoreDirectory);
-        ASSERT_TRUE(reopened.OpenStore()) << crashAt;
+        ASSERT_TRUE(reopened.open()) << crashAt;
         std::vector<std::string> got;
         for (;;) {
-            backlog::TBackSoob::Peek p = reopened.PeekOldest();
+            backlog::BacklogStore::Oldest p = reopened.oldest();
             ASSERT_TRUE(p.status) << crashAt;
             if (!p.found)
                 break;
             if (p.good)
                 got.push_back(nameOf(p.body));
-            ASSERT_TRUE(reopened.DeleteOldest()) << crashAt;
+            ASSERT_TRUE(reopened.takeOldest()) << crashAt;
         }
         expectNothingLost(got, run, crashAt, "this store");
     }

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "backlog/TBackSoob.h"
+#include "backlog/BacklogStore.h"
 #include "tests/fakes/Packets.h"
 #include "tests/fakes/TempDir.h"
 
@@ -23,20 +23,20 @@ protected:
     void SetUp() override { ASSERT_FALSE(m_dir.path().empty()); }
 
     // A new store object on the scratch directory, opened.
-    backlog::TBackSoob& open()
+    backlog::BacklogStore& open()
     {
         m_store.reset(); // the index stays locked while a store has it open
-        m_store = std::make_unique<backlog::TBackSoob>(m_dir.path());
+        m_store = std::make_unique<backlog::BacklogStore>(m_dir.path());
         m_store->setSubdirectoryName(backlog::kStoreDirectory);
-        EXPECT_TRUE(m_store->OpenStore());
+        EXPECT_TRUE(m_store->open());
         return *m_store;
     }
 
-    // PeekOldest the way the tests read it: the status must be ok; true with code and body when
+    // oldest the way the tests read it: the status must be ok; true with code and body when
     // the oldest record is whole.
-    static bool peekFrom(backlog::TBackSoob& store, std::uint32_t& code, Bytes& body)
+    static bool peekFrom(backlog::BacklogStore& store, std::uint32_t& code, Bytes& body)
     {
-        backlog::TBackSoob::Peek p = store.PeekOldest();
+        backlog::BacklogStore::Oldest p = store.oldest();
         EXPECT_TRUE(p.status) << p.status.text();
         code = p.code;
         body = p.body;
@@ -105,7 +105,7 @@ protected:
                 bodies.emplace_back(body.begin(), body.end());
             else
                 ++bad;
-            EXPECT_TRUE(m_store->DeleteOldest());
+            EXPECT_TRUE(m_store->takeOldest());
         }
         EXPECT_EQ(0, m_store->pendingCount()) << "drain did not finish";
         if (damaged)
@@ -114,5 +114,5 @@ protected:
     }
 
     fakes::TempDir m_dir;
-    std::unique_ptr<backlog::TBackSoob> m_store;
+    std::unique_ptr<backlog::BacklogStore> m_store;
 };

@@ -12,7 +12,7 @@ namespace fakes {
 class RecordingSink final : public tracker::PositionSink
 {
 public:
-    bool SendText(const std::string& text) override
+    bool storeMessage(const std::string& text) override
     {
         if (refusing) {
             ++refused;

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/cl.h"
+#include "link/LinkClient.h"
 #include "tests/fakes/FakeClock.h"
 #include "tests/fakes/FakeLinkView.h"
 #include "tests/fakes/FakeMessageServer.h"
@@ -51,17 +51,16 @@ protected:
     // the client logs in.
     void storeBeforeStart(std::initializer_list<std::string> texts)
     {
-        backlog::TBackSoob store(m_dir.path());
+        backlog::BacklogStore store(m_dir.path());
         store.setSubdirectoryName(backlog::kStoreDirectory);
-        ASSERT_TRUE(store.OpenStore());
+        ASSERT_TRUE(store.open());
         for (const auto& t : texts)
-            ASSERT_TRUE(
-                store.AddMessage(msglink::kDataMessage, backlog::Bytes(t.begin(), t.end())));
+            ASSERT_TRUE(store.append(msglink::kDataMessage, backlog::Bytes(t.begin(), t.end())));
     }
 
     void startClient(msglink::ClientOptions o)
     {
-        m_client = std::make_unique<msglink::cl>(m_view, 37, o);
+        m_client = std::make_unique<msglink::LinkClient>(m_view, 37, o);
     }
     void startClient() { startClient(options()); }
 
@@ -75,5 +74,5 @@ protected:
     fakes::FakeLinkView m_view;
     std::unique_ptr<fakes::FakeMessageServer> m_server;
     std::atomic<bool> m_release{false};
-    std::unique_ptr<msglink::cl> m_client;
+    std::unique_ptr<msglink::LinkClient> m_client;
 };

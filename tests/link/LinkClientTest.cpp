@@ -1,7 +1,7 @@
-// tests/link/clTest.cpp: the client's thread end to end, over real loopback sockets against a
-// fake message server: the turns run on their own, messages handed over before the thread has
+// tests/link/LinkClientTest.cpp: the client's thread end to end, over real loopback sockets against
+// a fake message server: the turns run on their own, messages handed over before the thread has
 // started are kept, frames that wait go without the pause, and the stop keeps what is queued.
-#include "link/cl.h"
+#include "link/LinkClient.h"
 
 #include <thread>
 
@@ -10,7 +10,7 @@
 using namespace msglink;
 using fakes::ServerFrame;
 
-class clTest : public ClientFixture
+class LinkClientTest : public ClientFixture
 {
 protected:
     std::size_t delivered(const std::string& text) const
@@ -22,7 +22,7 @@ protected:
     }
 };
 
-TEST_F(clTest, DeliversBackloggedEarlyAndLiveMessages)
+TEST_F(LinkClientTest, DeliversBackloggedEarlyAndLiveMessages)
 {
     pointAtServer();
     storeBeforeStart({"stored"});
@@ -32,18 +32,18 @@ TEST_F(clTest, DeliversBackloggedEarlyAndLiveMessages)
     o.calibration = std::chrono::milliseconds(100); // the thread is still calibrating
     startClient(o);
     ASSERT_TRUE(m_client->waitStoreAttempt(std::chrono::seconds(5))); // its first step
-    EXPECT_TRUE(m_client->SendText("early"));
+    EXPECT_TRUE(m_client->storeMessage("early"));
     EXPECT_EQ(2, m_client->backlogCount());
     ASSERT_TRUE(waitAuthorised());
     ASSERT_TRUE(m_server->waitForText("early"));
     EXPECT_EQ(1u, delivered("stored"));
     ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
-    m_client->SendText("live");
+    m_client->storeMessage("live");
     EXPECT_TRUE(m_server->waitForText("live"));
     EXPECT_GT(m_client->turns(), 0u);
 }
 
-TEST_F(clTest, FramesWaitingWhileFramesAreQueuedGoWithoutThePause)
+TEST_F(LinkClientTest, FramesWaitingWhileFramesAreQueuedGoWithoutThePause)
 {
     pointAtServer();
     msglink::ClientOptions o = options();
@@ -51,11 +51,11 @@ TEST_F(clTest, FramesWaitingWhileFramesAreQueuedGoWithoutThePause)
     startClient(o);
     ASSERT_TRUE(waitAuthorised());
     for (int i = 0; i < 20; ++i)
-        m_client->SendText("fast" + std::to_string(i));
+        m_client->storeMessage("fast" + std::to_string(i));
     EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 24; }, 8000));
 }
 
-TEST_F(clTest, MessagesStillQueuedAtTheStopAreKept)
+TEST_F(LinkClientTest, MessagesStillQueuedAtTheStopAreKept)
 {
     m_server->setHandler([this](const ServerFrame& f) {
         if (f.text() == "first")
@@ -66,10 +66,10 @@ TEST_F(clTest, MessagesStillQueuedAtTheStopAreKept)
     pointAtServer();
     startClient();
     ASSERT_TRUE(waitAuthorised());
-    m_client->SendText("first");
+    m_client->storeMessage("first");
     ASSERT_TRUE(m_server->waitForText("first"));
-    m_client->SendText("second");
-    m_client->SendText("third");
+    m_client->storeMessage("second");
+    m_client->storeMessage("third");
     m_client->requestStop();
     m_release = true;
     m_client->join();

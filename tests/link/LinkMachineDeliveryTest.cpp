@@ -38,7 +38,7 @@ protected:
 TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAndDelivered)
 {
     create();
-    EXPECT_TRUE(m_machine->SendText("early"));
+    EXPECT_TRUE(m_machine->storeMessage("early"));
     EXPECT_EQ(1, m_machine->backlogCount());
     start();
     logIn();
@@ -52,7 +52,7 @@ TEST_F(LinkMachineDeliveryTest, TheOldestMessagesAgeIsRightBeforeTheFirstTurn)
 {
     create();
     m_machine->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
-    ASSERT_TRUE(m_machine->SendText("early"));
+    ASSERT_TRUE(m_machine->storeMessage("early"));
     m_clock.advanceMs(2000);
     EXPECT_NEAR(2.0, m_machine->oldestWaitingSeconds(), 0.01);
 }
@@ -63,7 +63,7 @@ TEST_F(LinkMachineDeliveryTest, AFloodIsKeptWholeAndDeliveredInOrder)
     begin();
     logIn();
     for (const std::string& m : numbered("m", 3000))
-        ASSERT_TRUE(m_machine->SendText(m));
+        ASSERT_TRUE(m_machine->storeMessage(m));
     EXPECT_EQ(3000, m_machine->backlogCount());
     drainAll();
     EXPECT_EQ(numbered("m", 3000), m_link->dataTexts());
@@ -104,7 +104,7 @@ TEST_F(LinkMachineDeliveryTest, AMessageWhoseExchangeFailedGoesAgainAfterTheNext
         start();
         logIn();
         const int errorsBefore = m_machine->errorCount();
-        m_machine->SendText("lost?");
+        m_machine->storeMessage("lost?");
         turns();
         ASSERT_FALSE(m_machine->connected());
         EXPECT_EQ(1, m_machine->backlogCount());
@@ -127,7 +127,7 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
     };
     m_handler = noConfirmations;
     create();
-    m_machine->SendText("stored while down");
+    m_machine->storeMessage("stored while down");
     start();
     logIn();
     turns();
@@ -142,7 +142,7 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
     EXPECT_EQ(0, m_machine->backlogCount());
 
     m_link->setHandler(noConfirmations);
-    m_machine->SendText("live");
+    m_machine->storeMessage("live");
     m_clock.advanceMs(5001); // the wait for a confirmation of the other copy
     turns();
     EXPECT_EQ(1u, m_link->sent("live"));
@@ -222,9 +222,9 @@ TEST_F(LinkMachineDeliveryTest, OrderIsKeptThroughALostLink)
     begin();
     logIn();
     for (const std::string& m : numbered("m", 10))
-        m_machine->SendText(m);
+        m_machine->storeMessage(m);
     turnUntil([&] { return !m_machine->connected(); });
-    m_machine->SendText("m10"); // while down
+    m_machine->storeMessage("m10"); // while down
     nextAttempt();
     logIn();
     drainAll();
@@ -252,7 +252,7 @@ TEST_F(LinkMachineDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentA
     logIn();
     drainAll();
     EXPECT_EQ(2u, m_link->sent("stored"));
-    m_machine->SendText("live again");
+    m_machine->storeMessage("live again");
     turns();
     EXPECT_EQ("live again", m_link->frames().back().text());
 }
@@ -261,9 +261,9 @@ TEST_F(LinkMachineDeliveryTest, MessagesNotYetSentAtTheEndAreKeptForTheNextRun)
 {
     begin();
     logIn();
-    m_machine->SendText("first");
-    m_machine->SendText("second");
-    m_machine->SendText("third");
+    m_machine->storeMessage("first");
+    m_machine->storeMessage("second");
+    m_machine->storeMessage("third");
     turns();
     m_machine->end();
     EXPECT_EQ(2, m_machine->backlogCount());
@@ -303,18 +303,18 @@ TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenR
     std::ofstream(m_dir.file("dd8")) << "a file where the backlog belongs";
     begin();
     EXPECT_NE("", m_machine->storeProblem());
-    EXPECT_FALSE(m_machine->SendText("refused"));
-    EXPECT_FALSE(m_machine->SendText("refused again"));
+    EXPECT_FALSE(m_machine->storeMessage("refused"));
+    EXPECT_FALSE(m_machine->storeMessage("refused again"));
     EXPECT_EQ(1,
               m_view.count(std::string(kEventBacklogFailing) + ": " + m_machine->storeProblem()));
     ASSERT_FALSE(m_diagnostics.empty());
 
     std::filesystem::remove(m_dir.file("dd8"));
     turns();
-    EXPECT_FALSE(m_machine->SendText("too soon")); // tried again once a second
+    EXPECT_FALSE(m_machine->storeMessage("too soon")); // tried again once a second
     m_clock.advanceMs(1001);
     turns();
-    EXPECT_TRUE(m_machine->SendText("kept"));
+    EXPECT_TRUE(m_machine->storeMessage("kept"));
     EXPECT_EQ("", m_machine->storeProblem());
     EXPECT_EQ(1, m_view.count(kEventBacklogRecovered));
     logIn();

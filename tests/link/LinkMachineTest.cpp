@@ -60,7 +60,7 @@ TEST_F(LinkMachineTest, FreshRunSendsTheFourLoginFramesNumbered0To3)
     EXPECT_EQ((Bytes{0x25}), f[2].body);
     EXPECT_EQ(1, m_view.count(kEventConnected));
     // Not authorised: no polls, and messages go to the backlog.
-    m_machine->SendText("held");
+    m_machine->storeMessage("held");
     EXPECT_EQ(1, m_machine->backlogCount());
     m_clock.advanceMs(600);
     turns(3);
@@ -72,7 +72,7 @@ TEST_F(LinkMachineTest, EarlyLoginAcceptedStillSendsTheRestOfTheLoginThenData)
     begin();
     turns(2); // connect; module identification answered with login accepted
     ASSERT_TRUE(m_machine->authorised());
-    m_machine->SendText("first");
+    m_machine->storeMessage("first");
     turns(4);
     const auto& f = m_link->frames();
     ASSERT_EQ(5u, f.size());
@@ -109,7 +109,7 @@ TEST_F(LinkMachineTest, LoginGoesFirstOnANewConnectionHoweverMuchWaits)
     begin();
     logIn();
     for (int i = 0; i < 300; ++i)
-        m_machine->SendText("m" + std::to_string(i));
+        m_machine->storeMessage("m" + std::to_string(i));
     turns();
     ASSERT_FALSE(m_machine->connected());
     nextAttempt();
@@ -152,9 +152,9 @@ TEST_F(LinkMachineTest, EchoReplyGoesBeforeTheNextDataMessage)
     };
     begin();
     logIn();
-    m_machine->SendText("go");
+    m_machine->storeMessage("go");
     for (int i = 1; i <= 3; ++i)
-        m_machine->SendText("d" + std::to_string(i));
+        m_machine->storeMessage("d" + std::to_string(i));
     turns(5);
     const auto& f = m_link->frames();
     ASSERT_EQ(9u, f.size());

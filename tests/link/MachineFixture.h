@@ -29,11 +29,11 @@ protected:
     // Puts messages in the backlog before the machine exists.
     void storeBefore(std::initializer_list<std::string> texts, std::uint32_t code = 0x022000C7)
     {
-        backlog::TBackSoob store(m_dir.path());
+        backlog::BacklogStore store(m_dir.path());
         store.setSubdirectoryName(backlog::kStoreDirectory);
-        ASSERT_TRUE(store.OpenStore());
+        ASSERT_TRUE(store.open());
         for (const auto& t : texts)
-            ASSERT_TRUE(store.AddMessage(code, Bytes(t.begin(), t.end())));
+            ASSERT_TRUE(store.append(code, Bytes(t.begin(), t.end())));
     }
 
     // A machine on the scratch directory; not started.

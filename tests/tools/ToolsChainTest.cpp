@@ -124,7 +124,7 @@ TEST_F(ToolsChainTest, EveryAcknowledgedRecordReachesTheServer)
     // The main thread runs the gateway's dispatch ticks and the client's hand-overs meanwhile.
     const std::size_t expected = 3 * 5 * 4;
     for (int i = 0; i < 2000 && !(simDone && messages().size() >= expected); ++i) {
-        gateway->Timer2Timer();
+        gateway->dispatchTick();
         platform::serveMainThreadFor(10);
     }
     stopSim = true;

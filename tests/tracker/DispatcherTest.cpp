@@ -56,13 +56,13 @@ protected:
             std::copy(imei.begin(), imei.end(), record.begin() + 1);
         }
         record.insert(record.end(), packet.begin(), packet.end());
-        ASSERT_TRUE(m_queue.PutPacket(record.data(), record.size(), connection));
+        ASSERT_TRUE(m_queue.pushPacket(record.data(), record.size(), connection));
     }
 
     void disconnect(std::uint32_t connection)
     {
         auto n = makeDisconnectNotice(connection);
-        ASSERT_TRUE(m_queue.PutNotice(n.data(), n.size()));
+        ASSERT_TRUE(m_queue.pushNotice(n.data(), n.size()));
     }
 
     const TrackerRow& row(std::size_t i) { return m_dispatcher.table().rows().at(i); }
@@ -276,7 +276,10 @@ TEST_F(DispatcherTest, ShortIdentificationPacketsDecodeNoInventedPositions)
     for (std::uint8_t id : {16, 17, 18})
         body.push_back(id);
     put(fakes::makePacket(1, body), 1, kImei);
-    Bytes record = cat({u32(51201128), u32(51371756), u32(1493805094), {39, 0},
+    Bytes record = cat({u32(51201128),
+                        u32(51371756),
+                        u32(1493805094),
+                        {39, 0},
                         {0xC2, 0x02, 0x08, 0x0E, 0x0C, 0x00}});
     put(dataPacket(2, cat({record, record})), 1, kImei);
     m_dispatcher.tick();
@@ -310,7 +313,7 @@ TEST_F(DispatcherTest, TickGivesTheThreadBackOnceItsTimeIsSpent)
     struct SlowSink final : PositionSink
     {
         explicit SlowSink(fakes::FakeClock& c) : clock(c) {}
-        bool SendText(const std::string&) override
+        bool storeMessage(const std::string&) override
         {
             clock.advanceMs(3);
             ++sent;
@@ -349,7 +352,7 @@ TEST_F(DispatcherTest, MessagesTheSinkCannotKeepAreHeldAndNothingMoreIsTaken)
     EXPECT_EQ(1u, m_dispatcher.keptRecords()); // the identification packet
     Bytes waiting;
     std::uint32_t connection = 0;
-    EXPECT_TRUE(m_queue.PeekPacket(&waiting, &connection)); // the third packet stays queued
+    EXPECT_TRUE(m_queue.peekPacket(&waiting, &connection)); // the third packet stays queued
 
     m_sink.refusing = false;
     m_dispatcher.tick(); // too soon: nothing is offered

@@ -29,11 +29,11 @@ TEST(HandoverQueueTest, PacketQueueHoldsExactly10000AndRefusesMore)
 {
     HandoverQueue q;
     for (std::uint32_t i = 0; i < kPacketQueueCapacity; ++i)
-        ASSERT_TRUE(q.PutPacket(numbered(i).data(), 20, i)) << i;
-    EXPECT_FALSE(q.PutPacket(numbered(1).data(), 20, 1));
-    q.DropPacket();
-    EXPECT_TRUE(q.PutPacket(numbered(10000).data(), 20, 10000));
-    EXPECT_FALSE(q.PutPacket(numbered(1).data(), 20, 1));
+        ASSERT_TRUE(q.pushPacket(numbered(i).data(), 20, i)) << i;
+    EXPECT_FALSE(q.pushPacket(numbered(1).data(), 20, 1));
+    q.popPacket();
+    EXPECT_TRUE(q.pushPacket(numbered(10000).data(), 20, 10000));
+    EXPECT_FALSE(q.pushPacket(numbered(1).data(), 20, 1));
 }
 
 TEST(HandoverQueueTest, PacketsComeOutInOrderAcrossTheWrap)
@@ -43,39 +43,39 @@ TEST(HandoverQueueTest, PacketsComeOutInOrderAcrossTheWrap)
     std::uint32_t conn = 0;
     // Fill, drain half, refill past slot 9999 into slot 0 and on, then drain all.
     for (std::uint32_t i = 0; i < kPacketQueueCapacity; ++i)
-        q.PutPacket(numbered(i).data(), 20, i * 7);
+        q.pushPacket(numbered(i).data(), 20, i * 7);
     std::uint32_t expect = 0;
     for (; expect < 6000; ++expect) {
-        ASSERT_TRUE(q.PeekPacket(&out, &conn));
+        ASSERT_TRUE(q.peekPacket(&out, &conn));
         ASSERT_EQ(expect, numberOf(out));
         ASSERT_EQ(expect * 7, conn);
-        q.DropPacket();
+        q.popPacket();
     }
     for (std::uint32_t i = 10000; i < 16000; ++i)
-        ASSERT_TRUE(q.PutPacket(numbered(i).data(), 20, i * 7));
-    EXPECT_FALSE(q.PutPacket(numbered(0).data(), 20, 0));
+        ASSERT_TRUE(q.pushPacket(numbered(i).data(), 20, i * 7));
+    EXPECT_FALSE(q.pushPacket(numbered(0).data(), 20, 0));
     for (; expect < 16000; ++expect) {
-        ASSERT_TRUE(q.PeekPacket(&out, &conn));
+        ASSERT_TRUE(q.peekPacket(&out, &conn));
         ASSERT_EQ(expect & 0xFFFF, numberOf(out));
         ASSERT_EQ(expect * 7, conn);
-        q.DropPacket();
+        q.popPacket();
     }
-    EXPECT_FALSE(q.PeekPacket(&out, &conn));
+    EXPECT_FALSE(q.peekPacket(&out, &conn));
 }
 
 TEST(HandoverQueueTest, EmptyAgainAfterAsManyDropsAsPuts)
 {
     HandoverQueue q;
     for (std::uint32_t i = 0; i < kPacketQueueCapacity; ++i)
-        q.PutPacket(numbered(i).data(), 20, i);
+        q.pushPacket(numbered(i).data(), 20, i);
     for (std::uint32_t i = 0; i < kPacketQueueCapacity; ++i)
-        q.DropPacket();
+        q.popPacket();
     Bytes out;
     std::uint32_t conn;
-    EXPECT_FALSE(q.PeekPacket(&out, &conn));
-    q.DropPacket(); // nothing to drop: no effect
+    EXPECT_FALSE(q.peekPacket(&out, &conn));
+    q.popPacket(); // nothing to drop: no effect
     for (std::uint32_t i = 0; i < kPacketQueueCapacity; ++i)
-        ASSERT_TRUE(q.PutPacket(numbered(i).data(), 20, i)) << i;
+        ASSERT_TRUE(q.pushPacket(numbered(i).data(), 20, i)) << i;
 }
 
 TEST(HandoverQueueTest, PeekWithoutDropRepeatsTheRecord)
@@ -83,15 +83,15 @@ TEST(HandoverQueueTest, PeekWithoutDropRepeatsTheRecord)
     HandoverQueue q;
     Bytes a(17, 0xAA), b(30, 0xBB), out;
     std::uint32_t conn = 0;
-    q.PutPacket(a.data(), a.size(), 5);
-    q.PutPacket(b.data(), b.size(), 6);
-    ASSERT_TRUE(q.PeekPacket(&out, &conn));
+    q.pushPacket(a.data(), a.size(), 5);
+    q.pushPacket(b.data(), b.size(), 6);
+    ASSERT_TRUE(q.peekPacket(&out, &conn));
     EXPECT_EQ(a, out);
-    ASSERT_TRUE(q.PeekPacket(&out, &conn));
+    ASSERT_TRUE(q.peekPacket(&out, &conn));
     EXPECT_EQ(a, out);
     EXPECT_EQ(5u, conn);
-    q.DropPacket();
-    ASSERT_TRUE(q.PeekPacket(&out, &conn));
+    q.popPacket();
+    ASSERT_TRUE(q.peekPacket(&out, &conn));
     EXPECT_EQ(b, out); // resized to the longer record
     EXPECT_EQ(6u, conn);
 }
@@ -102,22 +102,22 @@ TEST(HandoverQueueTest, NoticeQueueHolds1000InOrderAcrossTheWrap)
     Bytes out;
     for (std::uint32_t i = 0; i < kNoticeQueueCapacity; ++i) {
         auto n = makeDisconnectNotice(i);
-        ASSERT_TRUE(q.PutNotice(n.data(), n.size()));
+        ASSERT_TRUE(q.pushNotice(n.data(), n.size()));
     }
     auto extra = makeDisconnectNotice(99999);
-    EXPECT_FALSE(q.PutNotice(extra.data(), extra.size()));
+    EXPECT_FALSE(q.pushNotice(extra.data(), extra.size()));
     for (std::uint32_t i = 0; i < 1500; ++i) {
-        ASSERT_TRUE(q.PeekNotice(&out));
+        ASSERT_TRUE(q.peekNotice(&out));
         ASSERT_EQ(kNoticeSize, out.size());
         EXPECT_EQ(kDisconnectNotice, out[0]);
         ASSERT_EQ(i, readU32(out.data() + 1));
-        q.DropNotice();
+        q.popNotice();
         if (i < 500) {
             auto n = makeDisconnectNotice(i + kNoticeQueueCapacity);
-            ASSERT_TRUE(q.PutNotice(n.data(), n.size()));
+            ASSERT_TRUE(q.pushNotice(n.data(), n.size()));
         }
     }
-    EXPECT_FALSE(q.PeekNotice(&out));
+    EXPECT_FALSE(q.peekNotice(&out));
 }
 
 TEST(HandoverQueueTest, NoticeCarriesConnectionLittleEndian)
@@ -130,10 +130,10 @@ TEST(HandoverQueueTest, PutNumbersRecordsFromOneAndGivesZeroWhenFull)
 {
     HandoverQueue q;
     for (std::uint64_t i = 1; i <= kPacketQueueCapacity; ++i)
-        ASSERT_EQ(i, q.PutPacket(numbered(0).data(), 20, 0));
-    EXPECT_EQ(0u, q.PutPacket(numbered(0).data(), 20, 0));
-    q.DropPacket();
-    EXPECT_EQ(kPacketQueueCapacity + 1, q.PutPacket(numbered(0).data(), 20, 0));
+        ASSERT_EQ(i, q.pushPacket(numbered(0).data(), 20, 0));
+    EXPECT_EQ(0u, q.pushPacket(numbered(0).data(), 20, 0));
+    q.popPacket();
+    EXPECT_EQ(kPacketQueueCapacity + 1, q.pushPacket(numbered(0).data(), 20, 0));
 }
 
 TEST(HandoverQueueTest, KeptCoversEverySequenceUpToTheMarkAndNeverMovesBack)

@@ -14,7 +14,7 @@
 #include "tests/fakes/Packets.h"
 #include "tests/fakes/TempDir.h"
 #include "tests/fakes/TrackerClient.h"
-#include "tracker/tserv.h"
+#include "tracker/TrackerListener.h"
 
 struct QueuedRecord
 {
@@ -41,7 +41,7 @@ protected:
         options.acceptWaitMs = 20;
         if (tune)
             tune(options);
-        m_listener = std::make_unique<tracker::tserv>(m_dayLog, options);
+        m_listener = std::make_unique<tracker::TrackerListener>(m_dayLog, options);
         m_listener->setPort(0);
         m_listener->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
         ASSERT_TRUE(m_listener->start());
@@ -74,8 +74,8 @@ protected:
         std::vector<QueuedRecord> out;
         tracker::Bytes r;
         std::uint32_t conn = 0;
-        while (m_listener->queue().PeekPacket(&r, &conn)) {
-            m_listener->queue().DropPacket();
+        while (m_listener->queue().peekPacket(&r, &conn)) {
+            m_listener->queue().popPacket();
             out.push_back({tracker::Bytes(r.begin(), r.begin() + 16),
                            tracker::Bytes(r.begin() + 16, r.end()), conn});
         }
@@ -87,8 +87,8 @@ protected:
     {
         std::vector<std::uint32_t> out;
         tracker::Bytes n;
-        while (m_listener->queue().PeekNotice(&n)) {
-            m_listener->queue().DropNotice();
+        while (m_listener->queue().peekNotice(&n)) {
+            m_listener->queue().popNotice();
             EXPECT_EQ(5u, n.size());
             EXPECT_EQ(1, n[0]);
             out.push_back(tracker::readU32(n.data() + 1));
@@ -141,7 +141,7 @@ protected:
     fakes::TempDir m_dir;
     fakes::FakeClock m_clock;
     platform::DayLog m_dayLog{m_dir.path(), &fakes::workedTime};
-    std::unique_ptr<tracker::tserv> m_listener;
+    std::unique_ptr<tracker::TrackerListener> m_listener;
     std::uint16_t m_port = 0;
     std::vector<std::uint32_t> m_notices;
 };

@@ -28,8 +28,8 @@ protected:
         std::vector<ImeiField> out;
         Bytes r;
         std::uint32_t connection = 0;
-        while (m_queue.PeekPacket(&r, &connection)) {
-            m_queue.DropPacket();
+        while (m_queue.peekPacket(&r, &connection)) {
+            m_queue.popPacket();
             ImeiField f;
             std::copy_n(r.begin(), kImeiFieldSize, f.begin());
             out.push_back(f);
@@ -40,7 +40,7 @@ protected:
     void fillQueue()
     {
         Bytes filler(20, 0);
-        while (m_queue.PutPacket(filler.data(), filler.size(), 0) != 0) {
+        while (m_queue.pushPacket(filler.data(), filler.size(), 0) != 0) {
         }
     }
 
@@ -58,7 +58,7 @@ TEST_F(PacketIntakeTest, QueuesTheRecordThenAcknowledgesWithTheReceivedChecksumB
     EXPECT_EQ((Acknowledgement{0x01, 0xEB, 0xCD}), m_intake.acknowledgement());
     Bytes record;
     std::uint32_t connection = 0;
-    ASSERT_TRUE(m_queue.PeekPacket(&record, &connection));
+    ASSERT_TRUE(m_queue.peekPacket(&record, &connection));
     EXPECT_EQ(7u, connection);
     EXPECT_EQ(kImeiFieldSize + p.size(), record.size());
     EXPECT_EQ(0, record[0]);
@@ -74,7 +74,7 @@ TEST_F(PacketIntakeTest, IdentificationRefusedByAFullQueueLeavesTheImeiUnchanged
     EXPECT_EQ(Taken::QueueFull, take(m_intake, fakes::makeIdentification(kImeiA)));
     EXPECT_FALSE(m_intake.identified());
 
-    m_queue.DropPacket();
+    m_queue.popPacket();
     ASSERT_EQ(Taken::Acknowledge, take(m_intake, fakes::makeIdentification(kImeiA)));
     EXPECT_EQ(fakes::imeiFieldOf(kImeiA), m_intake.imei());
 

@@ -254,8 +254,8 @@ TEST_F(PacketReaderRandomTest, ArbitraryBytesYieldOnlyWholeCheckedPacketsAndReco
         }
         Bytes record;
         std::uint32_t connection = 0;
-        ASSERT_TRUE(queue.PeekPacket(&record, &connection));
-        queue.DropPacket();
+        ASSERT_TRUE(queue.peekPacket(&record, &connection));
+        queue.popPacket();
         EXPECT_TRUE(std::equal(p.begin(), p.end(), record.begin() + kImeiFieldSize));
         ++taken;
     }

@@ -1,12 +1,12 @@
-// tests/tracker/tservKeptTest.cpp: workers that acknowledge a packet only once the queue
+// tests/tracker/TrackerListenerKeptTest.cpp: workers that acknowledge a packet only once the queue
 // reports its record kept.
-#include "tracker/tserv.h"
+#include "tracker/TrackerListener.h"
 
 #include "tests/tracker/IntakeFixture.h"
 
 using fakes::Bytes;
 
-class tservKeptTest : public IntakeFixture
+class TrackerListenerKeptTest : public IntakeFixture
 {
 protected:
     void startKept(int keptWaitMs)
@@ -30,7 +30,7 @@ protected:
     std::vector<Bytes> m_held; // records taken off the queue so far
 };
 
-TEST_F(tservKeptTest, AcknowledgesOnceTheRecordIsKept)
+TEST_F(TrackerListenerKeptTest, AcknowledgesOnceTheRecordIsKept)
 {
     startKept(60000);
     auto t = connect();
@@ -41,7 +41,7 @@ TEST_F(tservKeptTest, AcknowledgesOnceTheRecordIsKept)
     EXPECT_EQ(ackFor(id), t->receive(3));
 }
 
-TEST_F(tservKeptTest, NotKeptInTimeGetsNoAckAndTheRepeatIsAcknowledgedOnceKept)
+TEST_F(TrackerListenerKeptTest, NotKeptInTimeGetsNoAckAndTheRepeatIsAcknowledgedOnceKept)
 {
     startKept(50);
     auto t = connect();
@@ -62,7 +62,7 @@ TEST_F(tservKeptTest, NotKeptInTimeGetsNoAckAndTheRepeatIsAcknowledgedOnceKept)
     EXPECT_EQ(first, m_held[1]);
 }
 
-TEST_F(tservKeptTest, StopReleasesAWorkerWaitingForKept)
+TEST_F(TrackerListenerKeptTest, StopReleasesAWorkerWaitingForKept)
 {
     startKept(600000);
     auto t = connect();

@@ -1,13 +1,13 @@
-// tests/tracker/tservLimitsTest.cpp: what keeps a flood of idle connections from locking
+// tests/tracker/TrackerListenerLimitsTest.cpp: what keeps a flood of idle connections from locking
 // trackers out: the ceiling takes the place of an unidentified connection, unidentified
 // connections end after the identification limit, idle workers beyond a few end.
-#include "tracker/tserv.h"
+#include "tracker/TrackerListener.h"
 
 #include "tests/tracker/IntakeFixture.h"
 
 using fakes::Bytes;
 
-class tservLimitsTest : public IntakeFixture
+class TrackerListenerLimitsTest : public IntakeFixture
 {
 protected:
     // Two connections that never identify themselves, one that has; all taken up by workers.
@@ -32,7 +32,7 @@ protected:
 
 // At the ceiling every further connection was closed at once, so idle sockets that never
 // identified themselves locked real trackers out for the whole inactivity limit.
-TEST_F(tservLimitsTest, FloodOfIdleConnectionsDoesNotLockTrackersOut)
+TEST_F(TrackerListenerLimitsTest, FloodOfIdleConnectionsDoesNotLockTrackersOut)
 {
     restartListener([](tracker::ListenerOptions& o) { o.maxConnections = 3; });
     Three t = connectThree();
@@ -50,7 +50,7 @@ TEST_F(tservLimitsTest, FloodOfIdleConnectionsDoesNotLockTrackersOut)
     EXPECT_EQ(1u, m_listener->counts().evicted.get());
 }
 
-TEST_F(tservLimitsTest, AtTheCeilingWithEveryConnectionIdentifiedTheNewOneIsRefused)
+TEST_F(TrackerListenerLimitsTest, AtTheCeilingWithEveryConnectionIdentifiedTheNewOneIsRefused)
 {
     restartListener([](tracker::ListenerOptions& o) { o.maxConnections = 2; });
     auto a = connect();
@@ -70,7 +70,7 @@ TEST_F(tservLimitsTest, AtTheCeilingWithEveryConnectionIdentifiedTheNewOneIsRefu
     exchange(*c, fakes::makePacket(0, {}));
 }
 
-TEST_F(tservLimitsTest, ConnectionWithoutIdentificationEndsAfterTheLimit)
+TEST_F(TrackerListenerLimitsTest, ConnectionWithoutIdentificationEndsAfterTheLimit)
 {
     Three t = connectThree();
     m_clock.advanceMs(20000);
@@ -84,7 +84,7 @@ TEST_F(tservLimitsTest, ConnectionWithoutIdentificationEndsAfterTheLimit)
 }
 
 // A tracker trickling its identification packet is not cut off in the middle of it.
-TEST_F(tservLimitsTest, IdentificationStillArrivingAtTheLimitIsCompleted)
+TEST_F(TrackerListenerLimitsTest, IdentificationStillArrivingAtTheLimitIsCompleted)
 {
     restartListener([](tracker::ListenerOptions& o) { o.receiveWaitMs = 2000; });
     auto t = connect();
@@ -100,7 +100,7 @@ TEST_F(tservLimitsTest, IdentificationStillArrivingAtTheLimitIsCompleted)
 }
 
 // After a flood the thousands of idle worker threads stayed for the life of the process.
-TEST_F(tservLimitsTest, IdleWorkersBeyondTheKeptOnesEnd)
+TEST_F(TrackerListenerLimitsTest, IdleWorkersBeyondTheKeptOnesEnd)
 {
     restartListener([](tracker::ListenerOptions& o) {
         o.keptIdleWorkers = 2;

@@ -1,6 +1,6 @@
-// tests/tracker/tservSegmentsTest.cpp: packets that reach the gateway in several TCP segments,
-// as mobile networks deliver them, over loopback with the waits shortened.
-#include "tracker/tserv.h"
+// tests/tracker/TrackerListenerSegmentsTest.cpp: packets that reach the gateway in several TCP
+// segments, as mobile networks deliver them, over loopback with the waits shortened.
+#include "tracker/TrackerListener.h"
 
 #include <thread>
 
@@ -20,7 +20,7 @@ constexpr auto kGap = 30ms;
 
 } // namespace
 
-class tservSegmentsTest : public IntakeFixture
+class TrackerListenerSegmentsTest : public IntakeFixture
 {
 protected:
     void SetUp() override
@@ -39,7 +39,7 @@ protected:
 };
 
 // An identification packet split after its first byte, with a gap, got no acknowledgement.
-TEST_F(tservSegmentsTest, PacketSplitInItsHeaderIsAcknowledged)
+TEST_F(TrackerListenerSegmentsTest, PacketSplitInItsHeaderIsAcknowledged)
 {
     auto t = connect();
     Bytes id = fakes::makeIdentification(kImei);
@@ -52,7 +52,7 @@ TEST_F(tservSegmentsTest, PacketSplitInItsHeaderIsAcknowledged)
     EXPECT_EQ(id, r[0].packet);
 }
 
-TEST_F(tservSegmentsTest, PacketSplitInItsBodyIsAcknowledgedAndTheNextFollows)
+TEST_F(TrackerListenerSegmentsTest, PacketSplitInItsBodyIsAcknowledgedAndTheNextFollows)
 {
     auto t = connect();
     Bytes id = fakes::makeIdentification(kImei), data = fakes::workedDataPacket();
@@ -67,7 +67,7 @@ TEST_F(tservSegmentsTest, PacketSplitInItsBodyIsAcknowledgedAndTheNextFollows)
 }
 
 // A tracker sending one byte at a time never got an acknowledgement.
-TEST_F(tservSegmentsTest, TrackerSendingOneByteAtATimeIsAcknowledged)
+TEST_F(TrackerListenerSegmentsTest, TrackerSendingOneByteAtATimeIsAcknowledged)
 {
     auto t = connect();
     Bytes id = fakes::makeIdentification(kImei), data = fakes::workedDataPacket();
@@ -81,7 +81,7 @@ TEST_F(tservSegmentsTest, TrackerSendingOneByteAtATimeIsAcknowledged)
     EXPECT_EQ(data, r[1].packet);
 }
 
-TEST_F(tservSegmentsTest, PacketStalledLongerThanTheWaitIsDropped)
+TEST_F(TrackerListenerSegmentsTest, PacketStalledLongerThanTheWaitIsDropped)
 {
     auto t = connect();
     // Were its part kept, the next packet would vanish into its body.

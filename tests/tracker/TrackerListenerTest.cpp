@@ -1,5 +1,6 @@
-// tests/tracker/tservTest.cpp: the listener and its workers against real loopback trackers.
-#include "tracker/tserv.h"
+// tests/tracker/TrackerListenerTest.cpp: the listener and its workers against real loopback
+// trackers.
+#include "tracker/TrackerListener.h"
 
 #include <regex>
 #include <set>
@@ -10,11 +11,11 @@
 using fakes::Bytes;
 using fakes::fromHex;
 
-class tservTest : public IntakeFixture
+class TrackerListenerTest : public IntakeFixture
 {
 };
 
-TEST_F(tservTest, AcknowledgesWorkedPacketAndQueuesItUnidentified)
+TEST_F(TrackerListenerTest, AcknowledgesWorkedPacketAndQueuesItUnidentified)
 {
     auto t = connect();
     Bytes p = fromHex("04 04 00 01 19 07 EB CD");
@@ -26,7 +27,7 @@ TEST_F(tservTest, AcknowledgesWorkedPacketAndQueuesItUnidentified)
     EXPECT_EQ(p, records[0].packet);
 }
 
-TEST_F(tservTest, WrongChecksumGetsNoAckAndNextTwoBytesAreTheNextHeader)
+TEST_F(TrackerListenerTest, WrongChecksumGetsNoAckAndNextTwoBytesAreTheNextHeader)
 {
     auto t = connect();
     Bytes stream = fromHex("04 04 00 01 19 07 CD EB");
@@ -40,7 +41,7 @@ TEST_F(tservTest, WrongChecksumGetsNoAckAndNextTwoBytesAreTheNextHeader)
     EXPECT_EQ(good, records[0].packet);
 }
 
-TEST_F(tservTest, EveryPacketTypeIsAcknowledged)
+TEST_F(TrackerListenerTest, EveryPacketTypeIsAcknowledged)
 {
     auto t = connect();
     for (unsigned type : {0u, 3u, 4u, 5u, 6u, 7u}) {
@@ -51,7 +52,7 @@ TEST_F(tservTest, EveryPacketTypeIsAcknowledged)
     EXPECT_EQ(6u, takeRecords().size());
 }
 
-TEST_F(tservTest, RecordsCarryTheImeiOfTheLatestIdentification)
+TEST_F(TrackerListenerTest, RecordsCarryTheImeiOfTheLatestIdentification)
 {
     auto t = connect();
     Bytes data = fakes::workedDataPacket();
@@ -70,7 +71,7 @@ TEST_F(tservTest, RecordsCarryTheImeiOfTheLatestIdentification)
 }
 
 // Its records could never be delivered (they name no tracker), yet it was acknowledged.
-TEST_F(tservTest, DataPacketBeforeIdentificationIsQueuedButNotAcknowledged)
+TEST_F(TrackerListenerTest, DataPacketBeforeIdentificationIsQueuedButNotAcknowledged)
 {
     auto t = connect();
     Bytes data = fakes::workedDataPacket(), id = fakes::makeIdentification(kImeiA);
@@ -87,7 +88,7 @@ TEST_F(tservTest, DataPacketBeforeIdentificationIsQueuedButNotAcknowledged)
     EXPECT_EQ(imeiField(kImeiA), r[2].imeiField);
 }
 
-TEST_F(tservTest, IdentificationTooShortForAnImeiLeavesTheFieldAsItWas)
+TEST_F(TrackerListenerTest, IdentificationTooShortForAnImeiLeavesTheFieldAsItWas)
 {
     auto t = connect();
     Bytes idA = fakes::makeIdentification(kImeiA);
@@ -102,7 +103,7 @@ TEST_F(tservTest, IdentificationTooShortForAnImeiLeavesTheFieldAsItWas)
     EXPECT_EQ(shortId, r[2].packet);
 }
 
-TEST_F(tservTest, IdleWorkerIsReusedWithAFreshImeiField)
+TEST_F(TrackerListenerTest, IdleWorkerIsReusedWithAFreshImeiField)
 {
     {
         auto t = connect();
@@ -122,7 +123,7 @@ TEST_F(tservTest, IdleWorkerIsReusedWithAFreshImeiField)
     EXPECT_EQ(1u, m_listener->poolSize());
 }
 
-TEST_F(tservTest, TwoTrackersAtOnceUseTwoWorkersAndAThirdReusesAFreedOne)
+TEST_F(TrackerListenerTest, TwoTrackersAtOnceUseTwoWorkersAndAThirdReusesAFreedOne)
 {
     Bytes p = fakes::makePacket(0, {1});
     auto a = connect();
@@ -144,7 +145,7 @@ TEST_F(tservTest, TwoTrackersAtOnceUseTwoWorkersAndAThirdReusesAFreedOne)
     EXPECT_EQ(2u, m_listener->poolSize());
 }
 
-TEST_F(tservTest, PeerCloseEndsTheConnectionWithinOneReadCycle)
+TEST_F(TrackerListenerTest, PeerCloseEndsTheConnectionWithinOneReadCycle)
 {
     // The real wait: the close must not have to wait it out.
     restartListener([](tracker::ListenerOptions& o) { o.receiveWaitMs = 5000; });
@@ -158,7 +159,7 @@ TEST_F(tservTest, PeerCloseEndsTheConnectionWithinOneReadCycle)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(4000));
 }
 
-TEST_F(tservTest, InactivityLimitIs180000MsAfterTheLastGoodPacket)
+TEST_F(TrackerListenerTest, InactivityLimitIs180000MsAfterTheLastGoodPacket)
 {
     auto t = connect();
     exchange(*t, fakes::makeIdentification(kImeiA)); // past the identification limit's reach
@@ -185,7 +186,7 @@ TEST_F(tservTest, InactivityLimitIs180000MsAfterTheLastGoodPacket)
     ASSERT_TRUE(waitNotices(1));
 }
 
-TEST_F(tservTest, SilentTrackerIsDroppedAfterTheLimitSinceAccept)
+TEST_F(TrackerListenerTest, SilentTrackerIsDroppedAfterTheLimitSinceAccept)
 {
     restartListener([](tracker::ListenerOptions& o) { o.identifyLimitMs = 1e9; }); // apart
     auto t = connect();
@@ -199,7 +200,7 @@ TEST_F(tservTest, SilentTrackerIsDroppedAfterTheLimitSinceAccept)
     ASSERT_TRUE(waitNotices(1));
 }
 
-TEST_F(tservTest, ExactlyOneNoticePerConnectionWithNumbersNeverReused)
+TEST_F(TrackerListenerTest, ExactlyOneNoticePerConnectionWithNumbersNeverReused)
 {
     Bytes p = fakes::makePacket(0, {});
     std::set<std::uint32_t> recorded;
@@ -231,7 +232,7 @@ TEST_F(tservTest, ExactlyOneNoticePerConnectionWithNumbersNeverReused)
     EXPECT_EQ(distinct, recorded); // each record names its own connection's number
 }
 
-TEST_F(tservTest, DayLogHasConnectAndDisconnectWithTheSocketHandle)
+TEST_F(TrackerListenerTest, DayLogHasConnectAndDisconnectWithTheSocketHandle)
 {
     auto t = connect();
     Bytes p = fakes::makePacket(0, {});
@@ -248,24 +249,24 @@ TEST_F(tservTest, DayLogHasConnectAndDisconnectWithTheSocketHandle)
     EXPECT_EQ(m[1], m[2]);
 }
 
-TEST_F(tservTest, FullQueueGetsNoAckAndKeepsTheConnection)
+TEST_F(TrackerListenerTest, FullQueueGetsNoAckAndKeepsTheConnection)
 {
     Bytes filler(20, 0);
     for (std::size_t i = 0; i < tracker::kPacketQueueCapacity; ++i)
-        ASSERT_TRUE(m_listener->queue().PutPacket(filler.data(), filler.size(), 0));
+        ASSERT_TRUE(m_listener->queue().pushPacket(filler.data(), filler.size(), 0));
     auto t = connect();
     Bytes p = fakes::makePacket(0, {0x33});
     ASSERT_TRUE(t->send(p));
     EXPECT_TRUE(t->receive(3, 150).empty());
     EXPECT_FALSE(t->closedByPeer(50));
-    m_listener->queue().DropPacket();
+    m_listener->queue().popPacket();
     ASSERT_TRUE(t->send(p)); // the tracker repeats what was not acknowledged
     EXPECT_EQ(ackFor(p), t->receive(3));
 }
 
-TEST_F(tservTest, ListeningFlagStaysClearWhenThePortIsTaken)
+TEST_F(TrackerListenerTest, ListeningFlagStaysClearWhenThePortIsTaken)
 {
-    tracker::tserv second(m_dayLog);
+    tracker::TrackerListener second(m_dayLog);
     second.setPort(m_port);
     ASSERT_TRUE(second.start());
     EXPECT_FALSE(
@@ -277,10 +278,10 @@ TEST_F(tservTest, ListeningFlagStaysClearWhenThePortIsTaken)
 
 // The identification packet the full queue refused had already set the IMEI, so the next data
 // packet was acknowledged under a tracker the dispatcher never saw, and lost.
-TEST_F(tservTest, DataAfterAnIdentificationTheFullQueueRefusedIsNotAcknowledged)
+TEST_F(TrackerListenerTest, DataAfterAnIdentificationTheFullQueueRefusedIsNotAcknowledged)
 {
     Bytes filler(20, 0);
-    while (m_listener->queue().PutPacket(filler.data(), filler.size(), 0) != 0) {
+    while (m_listener->queue().pushPacket(filler.data(), filler.size(), 0) != 0) {
     }
     auto t = connect();
     Bytes id = fakes::makeIdentification(kImeiA), data = fakes::workedDataPacket();
@@ -289,7 +290,7 @@ TEST_F(tservTest, DataAfterAnIdentificationTheFullQueueRefusedIsNotAcknowledged)
     ASSERT_TRUE(
         fakes::eventually([&] { return m_listener->counts().refusedQueueFull.get() == 1; }));
     for (int i = 0; i < 2; ++i)
-        m_listener->queue().DropPacket(); // room for what follows, not for the refused one
+        m_listener->queue().popPacket(); // room for what follows, not for the refused one
     ASSERT_TRUE(t->send(data));
     exchange(*t, other); // the first acknowledgement back is this one's
     auto r = takeRecords();
