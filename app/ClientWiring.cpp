@@ -69,10 +69,8 @@ GatewayOptions shippedGatewayOptions(const std::string& workingDirectory)
     // A tracker hears its packet is taken only once the packet's messages are in the backlog's
     // files: a gateway killed at any moment has lost nothing it acknowledged.
     options.listener.ackWhenKept = true;
-    options.makeClient = [workingDirectory](msglink::LinkView& view, std::int32_t gatewayNumber,
-                                            std::int64_t ticksPerMs) {
+    options.makeClient = [workingDirectory](msglink::LinkView& view, std::int32_t gatewayNumber) {
         msglink::ClientOptions client = shippedClientOptions(workingDirectory);
-        client.ticksPerMs = ticksPerMs; // calibrated once, by the gateway
         return makeMessageServerClient(view, gatewayNumber, std::move(client));
     };
     return options;

@@ -55,7 +55,7 @@ Gateway::~Gateway()
 void Gateway::start()
 {
     const platform::TickClock& clock = *m_options.listener.clock;
-    m_ticksPerMs = platform::calibrateTicksPerMs(clock, m_options.calibration);
+    clock.calibrate(m_options.calibration);
 
     std::mt19937 random(static_cast<std::uint32_t>(
         std::chrono::system_clock::now().time_since_epoch().count() ^ clock.read()));
@@ -74,7 +74,6 @@ void Gateway::start()
     m_listener = std::make_unique<tracker::TrackerListener>(
         *m_dayLog, tunedListenerOptions(m_options.listener, ini));
     m_listener->setPort(m_settings.port);
-    m_listener->setTicksPerMs(m_ticksPerMs);
     m_view.setPort(m_settings.port);
     if (!m_settings.caption.empty())
         m_caption = m_settings.caption;
@@ -83,11 +82,11 @@ void Gateway::start()
     m_view.setStartTime(platform::shortDate(now) + " " + platform::longTime(now));
 
     m_dispatcher = std::make_unique<tracker::Dispatcher>(m_listener->queue(), *m_dayLog, m_sink,
-                                                         clock, m_ticksPerMs, m_options.dispatch);
+                                                         clock, m_options.dispatch);
     m_view.setTable(&m_dispatcher->table());
 
     if (m_options.makeClient) {
-        m_client = m_options.makeClient(m_linkView, m_settings.firstNumber, m_ticksPerMs);
+        m_client = m_options.makeClient(m_linkView, m_settings.firstNumber);
         m_sink.client = m_client.get();
         // Trackers are taken in once the backlog is open (or has failed, which the client
         // says); the client opens it on its own thread and may hand an event over meanwhile.

@@ -38,11 +38,9 @@ struct GatewayOptions
     tracker::DispatchBudget dispatch;
     std::string workingDirectory; // empty: the process's current directory
     // Creates the message-server client once the status view and settings are in place; the
-    // view it gets runs every operation on the main thread, and ticksPerMs is the gateway's
-    // calibration of the clock. Empty: no client; position messages are counted and go nowhere
-    // (tests of the tracker side).
-    std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber,
-                                              std::int64_t ticksPerMs)>
+    // view it gets runs every operation on the main thread. Empty: no client; position messages are
+    // counted and go nowhere (tests of the tracker side).
+    std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber)>
         makeClient;
 };
 
@@ -86,7 +84,6 @@ public:
 
     const std::string& workingDirectory() const { return m_workingDirectory; }
     const std::string& caption() const { return m_caption; }
-    std::int64_t ticksPerMs() const { return m_ticksPerMs; }
     std::int32_t gatewayNumber() const { return m_settings.firstNumber; }
     const MainSettings& settings() const { return m_settings; }
     bool listening() const { return m_view.portState() == PortState::Listening; }
@@ -129,7 +126,6 @@ private:
     std::string m_workingDirectory;
     MainSettings m_settings;
     std::string m_caption = kDefaultCaption;
-    std::int64_t m_ticksPerMs = 1;
     std::unique_ptr<platform::DayLog> m_dayLog;
     std::unique_ptr<tracker::TrackerListener> m_listener;
     ClientSink m_sink;

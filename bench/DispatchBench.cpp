@@ -72,7 +72,7 @@ void BM_DispatchWithDayLog(benchmark::State& state)
     platform::DayLog dayLog(dir.string());
     HandoverQueue queue;
     CountingSink sink;
-    Dispatcher dispatcher(queue, dayLog, sink, platform::steadyClock(), 1'000'000);
+    Dispatcher dispatcher(queue, dayLog, sink, platform::steadyClock());
     Bytes id = record(identification());
     queue.pushPacket(id.data(), id.size(), 1);
     dispatcher.tick();

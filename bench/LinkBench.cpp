@@ -41,7 +41,6 @@ struct Scratch
 ClientOptions clientOptions(const Scratch& dir)
 {
     ClientOptions o;
-    o.ticksPerMs = 1'000'000; // the steady clock counts nanoseconds
     o.workingDirectory = dir.path.string();
     return o;
 }

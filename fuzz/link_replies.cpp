@@ -325,7 +325,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto machine = std::make_unique<msglink::LinkMachine>(linkView, clock, 37, directory);
     auto transport = std::make_unique<ServerPair>(in, view);
     ServerPair& pair = *transport;
-    machine->start(fakes::FakeClock::kTicksPerMs, std::move(transport));
+    machine->start(std::move(transport));
 
     std::set<std::string> stored;
     int handed = 0;

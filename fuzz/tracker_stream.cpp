@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RefusingSink sink(in.byte() % 8);
     fakes::FakeClock clock;
     tracker::PacketIntake intake(queue);
-    tracker::Dispatcher dispatcher(queue, dayLog, sink, clock, fakes::FakeClock::kTicksPerMs);
+    tracker::Dispatcher dispatcher(queue, dayLog, sink, clock);
     StreamSource source(in);
     tracker::PacketReader reader;
 

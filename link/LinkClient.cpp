@@ -25,8 +25,6 @@ LinkClient::LinkClient(LinkView& view, std::int32_t gatewayNumber, ClientOptions
       m_machine(view, *m_options.clock, gatewayNumber, m_workingDirectory, m_options.timings,
                 m_options.diagnostic, *m_options.files)
 {
-    if (m_options.ticksPerMs > 0)
-        m_machine.setTicksPerMs(m_options.ticksPerMs);
     m_thread.start([this] { execute(); });
 }
 
@@ -66,11 +64,6 @@ void LinkClient::execute()
     }
     m_storeTriedChanged.notify_all();
 
-    std::int64_t ticksPerMs =
-        m_options.ticksPerMs > 0
-            ? m_options.ticksPerMs
-            : platform::calibrateTicksPerMs(*m_options.clock, m_options.calibration);
-
     LinkOptions link;
     link.replyWaitMs = m_options.replyWaitMs;
     link.connectTimeoutMs = m_options.connectTimeoutMs;
@@ -80,7 +73,7 @@ void LinkClient::execute()
     if (link.packetSize <= 0)
         link.packetSize = kDefaultPacketSize;
     link.onDrop = [this] { m_view.advanceLinkIndicator(); };
-    m_machine.start(ticksPerMs, std::make_unique<LinkTransport>(std::move(link)));
+    m_machine.start(std::make_unique<LinkTransport>(std::move(link)));
 
     while (!m_stopRequest) {
         try {

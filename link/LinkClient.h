@@ -21,9 +21,8 @@ namespace msglink {
 // advance and shorter real waits.
 struct ClientOptions
 {
+    // Calibrated already (start-up does it once).
     const platform::TickClock* clock = &platform::steadyClock();
-    std::chrono::milliseconds calibration{1000};
-    std::int64_t ticksPerMs = 0;  // 0: calibrate when the thread starts
     std::string workingDirectory; // empty: the process's current directory
     LinkTimings timings;
     int idlePauseMs = 10;

@@ -68,11 +68,6 @@ void LinkMachine::tell(const std::string& told)
         m_diagnostic(told);
 }
 
-double LinkMachine::msSince(std::uint64_t earlier) const
-{
-    return platform::elapsedMs(earlier, now(), m_ticksPerMs.load());
-}
-
 void LinkMachine::report(const std::string& text)
 {
     // Told each time: the diagnostic's receiver keeps repeats from flooding (the shipped one
@@ -137,14 +132,8 @@ void LinkMachine::sync()
         report("backlog: " + s.text());
 }
 
-void LinkMachine::setTicksPerMs(std::int64_t ticksPerMs)
+void LinkMachine::start(std::unique_ptr<Transport> transport)
 {
-    m_ticksPerMs = ticksPerMs > 0 ? ticksPerMs : 1;
-}
-
-void LinkMachine::start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport)
-{
-    setTicksPerMs(ticksPerMs);
     m_transport = std::move(transport);
     m_accessNoticeShown = false;
     m_addressSlot = 0;

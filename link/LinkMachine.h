@@ -88,13 +88,8 @@ public:
     // and so is the recovery; storeProblem says why meanwhile.
     void openStore();
 
-    // Any thread, before the runner's thread begins: the clock's ticks per millisecond, where
-    // they are known already (the store's figures and sync pace are read from other threads
-    // before the first turn).
-    void setTicksPerMs(std::int64_t ticksPerMs);
-
     // Runner's thread, once, before the first turn.
-    void start(std::int64_t ticksPerMs, std::unique_ptr<Transport> transport);
+    void start(std::unique_ptr<Transport> transport);
 
     // Runner's thread: one turn of the loop: the store opened if it is not, then step.
     void turn();
@@ -147,7 +142,7 @@ private:
     std::string nextServerAddress(const platform::IniFile& settings);
 
     std::uint64_t now() const { return m_clock.read(); }
-    double msSince(std::uint64_t earlier) const;
+    double msSince(std::uint64_t earlier) const { return m_clock.msSince(earlier); }
 
     LinkView& m_view;
     const platform::TickClock& m_clock;
@@ -161,7 +156,6 @@ private:
     std::atomic<bool> m_authorised{false};
     std::atomic<bool> m_awaiting{false};
     std::atomic<std::int32_t> m_errors{0};
-    std::atomic<std::int64_t> m_ticksPerMs{1};
     LinkFigures m_figures;
 
     // Runner's thread only.

@@ -125,12 +125,12 @@ bool ConnectionWorker::limitReached(std::uint64_t accepted) const
 {
     const ListenerOptions& o = m_context.options;
     const std::uint64_t now = o.clock->read();
-    if (platform::elapsedMs(m_lastActivity, now, m_context.ticksPerMs) > o.inactivityLimitMs)
+    if (o.clock->msBetween(m_lastActivity, now) > o.inactivityLimitMs)
         return true;
     // A connection that never identifies itself only holds a worker (a flood of idle sockets
     // would hold them all); one whose identification packet is arriving may finish it.
     return !m_intake.identified() && !m_reader.assemblingIdentification() &&
-           platform::elapsedMs(accepted, now, m_context.ticksPerMs) > o.identifyLimitMs;
+           o.clock->msBetween(accepted, now) > o.identifyLimitMs;
 }
 
 void ConnectionWorker::endConnection(const Connection& connection)

@@ -26,7 +26,6 @@ public:
         IntakeCounts& counts;
         platform::DayLog& dayLog;
         const ListenerOptions& options;
-        std::int64_t ticksPerMs;
     };
 
     // Lives on the worker's own thread, for as long as the thread runs.

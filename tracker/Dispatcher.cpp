@@ -16,10 +16,8 @@ constexpr std::size_t kFieldListOffset = 28;
 } // namespace
 
 Dispatcher::Dispatcher(HandoverQueue& queue, platform::DayLog& dayLog, PositionSink& sink,
-                       const platform::TickClock& clock, std::int64_t ticksPerMs,
-                       DispatchBudget budget)
-    : m_queue(queue), m_dayLog(dayLog), m_sink(sink), m_clock(clock), m_ticksPerMs(ticksPerMs),
-      m_budget(budget)
+                       const platform::TickClock& clock, DispatchBudget budget)
+    : m_queue(queue), m_dayLog(dayLog), m_sink(sink), m_clock(clock), m_budget(budget)
 {
 }
 
@@ -42,13 +40,12 @@ bool Dispatcher::tick()
     std::uint32_t connection = 0;
     m_emptied = false;
     if (!m_held.empty() &&
-        (platform::elapsedMs(m_refusedAt, start, m_ticksPerMs) <= m_budget.retryMs ||
-         !offerHeld())) {
+        (m_clock.msBetween(m_refusedAt, start) <= m_budget.retryMs || !offerHeld())) {
         m_sink.sync();
         return changed;
     }
     for (std::size_t taken = 0; taken < m_budget.maxRecords && m_held.empty(); ++taken) {
-        if (platform::elapsedMs(start, m_clock.read(), m_ticksPerMs) > m_budget.maxMs)
+        if (m_clock.msSince(start) > m_budget.maxMs)
             break;
         if (!m_queue.peekPacket(&m_record, &connection)) {
             m_emptied = true;

@@ -30,8 +30,7 @@ class Dispatcher
 public:
     // All references must outlive the dispatcher.
     Dispatcher(HandoverQueue& queue, platform::DayLog& dayLog, PositionSink& sink,
-               const platform::TickClock& clock, std::int64_t ticksPerMs,
-               DispatchBudget budget = {});
+               const platform::TickClock& clock, DispatchBudget budget = {});
 
     // One dispatch tick: records in queue order until the queue is empty or the budget is
     // spent, and every disconnect notice whose connection's earlier records have all been
@@ -72,7 +71,6 @@ private:
     platform::DayLog& m_dayLog;
     PositionSink& m_sink;
     const platform::TickClock& m_clock;
-    const std::int64_t m_ticksPerMs;
     const DispatchBudget m_budget;
     TrackerTable m_table;
     bool m_emptied = false;                // the last tick found the packet queue empty

@@ -133,7 +133,7 @@ void TrackerListener::handOver(platform::SocketHandle socket)
 
 void TrackerListener::runWorker(WorkerPool::Slot& slot, Connection first)
 {
-    ConnectionWorker worker({m_pool, m_queue, m_counts, m_dayLog, m_options, m_ticksPerMs}, slot);
+    ConnectionWorker worker({m_pool, m_queue, m_counts, m_dayLog, m_options}, slot);
     worker.execute(first);
 }
 

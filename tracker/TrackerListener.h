@@ -31,7 +31,6 @@ public:
 
     // Before start only.
     void setPort(std::uint16_t port) { m_port = port; }
-    void setTicksPerMs(std::int64_t ticksPerMs) { m_ticksPerMs = ticksPerMs; }
 
     // Starts the listener thread; it opens the port and then accepts until stopped.
     // False only when no thread could be started.
@@ -74,7 +73,6 @@ private:
     platform::DayLog& m_dayLog;
     const ListenerOptions m_options;
     std::uint16_t m_port = 21000;
-    std::int64_t m_ticksPerMs = 1;
 
     std::atomic<bool> m_listening{false};
     mutable std::mutex m_openMutex;

@@ -49,9 +49,8 @@ protected:
         client.workingDirectory = m_dir.path();
         client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
-        client.calibration = std::chrono::milliseconds(10);
         client.files = &m_files;
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number, std::int64_t) {
+        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
             return app::makeMessageServerClient(v, number, client);
         };
         m_gateway = std::make_unique<app::Gateway>(m_view, options);

@@ -51,11 +51,10 @@ protected:
         options.listener.acceptWaitMs = 20;
         msglink::ClientOptions client;
         client.clock = &m_clientClock;
-        client.ticksPerMs = fakes::FakeClock::kTicksPerMs;
         client.workingDirectory = m_dir.path();
         client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number, std::int64_t) {
+        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
             return app::makeMessageServerClient(v, number, client);
         };
         auto gateway = std::make_unique<app::Gateway>(view, options);

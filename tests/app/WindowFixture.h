@@ -101,7 +101,7 @@ protected:
         options.workingDirectory = m_dir.path();
         options.listener.acceptWaitMs = 20;
         options.listener.receiveWaitMs = 20;
-        options.makeClient = [this](msglink::LinkView& view, std::int32_t, std::int64_t) {
+        options.makeClient = [this](msglink::LinkView& view, std::int32_t) {
             return std::make_unique<FakeLinkClient>(view, m_client);
         };
         m_form =

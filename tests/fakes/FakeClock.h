@@ -14,6 +14,8 @@ public:
     // One tick per microsecond, so ticks per millisecond is 1000.
     static constexpr std::int64_t kTicksPerMs = 1000;
 
+    FakeClock() : TickClock(kTicksPerMs) {}
+
     std::uint64_t read() const override { return m_now.load(); }
     void advanceMs(double ms) { m_now += static_cast<std::uint64_t>(ms * kTicksPerMs); }
 

@@ -39,7 +39,6 @@ protected:
     {
         msglink::ClientOptions o;
         o.clock = &m_clock;
-        o.ticksPerMs = fakes::FakeClock::kTicksPerMs;
         o.workingDirectory = m_dir.path();
         o.replyWaitMs = 1500; // real time: long enough for a loaded machine
         o.connectTimeoutMs = 2000;

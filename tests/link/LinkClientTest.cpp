@@ -28,8 +28,6 @@ TEST_F(LinkClientTest, DeliversBackloggedEarlyAndLiveMessages)
     storeBeforeStart({"stored"});
     msglink::ClientOptions o = options();
     o.clock = &platform::steadyClock();
-    o.ticksPerMs = 0;
-    o.calibration = std::chrono::milliseconds(100); // the thread is still calibrating
     startClient(o);
     ASSERT_TRUE(m_client->waitStoreAttempt(std::chrono::seconds(5))); // its first step
     EXPECT_TRUE(m_client->storeMessage("early"));

@@ -51,7 +51,6 @@ TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAndDelivered)
 TEST_F(LinkMachineDeliveryTest, TheOldestMessagesAgeIsRightBeforeTheFirstTurn)
 {
     create();
-    m_machine->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
     ASSERT_TRUE(m_machine->storeMessage("early"));
     m_clock.advanceMs(2000);
     EXPECT_NEAR(2.0, m_machine->oldestWaitingSeconds(), 0.01);

@@ -51,7 +51,7 @@ protected:
     {
         auto transport = std::make_unique<fakes::FakeTransport>(m_handler);
         m_link = transport.get();
-        m_machine->start(fakes::FakeClock::kTicksPerMs, std::move(transport));
+        m_machine->start(std::move(transport));
     }
 
     void begin(msglink::LinkTimings timings = {})

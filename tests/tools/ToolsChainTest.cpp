@@ -76,9 +76,8 @@ protected:
         options.listener.receiveWaitMs = 20;
         options.listener.acceptWaitMs = 20;
         msglink::ClientOptions client;
-        client.calibration = std::chrono::milliseconds(10);
         client.workingDirectory = m_dir.path();
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number, std::int64_t) {
+        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
             return app::makeMessageServerClient(v, number, client);
         };
         auto gateway = std::make_unique<app::Gateway>(m_view, options);

@@ -72,7 +72,7 @@ protected:
     platform::DayLog m_dayLog{m_dir.path(), &fakes::workedTime};
     HandoverQueue m_queue;
     fakes::RecordingSink m_sink;
-    Dispatcher m_dispatcher{m_queue, m_dayLog, m_sink, m_clock, fakes::FakeClock::kTicksPerMs};
+    Dispatcher m_dispatcher{m_queue, m_dayLog, m_sink, m_clock};
 };
 
 } // namespace
@@ -226,7 +226,7 @@ TEST_F(DispatcherTest, DisconnectWaitsForRecordsQueuedBeforeIt)
 {
     DispatchBudget small;
     small.maxRecords = 2;
-    Dispatcher d(m_queue, m_dayLog, m_sink, m_clock, fakes::FakeClock::kTicksPerMs, small);
+    Dispatcher d(m_queue, m_dayLog, m_sink, m_clock, small);
     put(fakes::makePacket(0, {}), 1);
     put(fakes::makePacket(0, {}), 1);
     put(fakes::makeIdentification(kImei), 1, kImei);
@@ -322,7 +322,7 @@ TEST_F(DispatcherTest, TickGivesTheThreadBackOnceItsTimeIsSpent)
         fakes::FakeClock& clock;
         int sent = 0;
     } slow(m_clock);
-    Dispatcher d(m_queue, m_dayLog, slow, m_clock, fakes::FakeClock::kTicksPerMs);
+    Dispatcher d(m_queue, m_dayLog, slow, m_clock);
     put(fakes::makeIdentification(kImei, 1, {18}), 1, kImei);
     for (int i = 0; i < 5; ++i)
         put(dataPacket(1, {static_cast<std::uint8_t>(i), 0}), 1, kImei);

@@ -43,7 +43,6 @@ protected:
             tune(options);
         m_listener = std::make_unique<tracker::TrackerListener>(m_dayLog, options);
         m_listener->setPort(0);
-        m_listener->setTicksPerMs(fakes::FakeClock::kTicksPerMs);
         ASSERT_TRUE(m_listener->start());
         ASSERT_TRUE(m_listener->waitOpenAttempt(std::chrono::milliseconds(5000)));
         m_port = m_listener->boundPort();
