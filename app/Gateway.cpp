@@ -28,20 +28,6 @@ tracker::ListenerOptions tunedListenerOptions(tracker::ListenerOptions options,
     return options;
 }
 
-bool Gateway::ClientSink::storeMessage(const std::string& text)
-{
-    if (client)
-        return client->storeMessage(text);
-    ++dropped;
-    return true;
-}
-
-void Gateway::ClientSink::sync()
-{
-    if (client)
-        client->sync();
-}
-
 Gateway::Gateway(StatusView& view, GatewayOptions options)
     : m_view(view), m_options(std::move(options))
 {
@@ -81,20 +67,16 @@ void Gateway::start()
     std::tm now = platform::localNow();
     m_view.setStartTime(platform::shortDate(now) + " " + platform::longTime(now));
 
-    m_dispatcher = std::make_unique<tracker::Dispatcher>(m_listener->queue(), *m_dayLog, m_sink,
+    // Trackers are taken in once the backlog has been tried: open, or failed (which the outbox
+    // tells, and the client tries again every second).
+    m_outbox = std::make_unique<msglink::Outbox>(m_linkView, clock, m_workingDirectory,
+                                                 m_options.outbox, m_options.outboxDiagnostic);
+    m_outbox->open();
+    m_dispatcher = std::make_unique<tracker::Dispatcher>(m_listener->queue(), *m_dayLog, *m_outbox,
                                                          clock, m_options.dispatch);
     m_view.setTable(&m_dispatcher->table());
-
-    if (m_options.makeClient) {
-        m_client = m_options.makeClient(m_linkView, m_settings.firstNumber);
-        m_sink.client = m_client.get();
-        // Trackers are taken in once the backlog is open (or has failed, which the client
-        // says); the client opens it on its own thread and may hand an event over meanwhile.
-        for (int waited = 0;
-             waited < 5000 && !m_client->waitStoreAttempt(std::chrono::milliseconds(0));
-             waited += 10)
-            platform::serveMainThreadFor(10);
-    }
+    if (m_options.makeClient)
+        m_client = m_options.makeClient(m_linkView, *m_outbox, m_settings.firstNumber);
 
     m_listener->start();
     // Read once, as soon as the listener has tried its port: the port label keeps this colour
@@ -112,18 +94,20 @@ GatewayFigures Gateway::figures() const
     }
     if (m_dispatcher)
         f.recordsDispatched = m_dispatcher->recordsTaken();
+    if (m_outbox) {
+        f.backlogDepth = m_outbox->depth();
+        f.backlogOldestAgeSeconds = m_outbox->oldestWaitingSeconds();
+        f.deliveredLive = m_outbox->figures().deliveredLive.get();
+        f.deliveredBacklog = m_outbox->figures().deliveredBacklog.get();
+        f.storedToDelivered = m_outbox->figures().storedToDelivered.snapshot();
+    }
     if (!m_client)
         return f;
     if (m_client->connected())
         f.link = m_client->authorised() ? LinkFigure::Authorised : LinkFigure::Connected;
-    f.backlogDepth = m_client->backlogDepth();
-    f.backlogOldestAgeSeconds = m_client->oldestWaitingSeconds();
     if (const msglink::LinkFigures* link = m_client->figures()) {
-        f.deliveredLive = link->deliveredLive.get();
-        f.deliveredBacklog = link->deliveredBacklog.get();
         const std::uint64_t attempts = link->attempts.get();
         f.reconnects = attempts > 0 ? attempts - 1 : 0;
-        f.ackToDelivery = link->storedToDelivered.snapshot();
     }
     return f;
 }
@@ -155,9 +139,10 @@ void Gateway::stop()
         m_client->requestStop();
         while (!m_client->finished())
             platform::serveMainThreadFor(10);
-        m_sink.client = nullptr;
         m_client.reset();
     }
+    if (m_outbox)
+        m_outbox->syncNow();
 }
 
 } // namespace app

@@ -10,11 +10,12 @@
 #include <string>
 
 #include "app/GatewayFigures.h"
-#include "app/LinkClient.h"
 #include "app/MainThreadLinkView.h"
 #include "app/Settings.h"
 #include "app/StatusView.h"
 #include "link/LinkClient.h"
+#include "link/LinkControl.h"
+#include "link/Outbox.h"
 #include "platform/DayLog.h"
 #include "platform/IniFile.h"
 #include "tracker/Dispatcher.h"
@@ -37,10 +38,14 @@ struct GatewayOptions
     tracker::ListenerOptions listener;
     tracker::DispatchBudget dispatch;
     std::string workingDirectory; // empty: the process's current directory
-    // Creates the message-server client once the status view and settings are in place; the
-    // view it gets runs every operation on the main thread. Empty: no client; position messages are
-    // counted and go nowhere (tests of the tracker side).
-    std::function<std::unique_ptr<LinkClient>(msglink::LinkView& view, std::int32_t gatewayNumber)>
+    // The backlog's files and pace, and where its troubles are told besides the event list.
+    msglink::OutboxOptions outbox;
+    msglink::Outbox::Diagnostic outboxDiagnostic;
+    // Creates the message-server client once the status view, the settings and the outbox are in
+    // place; the view it gets runs every operation on the main thread. Empty: no client; position
+    // messages wait in the outbox (tests of the tracker side).
+    std::function<std::unique_ptr<msglink::LinkControl>(
+        msglink::LinkView& view, msglink::Outbox& outbox, std::int32_t gatewayNumber)>
         makeClient;
 };
 
@@ -58,11 +63,6 @@ GatewayOptions shippedGatewayOptions(const std::string& workingDirectory = {});
 // The real client's options for that directory; why the link cannot be had goes to standard
 // error.
 msglink::ClientOptions shippedClientOptions(const std::string& workingDirectory);
-
-// The message-server client (its thread starts at once) behind the start-up's interface.
-std::unique_ptr<LinkClient> makeMessageServerClient(msglink::LinkView& view,
-                                                    std::int32_t gatewayNumber,
-                                                    const msglink::ClientOptions& options);
 
 class Gateway
 {
@@ -89,17 +89,15 @@ public:
     bool listening() const { return m_view.portState() == PortState::Listening; }
     tracker::TrackerListener& listener() { return *m_listener; }
     const tracker::TrackerTable& table() const { return m_dispatcher->table(); }
-    LinkClient* client() { return m_client.get(); }
+    msglink::LinkControl* client() { return m_client.get(); }
+    // After start. Every outgoing message, from the dispatcher to the server.
+    msglink::Outbox& outbox() { return *m_outbox; }
     // Main thread. The message-server link is up (the indicator's frame colour).
     bool linkConnected() const { return m_client && m_client->connected(); }
-    std::uint64_t messagesWithoutClient() const { return m_sink.dropped; }
 
     // Main thread, after start. Empty while the backlog is open and writable; otherwise why
     // not (the gateway then acknowledges nothing, and tries the backlog again every second).
-    std::string backlogProblem() const
-    {
-        return m_client ? m_client->storeProblem() : std::string();
-    }
+    std::string backlogProblem() const { return m_outbox ? m_outbox->problem() : std::string(); }
 
     // Main thread, after stop. Messages and packets that a failing backlog could not keep by
     // the stop; none of them was acknowledged to its tracker.
@@ -111,15 +109,6 @@ public:
     GatewayFigures figures() const;
 
 private:
-    // Hands position messages to the client's send operation, once there is one.
-    struct ClientSink final : tracker::PositionSink
-    {
-        bool storeMessage(const std::string& text) override;
-        void sync() override;
-        LinkClient* client = nullptr;
-        std::uint64_t dropped = 0;
-    };
-
     StatusView& m_view;
     MainThreadLinkView m_linkView{m_view};
     GatewayOptions m_options;
@@ -128,9 +117,9 @@ private:
     std::string m_caption = kDefaultCaption;
     std::unique_ptr<platform::DayLog> m_dayLog;
     std::unique_ptr<tracker::TrackerListener> m_listener;
-    ClientSink m_sink;
+    std::unique_ptr<msglink::Outbox> m_outbox;
     std::unique_ptr<tracker::Dispatcher> m_dispatcher;
-    std::unique_ptr<LinkClient> m_client;
+    std::unique_ptr<msglink::LinkControl> m_client;
     bool m_stopped = false;
     std::size_t m_unkeptAtStop = 0;
     std::uint64_t m_dispatcherTicks = 0;

@@ -26,7 +26,7 @@ struct GatewayFigures
     std::int64_t backlogDepth = 0;         // messages waiting in dd8/
     double backlogOldestAgeSeconds = 0;    // how long the oldest of them has waited; 0 if none
     LinkFigure link = LinkFigure::Down;
-    platform::Histogram::Snapshot ackToDelivery; // acknowledgement to delivery, seconds
+    platform::Histogram::Snapshot storedToDelivered; // storing in the backlog to delivery, seconds
 };
 
 } // namespace app

@@ -91,14 +91,15 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
                          MetricType::Counter, number(f.reconnects)));
 
     ClientMetric h;
-    h.histogram.sample_count = f.ackToDelivery.count;
-    h.histogram.sample_sum = f.ackToDelivery.sum;
+    h.histogram.sample_count = f.storedToDelivered.count;
+    h.histogram.sample_sum = f.storedToDelivered.sum;
     for (std::size_t i = 0; i < platform::Histogram::kBounds.size(); ++i)
         h.histogram.bucket.push_back(
-            {f.ackToDelivery.cumulative[i], platform::Histogram::kBounds[i]});
-    h.histogram.bucket.push_back({f.ackToDelivery.count, std::numeric_limits<double>::infinity()});
-    out.push_back({"gpsbridge_ack_to_delivery_seconds",
-                   "Time from a record's acknowledgement to the tracker until the server took it.",
+            {f.storedToDelivered.cumulative[i], platform::Histogram::kBounds[i]});
+    h.histogram.bucket.push_back(
+        {f.storedToDelivered.count, std::numeric_limits<double>::infinity()});
+    out.push_back({"gpsbridge_stored_to_delivered_seconds",
+                   "Time from storing a message in the backlog until the server took it.",
                    MetricType::Histogram,
                    {h}});
     return out;

@@ -87,7 +87,7 @@ public:
         sources.figures = [&gateway] { return gateway.figures(); };
         sources.dispatcherTicks = [&gateway] { return gateway.dispatcherTicks(); };
         sources.clientTurns = [&gateway]() -> std::optional<std::uint64_t> {
-            if (app::LinkClient* c = gateway.client())
+            if (msglink::LinkControl* c = gateway.client())
                 return c->turns();
             return std::nullopt;
         };

@@ -322,7 +322,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ServerView view;
     fakes::FakeClock clock;
     fakes::FakeLinkView linkView;
-    auto machine = std::make_unique<msglink::LinkMachine>(linkView, clock, 37, directory);
+    auto outbox = std::make_unique<msglink::Outbox>(linkView, clock, directory);
+    auto machine = std::make_unique<msglink::LinkMachine>(linkView, clock, *outbox, 37, directory);
     auto transport = std::make_unique<ServerPair>(in, view);
     ServerPair& pair = *transport;
     machine->start(std::move(transport));
@@ -335,16 +336,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (t & 0x10) {
             const std::string text = "position " + std::to_string(handed++);
             view.handedOver.insert(text);
-            if (machine->storeMessage(text))
+            if (outbox->storeMessage(text))
                 stored.insert(text);
         }
         if (t & 0x40)
-            machine->sync();
+            outbox->sync();
         pair.refuseNext = (t & 0x20) != 0;
         machine->turn();
     }
     machine->end();
     machine.reset();
+    outbox.reset();
 
     // Nothing handed over is lost: what did not go out waits in the backlog.
     const std::multiset<std::string> waiting = backlogTexts(directory);

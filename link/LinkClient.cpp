@@ -1,12 +1,12 @@
 // link/LinkClient.cpp
 #include "link/LinkClient.h"
 
+#include <chrono>
 #include <exception>
 #include <thread>
 
 #include "link/LinkTransport.h"
 #include "platform/Files.h"
-#include "platform/IniFile.h"
 
 namespace msglink {
 
@@ -19,11 +19,11 @@ std::string directoryOr(const std::string& chosen)
 
 } // namespace
 
-LinkClient::LinkClient(LinkView& view, std::int32_t gatewayNumber, ClientOptions options)
+LinkClient::LinkClient(LinkView& view, Outbox& outbox, std::int32_t gatewayNumber,
+                       ClientOptions options)
     : m_view(view), m_options(std::move(options)),
-      m_workingDirectory(directoryOr(m_options.workingDirectory)),
-      m_machine(view, *m_options.clock, gatewayNumber, m_workingDirectory, m_options.timings,
-                m_options.diagnostic, *m_options.files)
+      m_machine(view, *m_options.clock, outbox, gatewayNumber,
+                directoryOr(m_options.workingDirectory), m_options.timings, m_options.diagnostic)
 {
     m_thread.start([this] { execute(); });
 }
@@ -46,32 +46,12 @@ void LinkClient::requestStop()
     m_stopRequest = true;
 }
 
-bool LinkClient::waitStoreAttempt(std::chrono::milliseconds limit) const
-{
-    std::unique_lock<std::mutex> lock(m_startMutex);
-    m_storeTriedChanged.wait_for(lock, limit, [this] { return m_storeTried; });
-    return m_storeTried;
-}
-
 void LinkClient::execute()
 {
-    // The backlog first: start-up waits for it before it takes trackers in, and its files are
-    // opened here, not on the window's thread.
-    m_machine.openStore();
-    {
-        std::lock_guard<std::mutex> lock(m_startMutex);
-        m_storeTried = true;
-    }
-    m_storeTriedChanged.notify_all();
-
     LinkOptions link;
     link.replyWaitMs = m_options.replyWaitMs;
     link.connectTimeoutMs = m_options.connectTimeoutMs;
-    link.packetSize =
-        platform::IniFile::load(platform::joinPath(m_workingDirectory, "gpsbridge.ini"))
-            .integer("ServerHost", "PacketSize", kDefaultPacketSize);
-    if (link.packetSize <= 0)
-        link.packetSize = kDefaultPacketSize;
+    link.packetSize = m_options.packetSize > 0 ? m_options.packetSize : kDefaultPacketSize;
     link.onDrop = [this] { m_view.advanceLinkIndicator(); };
     m_machine.start(std::make_unique<LinkTransport>(std::move(link)));
 

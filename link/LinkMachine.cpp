@@ -10,126 +10,15 @@ namespace {
 
 constexpr const char* kSettingsFile = "gpsbridge.ini";
 
-Bytes bodyOf(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
 } // namespace
 
-LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock,
+LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock, Outbox& outbox,
                          std::int32_t gatewayNumber, std::string workingDirectory,
-                         LinkTimings timings, Diagnostic diagnostic, platform::FileSystem& files)
-    : m_view(view), m_clock(clock), m_gatewayNumber(gatewayNumber),
+                         LinkTimings timings, Diagnostic diagnostic)
+    : m_view(view), m_clock(clock), m_outbox(outbox), m_gatewayNumber(gatewayNumber),
       m_settingsPath(platform::joinPath(workingDirectory, kSettingsFile)), m_timings(timings),
-      m_diagnostic(std::move(diagnostic)), m_createdAt(clock.read()),
-      m_store(workingDirectory, files)
+      m_diagnostic(std::move(diagnostic))
 {
-    m_store.setSubdirectoryName(backlog::kStoreDirectory);
-}
-
-void LinkMachine::openStore()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_openTried && (m_store.isOpen() || msSince(m_lastReopen) <= m_timings.reopenWaitMs))
-            return;
-        m_openTried = true;
-        m_lastReopen = now();
-    }
-    backlog::StoreStatus opened = m_store.open();
-    std::string told;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        told = noteStoreStatus(opened);
-    }
-    tell(told);
-}
-
-std::string LinkMachine::noteStoreStatus(const backlog::StoreStatus& status)
-{
-    // A failure is told when it is new or its reason changed, the recovery once.
-    std::string told;
-    const bool wasFailing = !m_storeProblem.empty();
-    if (!status && m_storeProblem != status.text())
-        told = std::string(kEventBacklogFailing) + ": " + status.text();
-    else if (status && wasFailing)
-        told = kEventBacklogRecovered;
-    m_storeProblem = status.text();
-    return told;
-}
-
-void LinkMachine::tell(const std::string& told)
-{
-    if (told.empty())
-        return;
-    m_view.appendLinkEvent(told);
-    if (m_diagnostic)
-        m_diagnostic(told);
-}
-
-void LinkMachine::report(const std::string& text)
-{
-    // Told each time: the diagnostic's receiver keeps repeats from flooding (the shipped one
-    // shows the same line once a minute), and a trouble that comes back after a recovery is
-    // told again.
-    if (m_diagnostic)
-        m_diagnostic(text);
-}
-
-double LinkMachine::oldestWaitingSeconds() const
-{
-    const std::int64_t waiting = m_store.pendingCount();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (waiting <= 0)
-        return 0;
-    // More waiting than this run stored: the oldest is from an earlier run.
-    const bool older = waiting > static_cast<std::int64_t>(m_stamps.size());
-    if (!older && m_stamps.empty())
-        return 0;
-    return msSince(older ? m_createdAt : m_stamps.front()) / 1000.0;
-}
-
-std::string LinkMachine::storeProblem() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_storeProblem;
-}
-
-bool LinkMachine::storeMessage(const std::string& text)
-{
-    std::string told; // said after the lock is let go: the view may wait for another thread
-    bool stored = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        // A store that is not open (yet) keeps nothing; the runner tries to open it.
-        backlog::StoreStatus status = m_store.append(kDataMessage, bodyOf(text));
-        if (!status && !m_store.isOpen())
-            return false; // told when the opening failed
-        told = noteStoreStatus(status);
-        if (status) {
-            stored = true;
-            const std::int64_t index = m_appended++;
-            m_stamps.push_back(now());
-            // Nothing older waits and the link is up: this one is sent as it came.
-            if (m_liveFrom < 0 && m_connected && m_authorised && m_store.pendingCount() <= 1)
-                m_liveFrom = index;
-        }
-    }
-    tell(told);
-    return stored;
-}
-
-void LinkMachine::sync()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_lastSync != 0 && msSince(m_lastSync) < m_timings.syncIntervalMs)
-            return;
-        m_lastSync = now();
-    }
-    if (backlog::StoreStatus s = m_store.sync(); !s)
-        report("backlog: " + s.text());
 }
 
 void LinkMachine::start(std::unique_ptr<Transport> transport)
@@ -139,7 +28,7 @@ void LinkMachine::start(std::unique_ptr<Transport> transport)
     m_addressSlot = 0;
     m_lastPoll = now();
     m_attempted = false;
-    m_authorised = false;
+    setAuthorised(false);
     m_connected = false;
 }
 
@@ -147,15 +36,14 @@ void LinkMachine::end()
 {
     // No frame announces the stop; what was not confirmed stays in the backlog for the next run.
     m_connected = false;
-    m_authorised = false;
+    setAuthorised(false);
     m_transport.reset(); // closes the socket without a drop event
-    if (backlog::StoreStatus s = m_store.sync(); !s)
-        report("backlog: " + s.text());
+    m_outbox.syncNow();
 }
 
 void LinkMachine::turn()
 {
-    openStore();
+    m_outbox.open();
     step();
 }
 
@@ -171,6 +59,12 @@ void LinkMachine::step()
     }
 }
 
+void LinkMachine::setAuthorised(bool authorised)
+{
+    m_authorised = authorised;
+    m_outbox.setLinkReady(authorised);
+}
+
 bool LinkMachine::dataMayGo() const
 {
     return !m_awaiting &&
@@ -180,13 +74,7 @@ bool LinkMachine::dataMayGo() const
 bool LinkMachine::framesWaiting() const
 {
     return !m_queue.empty() ||
-           (m_connected && m_authorised && dataMayGo() && m_store.pendingCount() > 0);
-}
-
-bool LinkMachine::isLive(std::int64_t appendIndex) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return appendIndex >= 0 && m_liveFrom >= 0 && appendIndex >= m_liveFrom;
+           (m_connected && m_authorised && dataMayGo() && m_outbox.readyToSend());
 }
 
 void LinkMachine::exchange()
@@ -236,29 +124,15 @@ LinkMachine::Sent LinkMachine::sendNext()
 
 bool LinkMachine::sendData()
 {
-    backlog::BacklogStore::Oldest oldest = m_store.oldest();
-    if (!oldest.status) {
-        report("backlog: " + oldest.status.text());
+    std::optional<OutgoingMessage> oldest = m_outbox.oldest();
+    if (!oldest)
         return false;
-    }
-    if (!oldest.found)
-        return false;
-    if (!oldest.good) {
-        // A damaged record: taken away unsent.
-        m_dataIndex = oldest.appendIndex;
-        m_copies = 0;
-        if (backlog::StoreStatus s = m_store.takeOldest(); !s)
-            report("backlog: " + s.text());
-        messageDone(false, false);
-        return false;
-    }
-    m_dataIndex = oldest.appendIndex;
-    m_dataLive = isLive(oldest.appendIndex);
+    m_dataLive = oldest->live;
     m_dataSentAt = now();
     ++m_copies;
     if (!m_dataLive)
         m_awaiting = true;
-    if (!m_transport->sendFrame(m_queue.numberedFrame(oldest.code, oldest.body)))
+    if (!m_transport->sendFrame(m_queue.numberedFrame(oldest->code, oldest->body)))
         ++m_errors;
     return true;
 }
@@ -267,10 +141,11 @@ void LinkMachine::handleReply(const Bytes& payload, Sent sent)
 {
     std::optional<Reply> reply = checkReply(payload);
     if (!reply) {
-        // Wrong markers: ignored, the link stays up. A message sent as it came counts as sent,
-        // as any reply does for it; one from the backlog still awaits its confirmation.
-        if (sent == Sent::Data && m_dataLive)
-            messageDone(true, false);
+        // Wrong markers: ignored, the link stays up. Whether the server took the message that
+        // went is unknown: it waits for a confirmation, or goes again after the confirmation
+        // wait.
+        if (sent == Sent::Data)
+            m_awaiting = true;
         return;
     }
     m_lastValidReply = now();
@@ -278,15 +153,20 @@ void LinkMachine::handleReply(const Bytes& payload, Sent sent)
     const bool confirmation = reply->kind == ReplyKind::DeliveryConfirmation;
     if (sent == Sent::Data) {
         if (m_dataLive || confirmation)
-            messageDone(true, confirmation && !m_dataLive);
+            messageDone(confirmation && !m_dataLive);
     } else if (confirmation && m_awaiting) {
-        messageDone(true, true); // a confirmation that came later
+        messageDone(true); // a confirmation that came later
     } else if (confirmation && m_staleOwed > 0) {
         --m_staleOwed; // one for another copy of the message before: it counts for nothing
     }
-    switch (reply->kind) {
+    handleCode(reply->kind);
+}
+
+void LinkMachine::handleCode(ReplyKind kind)
+{
+    switch (kind) {
     case ReplyKind::LoginAccepted:
-        m_authorised = true;
+        setAuthorised(true);
         break;
     case ReplyKind::EchoRequest:
         m_queue.pushFrame(kEchoReply, {});
@@ -307,34 +187,14 @@ void LinkMachine::handleReply(const Bytes& payload, Sent sent)
     }
 }
 
-void LinkMachine::messageDone(bool delivered, bool confirmed)
+void LinkMachine::messageDone(bool confirmed)
 {
-    if (delivered) {
-        if (backlog::StoreStatus s = m_store.takeOldest(); !s)
-            report("backlog: " + s.text() + "; a delivered message stays and goes again");
-        (confirmed ? m_figures.deliveredBacklog : m_figures.deliveredLive).add();
-    }
+    m_outbox.done(confirmed);
     m_awaiting = false;
     // Every other copy of this message sent on this connection may still be confirmed.
     m_staleOwed = m_copies > 1 ? m_copies - 1 : 0;
     m_staleSince = now();
     m_copies = 0;
-    if (m_dataIndex < 0)
-        return;
-    std::uint64_t stamp = 0;
-    bool stamped = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        while (!m_stamps.empty() && m_stampBase <= m_dataIndex) {
-            stamped = m_stampBase == m_dataIndex;
-            stamp = m_stamps.front();
-            m_stamps.pop_front();
-            ++m_stampBase;
-        }
-    }
-    if (stamped && delivered)
-        m_figures.storedToDelivered.observe(msSince(stamp) / 1000.0);
-    m_dataIndex = -1;
 }
 
 void LinkMachine::dropLink()
@@ -346,8 +206,7 @@ void LinkMachine::dropLink()
     m_awaiting = false;
     m_copies = 0;
     m_staleOwed = 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_liveFrom = -1;
+    m_outbox.setLinkReady(false);
 }
 
 std::string LinkMachine::nextServerAddress(const platform::IniFile& settings)
@@ -380,7 +239,7 @@ void LinkMachine::connectionAttempt()
     m_view.appendLinkEvent(kEventConnecting);
     m_lastConnectAttempt = now();
     m_lastValidReply = m_lastConnectAttempt;
-    m_authorised = false;
+    setAuthorised(false);
 
     // The server keys are read again before every attempt: edits apply at the next one.
     platform::IniFile settings = platform::IniFile::load(m_settingsPath);

@@ -49,9 +49,10 @@ protected:
         client.workingDirectory = m_dir.path();
         client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
-        client.files = &m_files;
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
-            return app::makeMessageServerClient(v, number, client);
+        options.outbox.files = &m_files;
+        options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
+                                      std::int32_t number) {
+            return std::make_unique<msglink::LinkClient>(v, outbox, number, client);
         };
         m_gateway = std::make_unique<app::Gateway>(m_view, options);
         m_gateway->start();

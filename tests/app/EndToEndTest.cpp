@@ -54,8 +54,9 @@ protected:
         client.workingDirectory = m_dir.path();
         client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
-            return app::makeMessageServerClient(v, number, client);
+        options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
+                                      std::int32_t number) {
+            return std::make_unique<msglink::LinkClient>(v, outbox, number, client);
         };
         auto gateway = std::make_unique<app::Gateway>(view, options);
         gateway->start();
@@ -102,7 +103,7 @@ TEST_F(EndToEndTest, WorkedExampleReachesTheServerLive)
     ASSERT_EQ(3u, tracker.receive(3).size());
     ASSERT_TRUE(runUntil(*gateway, [&] { return !dataTexts(server).empty(); }));
     EXPECT_EQ(std::vector<std::string>{kWorkedJson}, dataTexts(server));
-    EXPECT_EQ(0, gateway->client()->backlogDepth());
+    EXPECT_EQ(0, gateway->outbox().depth());
     EXPECT_NE(std::string::npos, view.events().back().find("Соединение установлено."));
     gateway->stop();
 }
@@ -123,7 +124,7 @@ TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayWaitsForEachConfirmation)
             json.replace(json.find("\"speed\":12"), 10, "\"speed\":" + std::to_string(speed));
             expected.push_back(json);
         }
-        ASSERT_TRUE(runUntil(*gateway, [&] { return gateway->client()->backlogDepth() == 3; }));
+        ASSERT_TRUE(runUntil(*gateway, [&] { return gateway->outbox().depth() == 3; }));
 
         // The server comes back but confirms nothing: one message goes and the rest wait.
         fakes::FakeMessageServer server(
@@ -151,7 +152,7 @@ TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayWaitsForEachConfirmation)
         m_clientClock.advanceMs(501);
         ASSERT_TRUE(runUntil(*gateway, [&] { return dataTexts(server).size() == 2; }));
         EXPECT_EQ(expected[1], dataTexts(server)[1]);
-        EXPECT_EQ(2, gateway->client()->backlogDepth());
+        EXPECT_EQ(2, gateway->outbox().depth());
         gateway->stop();
     }
 
@@ -159,7 +160,7 @@ TEST_F(EndToEndTest, BacklogWhileTheServerIsAwayWaitsForEachConfirmation)
     fakes::FakeMessageServer server(fakes::usualAnswer, m_serverPort);
     app::StatusView view;
     auto gateway = startGateway(view);
-    ASSERT_TRUE(runUntil(*gateway, [&] { return gateway->client()->backlogDepth() == 0; }));
+    ASSERT_TRUE(runUntil(*gateway, [&] { return gateway->outbox().depth() == 0; }));
     EXPECT_EQ((std::vector<std::string>{expected[1], expected[2]}), dataTexts(server));
     gateway->stop();
 }

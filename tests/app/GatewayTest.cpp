@@ -22,13 +22,13 @@ namespace {
 
 const std::string kImei = "356307042441013";
 
-// Records what the gateway hands it; on stop its thread reports one last event through the
-// main-thread hand-over before it ends, as the real client may.
-class FakeClient final : public app::LinkClient
+// On stop, notes how many messages the outbox held by then, and its thread reports one last
+// event through the main-thread hand-over before it ends, as the real client may.
+class FakeClient final : public msglink::LinkControl
 {
 public:
-    FakeClient(msglink::LinkView& view, std::vector<std::string>& events)
-        : log(events), m_view(view)
+    FakeClient(msglink::LinkView& view, msglink::Outbox& outbox, std::vector<std::string>& events)
+        : log(events), m_view(view), m_outbox(outbox)
     {
     }
     ~FakeClient() override
@@ -37,14 +37,9 @@ public:
             m_thread.join();
     }
 
-    bool storeMessage(const std::string& text) override
-    {
-        log.push_back(text);
-        return true;
-    }
     void requestStop() override
     {
-        log.push_back("stop");
+        log.push_back("stop with " + std::to_string(m_outbox.depth()) + " stored");
         m_thread = std::thread([this] {
             platform::runOnMainThreadAndWait(
                 [this] { m_view.appendLinkEvent("Доступ запрещен."); });
@@ -53,12 +48,14 @@ public:
     }
     bool finished() const override { return m_finished; }
     bool connected() const override { return false; }
+    bool authorised() const override { return false; }
     std::uint64_t turns() const override { return 0; }
 
     std::vector<std::string>& log; // outlives the client
 
 private:
     msglink::LinkView& m_view;
+    msglink::Outbox& m_outbox;
     std::atomic<bool> m_finished{false};
     std::thread m_thread;
 };
@@ -78,9 +75,10 @@ protected:
         options.workingDirectory = m_dir.path();
         options.listener.receiveWaitMs = 20;
         options.listener.acceptWaitMs = 20;
-        options.makeClient = [this](msglink::LinkView& view, std::int32_t number) {
+        options.makeClient = [this](msglink::LinkView& view, msglink::Outbox& outbox,
+                                    std::int32_t number) {
             m_gatewayNumber = number;
-            return std::make_unique<FakeClient>(view, m_clientLog);
+            return std::make_unique<FakeClient>(view, outbox, m_clientLog);
         };
         m_gateway = std::make_unique<app::Gateway>(m_view, options);
         m_gateway->start();
@@ -146,8 +144,10 @@ TEST_F(GatewayTest, TrackersThroughListenerAndDispatcherToTheClient)
     ASSERT_TRUE(tracker.send(data));
     ASSERT_EQ(3u, tracker.receive(3).size());
 
-    ASSERT_TRUE(dispatchUntil([&] { return m_clientLog.size() == 1; }));
-    EXPECT_EQ(fakes::kWorkedJson, m_clientLog[0]);
+    ASSERT_TRUE(dispatchUntil([&] { return m_gateway->outbox().depth() == 1; }));
+    std::optional<msglink::OutgoingMessage> stored = m_gateway->outbox().oldest();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(fakes::kWorkedJson, std::string(stored->body.begin(), stored->body.end()));
     ASSERT_EQ(1u, m_gateway->table().size());
     EXPECT_TRUE(m_gateway->table().rows()[0].linked);
     EXPECT_EQ(2u, m_view.gridRowCount());
@@ -175,8 +175,7 @@ TEST_F(GatewayTest, StopDispatchesWhatTrackersDeliveredThenStopsTheClient)
         }
     }
     m_gateway->stop(); // no dispatch tick ran before
-    ASSERT_EQ(6u, m_clientLog.size());
-    EXPECT_EQ("stop", m_clientLog.back());
+    EXPECT_EQ(std::vector<std::string>{"stop with 5 stored"}, m_clientLog);
     EXPECT_EQ(nullptr, m_gateway->client());
     ASSERT_FALSE(m_view.events().empty());
     EXPECT_NE(std::string::npos, m_view.events().back().find("Доступ запрещен."));

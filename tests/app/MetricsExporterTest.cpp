@@ -27,7 +27,7 @@ app::GatewayFigures sampleFigures()
     h.observe(0.004);
     h.observe(0.2);
     h.observe(30);
-    f.ackToDelivery = h.snapshot();
+    f.storedToDelivered = h.snapshot();
     return f;
 }
 
@@ -68,9 +68,10 @@ TEST(MetricsExporterTest, LatencyHistogramHasCumulativeBucketsUpToInfinity)
     app::MetricsExporter exporter("127.0.0.1:0");
     exporter.publish(sampleFigures());
     std::string text = fakes::httpGet(exporter.port(), "/metrics");
-    EXPECT_NE(std::string::npos, text.find("# TYPE gpsbridge_ack_to_delivery_seconds histogram"));
-    const std::string bucket = "gpsbridge_ack_to_delivery_seconds_bucket";
-    expectSamples(text, {{"gpsbridge_ack_to_delivery_seconds_count", "3"},
+    EXPECT_NE(std::string::npos,
+              text.find("# TYPE gpsbridge_stored_to_delivered_seconds histogram"));
+    const std::string bucket = "gpsbridge_stored_to_delivered_seconds_bucket";
+    expectSamples(text, {{"gpsbridge_stored_to_delivered_seconds_count", "3"},
                          {bucket + "{le=\"0.001\"}", "0"},
                          {bucket + "{le=\"0.005\"}", "1"},
                          {bucket + "{le=\"0.25\"}", "2"},

@@ -34,7 +34,7 @@ struct ClientRecord
 
 // Stands in for the message-server client. When told to stop, its thread reports one last
 // event through the main-thread view, as the real client may, and then ends.
-class FakeLinkClient final : public app::LinkClient
+class FakeLinkClient final : public msglink::LinkControl
 {
 public:
     FakeLinkClient(msglink::LinkView& view, ClientRecord& record) : m_view(view), m_record(record)
@@ -48,7 +48,6 @@ public:
             m_thread.join();
     }
 
-    bool storeMessage(const std::string&) override { return true; }
     void requestStop() override
     {
         m_record.stopRequested = true;
@@ -59,6 +58,7 @@ public:
     }
     bool finished() const override { return m_record.finished; }
     bool connected() const override { return m_record.linkUp; }
+    bool authorised() const override { return false; }
     std::uint64_t turns() const override { return 0; }
 
 private:
@@ -101,7 +101,7 @@ protected:
         options.workingDirectory = m_dir.path();
         options.listener.acceptWaitMs = 20;
         options.listener.receiveWaitMs = 20;
-        options.makeClient = [this](msglink::LinkView& view, std::int32_t) {
+        options.makeClient = [this](msglink::LinkView& view, msglink::Outbox&, std::int32_t) {
             return std::make_unique<FakeLinkClient>(view, m_client);
         };
         m_form =

@@ -57,9 +57,12 @@ protected:
             ASSERT_TRUE(store.append(msglink::kDataMessage, backlog::Bytes(t.begin(), t.end())));
     }
 
+    // The outbox is opened first, as start-up does.
     void startClient(msglink::ClientOptions o)
     {
-        m_client = std::make_unique<msglink::LinkClient>(m_view, 37, o);
+        m_outbox = std::make_unique<msglink::Outbox>(m_view, m_clock, m_dir.path());
+        m_outbox->open();
+        m_client = std::make_unique<msglink::LinkClient>(m_view, *m_outbox, 37, o);
     }
     void startClient() { startClient(options()); }
 
@@ -73,5 +76,6 @@ protected:
     fakes::FakeLinkView m_view;
     std::unique_ptr<fakes::FakeMessageServer> m_server;
     std::atomic<bool> m_release{false};
+    std::unique_ptr<msglink::Outbox> m_outbox; // outlives the client
     std::unique_ptr<msglink::LinkClient> m_client;
 };

@@ -29,14 +29,14 @@ TEST_F(LinkClientTest, DeliversBackloggedEarlyAndLiveMessages)
     msglink::ClientOptions o = options();
     o.clock = &platform::steadyClock();
     startClient(o);
-    ASSERT_TRUE(m_client->waitStoreAttempt(std::chrono::seconds(5))); // its first step
-    EXPECT_TRUE(m_client->storeMessage("early"));
-    EXPECT_EQ(2, m_client->backlogCount());
+    ASSERT_TRUE(m_outbox->openTried());
+    EXPECT_TRUE(m_outbox->storeMessage("early"));
+    EXPECT_EQ(2, m_outbox->depth());
     ASSERT_TRUE(waitAuthorised());
     ASSERT_TRUE(m_server->waitForText("early"));
     EXPECT_EQ(1u, delivered("stored"));
-    ASSERT_TRUE(fakes::eventually([&] { return m_client->backlogCount() == 0; }));
-    m_client->storeMessage("live");
+    ASSERT_TRUE(fakes::eventually([&] { return m_outbox->depth() == 0; }));
+    m_outbox->storeMessage("live");
     EXPECT_TRUE(m_server->waitForText("live"));
     EXPECT_GT(m_client->turns(), 0u);
 }
@@ -49,7 +49,7 @@ TEST_F(LinkClientTest, FramesWaitingWhileFramesAreQueuedGoWithoutThePause)
     startClient(o);
     ASSERT_TRUE(waitAuthorised());
     for (int i = 0; i < 20; ++i)
-        m_client->storeMessage("fast" + std::to_string(i));
+        m_outbox->storeMessage("fast" + std::to_string(i));
     EXPECT_TRUE(m_server->waitFor([](auto& f) { return f.size() >= 24; }, 8000));
 }
 
@@ -64,15 +64,15 @@ TEST_F(LinkClientTest, MessagesStillQueuedAtTheStopAreKept)
     pointAtServer();
     startClient();
     ASSERT_TRUE(waitAuthorised());
-    m_client->storeMessage("first");
+    m_outbox->storeMessage("first");
     ASSERT_TRUE(m_server->waitForText("first"));
-    m_client->storeMessage("second");
-    m_client->storeMessage("third");
+    m_outbox->storeMessage("second");
+    m_outbox->storeMessage("third");
     m_client->requestStop();
     m_release = true;
     m_client->join();
     EXPECT_TRUE(m_client->finished());
-    EXPECT_EQ(2, m_client->backlogCount());
+    EXPECT_EQ(2, m_outbox->depth());
 
     // The next run delivers them.
     m_client.reset();

@@ -21,7 +21,7 @@ class LinkMachineDeliveryTest : public MachineFixture
 protected:
     void drainAll()
     {
-        turnUntil([&] { return m_machine->backlogCount() == 0; }, 20000);
+        turnUntil([&] { return m_outbox->depth() == 0; }, 20000);
     }
 
     static std::vector<std::string> numbered(const std::string& prefix, int n)
@@ -38,8 +38,8 @@ protected:
 TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAndDelivered)
 {
     create();
-    EXPECT_TRUE(m_machine->storeMessage("early"));
-    EXPECT_EQ(1, m_machine->backlogCount());
+    EXPECT_TRUE(m_outbox->storeMessage("early"));
+    EXPECT_EQ(1, m_outbox->depth());
     start();
     logIn();
     drainAll();
@@ -51,9 +51,9 @@ TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAndDelivered)
 TEST_F(LinkMachineDeliveryTest, TheOldestMessagesAgeIsRightBeforeTheFirstTurn)
 {
     create();
-    ASSERT_TRUE(m_machine->storeMessage("early"));
+    ASSERT_TRUE(m_outbox->storeMessage("early"));
     m_clock.advanceMs(2000);
-    EXPECT_NEAR(2.0, m_machine->oldestWaitingSeconds(), 0.01);
+    EXPECT_NEAR(2.0, m_outbox->oldestWaitingSeconds(), 0.01);
 }
 
 // A flood is stored, whatever its size, and goes out in the order it came.
@@ -62,8 +62,8 @@ TEST_F(LinkMachineDeliveryTest, AFloodIsKeptWholeAndDeliveredInOrder)
     begin();
     logIn();
     for (const std::string& m : numbered("m", 3000))
-        ASSERT_TRUE(m_machine->storeMessage(m));
-    EXPECT_EQ(3000, m_machine->backlogCount());
+        ASSERT_TRUE(m_outbox->storeMessage(m));
+    EXPECT_EQ(3000, m_outbox->depth());
     drainAll();
     EXPECT_EQ(numbered("m", 3000), m_link->dataTexts());
 }
@@ -77,8 +77,8 @@ TEST_F(LinkMachineDeliveryTest, TheBacklogDrainsOneMessagePerExchangeWithoutAPau
     logIn();
     turns(5); // the clock stands still
     EXPECT_EQ(numbered("b", 5), m_link->dataTexts());
-    EXPECT_EQ(0, m_machine->backlogCount());
-    EXPECT_EQ(5u, m_machine->figures().deliveredBacklog.get());
+    EXPECT_EQ(0, m_outbox->depth());
+    EXPECT_EQ(5u, m_outbox->figures().deliveredBacklog.get());
 }
 
 TEST_F(LinkMachineDeliveryTest, AMessageWhoseExchangeFailedGoesAgainAfterTheNextLogin)
@@ -98,21 +98,21 @@ TEST_F(LinkMachineDeliveryTest, AMessageWhoseExchangeFailedGoesAgainAfterTheNext
                 return failure;
             return fakes::usualAnswer(f);
         };
-        m_machine = std::make_unique<LinkMachine>(m_view, m_clock, 37, dir.path());
-        m_machine->openStore();
+        create({}, {}, dir.path());
         start();
         logIn();
         const int errorsBefore = m_machine->errorCount();
-        m_machine->storeMessage("lost?");
+        m_outbox->storeMessage("lost?");
         turns();
         ASSERT_FALSE(m_machine->connected());
-        EXPECT_EQ(1, m_machine->backlogCount());
+        EXPECT_EQ(1, m_outbox->depth());
         EXPECT_EQ(errorsBefore + 1, m_machine->errorCount());
         nextAttempt();
         logIn();
         drainAll();
         EXPECT_EQ(2u, m_link->sent("lost?"));
         m_machine.reset();
+        m_outbox.reset();
     }
 }
 
@@ -126,7 +126,7 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
     };
     m_handler = noConfirmations;
     create();
-    m_machine->storeMessage("stored while down");
+    m_outbox->storeMessage("stored while down");
     start();
     logIn();
     turns();
@@ -138,18 +138,18 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
     m_link->setHandler(fakes::usualAnswer);
     turns(); // after the wait it goes again, and is confirmed this time
     EXPECT_EQ(2u, m_link->sent("stored while down"));
-    EXPECT_EQ(0, m_machine->backlogCount());
+    EXPECT_EQ(0, m_outbox->depth());
 
     m_link->setHandler(noConfirmations);
-    m_machine->storeMessage("live");
+    m_outbox->storeMessage("live");
     m_clock.advanceMs(5001); // the wait for a confirmation of the other copy
     turns();
     EXPECT_EQ(1u, m_link->sent("live"));
-    EXPECT_EQ(0, m_machine->backlogCount());
+    EXPECT_EQ(0, m_outbox->depth());
     EXPECT_FALSE(m_machine->inFlight());
-    EXPECT_EQ(1u, m_machine->figures().deliveredLive.get());
-    EXPECT_EQ(1u, m_machine->figures().deliveredBacklog.get());
-    EXPECT_EQ(2u, m_machine->figures().storedToDelivered.snapshot().count);
+    EXPECT_EQ(1u, m_outbox->figures().deliveredLive.get());
+    EXPECT_EQ(1u, m_outbox->figures().deliveredBacklog.get());
+    EXPECT_EQ(2u, m_outbox->figures().storedToDelivered.snapshot().count);
 }
 
 // Any later reply that carries a confirmation counts for the message awaiting one.
@@ -167,7 +167,7 @@ TEST_F(LinkMachineDeliveryTest, AConfirmationInALaterReplyCounts)
     logIn();
     turns(3);
     EXPECT_EQ((std::vector<std::string>{"b0", "b1"}), m_link->dataTexts());
-    EXPECT_EQ(0, m_machine->backlogCount());
+    EXPECT_EQ(0, m_outbox->depth());
 }
 
 // A message that went twice may be confirmed twice. The second confirmation must not take the
@@ -198,16 +198,16 @@ TEST_F(LinkMachineDeliveryTest, ALateConfirmationOfAMessageSentTwiceDoesNotTakeT
     turns(); // a poll
     m_clock.advanceMs(1);
     turns(); // b0 again, confirmed
-    EXPECT_EQ(1, m_machine->backlogCount());
+    EXPECT_EQ(1, m_outbox->depth());
     m_clock.advanceMs(501);
     turns(); // b1 waits; the poll's reply brings the second copy's confirmation
     turns(); // b1
     EXPECT_EQ((std::vector<std::string>{"b0", "b0", "b1"}), m_link->dataTexts());
-    EXPECT_EQ(1, m_machine->backlogCount()); // b1 is still there
+    EXPECT_EQ(1, m_outbox->depth()); // b1 is still there
     EXPECT_TRUE(m_machine->inFlight());
     m_clock.advanceMs(501);
     turns();
-    EXPECT_EQ(0, m_machine->backlogCount());
+    EXPECT_EQ(0, m_outbox->depth());
 }
 
 // Each tracker's messages reach the server in the order they were handed over; only a message
@@ -221,9 +221,9 @@ TEST_F(LinkMachineDeliveryTest, OrderIsKeptThroughALostLink)
     begin();
     logIn();
     for (const std::string& m : numbered("m", 10))
-        m_machine->storeMessage(m);
+        m_outbox->storeMessage(m);
     turnUntil([&] { return !m_machine->connected(); });
-    m_machine->storeMessage("m10"); // while down
+    m_outbox->storeMessage("m10"); // while down
     nextAttempt();
     logIn();
     drainAll();
@@ -246,12 +246,12 @@ TEST_F(LinkMachineDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentA
     logIn();
     turnUntil([&] { return !m_machine->connected(); });
     EXPECT_FALSE(m_machine->inFlight());
-    EXPECT_EQ(1, m_machine->backlogCount());
+    EXPECT_EQ(1, m_outbox->depth());
     nextAttempt();
     logIn();
     drainAll();
     EXPECT_EQ(2u, m_link->sent("stored"));
-    m_machine->storeMessage("live again");
+    m_outbox->storeMessage("live again");
     turns();
     EXPECT_EQ("live again", m_link->frames().back().text());
 }
@@ -260,12 +260,12 @@ TEST_F(LinkMachineDeliveryTest, MessagesNotYetSentAtTheEndAreKeptForTheNextRun)
 {
     begin();
     logIn();
-    m_machine->storeMessage("first");
-    m_machine->storeMessage("second");
-    m_machine->storeMessage("third");
+    m_outbox->storeMessage("first");
+    m_outbox->storeMessage("second");
+    m_outbox->storeMessage("third");
     turns();
     m_machine->end();
-    EXPECT_EQ(2, m_machine->backlogCount());
+    EXPECT_EQ(2, m_outbox->depth());
 
     begin();
     logIn();
@@ -301,20 +301,19 @@ TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenR
 {
     std::ofstream(m_dir.file("dd8")) << "a file where the backlog belongs";
     begin();
-    EXPECT_NE("", m_machine->storeProblem());
-    EXPECT_FALSE(m_machine->storeMessage("refused"));
-    EXPECT_FALSE(m_machine->storeMessage("refused again"));
-    EXPECT_EQ(1,
-              m_view.count(std::string(kEventBacklogFailing) + ": " + m_machine->storeProblem()));
+    EXPECT_NE("", m_outbox->problem());
+    EXPECT_FALSE(m_outbox->storeMessage("refused"));
+    EXPECT_FALSE(m_outbox->storeMessage("refused again"));
+    EXPECT_EQ(1, m_view.count(std::string(kEventBacklogFailing) + ": " + m_outbox->problem()));
     ASSERT_FALSE(m_diagnostics.empty());
 
     std::filesystem::remove(m_dir.file("dd8"));
     turns();
-    EXPECT_FALSE(m_machine->storeMessage("too soon")); // tried again once a second
+    EXPECT_FALSE(m_outbox->storeMessage("too soon")); // tried again once a second
     m_clock.advanceMs(1001);
     turns();
-    EXPECT_TRUE(m_machine->storeMessage("kept"));
-    EXPECT_EQ("", m_machine->storeProblem());
+    EXPECT_TRUE(m_outbox->storeMessage("kept"));
+    EXPECT_EQ("", m_outbox->problem());
     EXPECT_EQ(1, m_view.count(kEventBacklogRecovered));
     logIn();
     drainAll();

@@ -60,8 +60,8 @@ TEST_F(LinkMachineTest, FreshRunSendsTheFourLoginFramesNumbered0To3)
     EXPECT_EQ((Bytes{0x25}), f[2].body);
     EXPECT_EQ(1, m_view.count(kEventConnected));
     // Not authorised: no polls, and messages go to the backlog.
-    m_machine->storeMessage("held");
-    EXPECT_EQ(1, m_machine->backlogCount());
+    m_outbox->storeMessage("held");
+    EXPECT_EQ(1, m_outbox->depth());
     m_clock.advanceMs(600);
     turns(3);
     EXPECT_EQ(4u, m_link->frames().size());
@@ -72,7 +72,7 @@ TEST_F(LinkMachineTest, EarlyLoginAcceptedStillSendsTheRestOfTheLoginThenData)
     begin();
     turns(2); // connect; module identification answered with login accepted
     ASSERT_TRUE(m_machine->authorised());
-    m_machine->storeMessage("first");
+    m_outbox->storeMessage("first");
     turns(4);
     const auto& f = m_link->frames();
     ASSERT_EQ(5u, f.size());
@@ -109,7 +109,7 @@ TEST_F(LinkMachineTest, LoginGoesFirstOnANewConnectionHoweverMuchWaits)
     begin();
     logIn();
     for (int i = 0; i < 300; ++i)
-        m_machine->storeMessage("m" + std::to_string(i));
+        m_outbox->storeMessage("m" + std::to_string(i));
     turns();
     ASSERT_FALSE(m_machine->connected());
     nextAttempt();
@@ -119,7 +119,7 @@ TEST_F(LinkMachineTest, LoginGoesFirstOnANewConnectionHoweverMuchWaits)
     ASSERT_EQ(4u, second.size());
     EXPECT_EQ(kModuleIdentification, second[0].code);
     EXPECT_EQ(kVersionReport, second[3].code);
-    turnUntil([&] { return m_machine->backlogCount() == 0; });
+    turnUntil([&] { return m_outbox->depth() == 0; });
     EXPECT_EQ(2u, m_link->sent("m0")); // its exchange failed: it went again
     EXPECT_EQ(1u, m_link->sent("m299"));
 }
@@ -152,9 +152,9 @@ TEST_F(LinkMachineTest, EchoReplyGoesBeforeTheNextDataMessage)
     };
     begin();
     logIn();
-    m_machine->storeMessage("go");
+    m_outbox->storeMessage("go");
     for (int i = 1; i <= 3; ++i)
-        m_machine->storeMessage("d" + std::to_string(i));
+        m_outbox->storeMessage("d" + std::to_string(i));
     turns(5);
     const auto& f = m_link->frames();
     ASSERT_EQ(9u, f.size());
@@ -289,6 +289,6 @@ TEST_F(LinkMachineTest, BacklogRecordWithCode0IsDeletedUnsent)
     storeBefore({"kept"});
     begin();
     logIn();
-    turnUntil([&] { return m_machine->backlogCount() == 0 && !m_machine->inFlight(); });
+    turnUntil([&] { return m_outbox->depth() == 0 && !m_machine->inFlight(); });
     EXPECT_EQ(std::vector<std::string>{"kept"}, m_link->dataTexts());
 }

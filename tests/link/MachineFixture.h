@@ -36,14 +36,19 @@ protected:
             ASSERT_TRUE(store.append(code, Bytes(t.begin(), t.end())));
     }
 
-    // A machine on the scratch directory; not started.
-    void create(msglink::LinkTimings timings = {})
+    // A machine and its outbox on a directory (the scratch one unless given); not started.
+    void create(msglink::LinkTimings timings = {}, msglink::OutboxOptions outbox = {},
+                std::string dir = {})
     {
-        m_machine.reset(); // its backlog is locked while it is open
-        m_machine = std::make_unique<msglink::LinkMachine>(
-            m_view, m_clock, 37, m_dir.path(), timings,
-            [this](const std::string& text) { m_diagnostics.push_back(text); });
-        m_machine->openStore(); // what the runner's thread does first
+        if (dir.empty())
+            dir = m_dir.path();
+        m_machine.reset();
+        m_outbox.reset(); // its backlog is locked while it is open
+        auto tell = [this](const std::string& text) { m_diagnostics.push_back(text); };
+        m_outbox = std::make_unique<msglink::Outbox>(m_view, m_clock, dir, outbox, tell);
+        m_machine = std::make_unique<msglink::LinkMachine>(m_view, m_clock, *m_outbox, 37, dir,
+                                                           timings, tell);
+        m_outbox->open(); // what start-up does first
     }
 
     // Starts it with a fresh fake transport (the same one again when kept).
@@ -93,6 +98,7 @@ protected:
     fakes::FakeLinkView m_view;
     fakes::FakeTransport::Handler m_handler = fakes::usualAnswer;
     std::vector<std::string> m_diagnostics;
+    std::unique_ptr<msglink::Outbox> m_outbox;
     std::unique_ptr<msglink::LinkMachine> m_machine;
     fakes::FakeTransport* m_link = nullptr; // owned by the machine
 };

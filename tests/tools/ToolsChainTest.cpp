@@ -77,8 +77,9 @@ protected:
         options.listener.acceptWaitMs = 20;
         msglink::ClientOptions client;
         client.workingDirectory = m_dir.path();
-        options.makeClient = [client](msglink::LinkView& v, std::int32_t number) {
-            return app::makeMessageServerClient(v, number, client);
+        options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
+                                      std::int32_t number) {
+            return std::make_unique<msglink::LinkClient>(v, outbox, number, client);
         };
         auto gateway = std::make_unique<app::Gateway>(m_view, options);
         gateway->start();

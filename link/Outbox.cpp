@@ -1,0 +1,222 @@
+// link/Outbox.cpp
+#include "link/Outbox.h"
+
+#include "link/FrameFormat.h"
+#include "link/LinkEvents.h"
+
+namespace msglink {
+
+namespace {
+
+// How finely storing times are kept: one mark per second of messages.
+constexpr double kMarkSpacingMs = 1000.0;
+
+} // namespace
+
+Outbox::Outbox(LinkView& view, const platform::TickClock& clock,
+               const std::string& workingDirectory, OutboxOptions options, Diagnostic diagnostic)
+    : m_view(view), m_clock(clock), m_options(options), m_diagnostic(std::move(diagnostic)),
+      m_createdAt(clock.read()), m_store(workingDirectory, *options.files)
+{
+    m_store.setSubdirectoryName(backlog::kStoreDirectory);
+}
+
+Outbox::~Outbox()
+{
+    syncNow();
+}
+
+void Outbox::open()
+{
+    if (m_openTried && (m_store.isOpen() || m_clock.msSince(m_lastOpen) <= m_options.retryWaitMs))
+        return;
+    m_lastOpen = m_clock.read();
+    backlog::StoreStatus opened = m_store.open();
+    std::string told;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // A store opened again counts this run's appends from 0 again.
+        m_appended = m_nextUndone = 0;
+        m_liveFrom = -1;
+        m_marks.clear();
+        told = noteStatus(opened, Trouble::Keeping);
+    }
+    m_openTried = true;
+    tell(told);
+}
+
+std::string Outbox::noteStatus(const backlog::StoreStatus& status, Trouble kind)
+{
+    // A failure is told when it is new or its reason changed; the recovery once, by an operation
+    // of the kind that failed (a read that works says nothing of a full disk).
+    const bool failing = !m_problem.empty();
+    if (!status) {
+        const bool changed = m_problem != status.text();
+        m_problem = status.text();
+        m_problemKind = kind;
+        return changed ? std::string(kEventBacklogFailing) + ": " + status.text() : std::string();
+    }
+    if (!failing || m_problemKind != kind)
+        return {};
+    m_problem.clear();
+    return kEventBacklogRecovered;
+}
+
+void Outbox::tell(const std::string& text)
+{
+    if (text.empty())
+        return;
+    m_view.appendLinkEvent(text);
+    if (m_diagnostic)
+        m_diagnostic(text);
+}
+
+void Outbox::report(const std::string& text)
+{
+    if (m_diagnostic)
+        m_diagnostic(text);
+}
+
+bool Outbox::storeMessage(const std::string& text)
+{
+    // A store that is not open (yet) keeps nothing; the link client tries to open it.
+    if (!m_store.isOpen())
+        return false;
+    backlog::StoreStatus status = m_store.append(kDataMessage, Bytes(text.begin(), text.end()));
+    std::string told;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        told = noteStatus(status, Trouble::Keeping);
+        if (status)
+            noteStored(m_appended++);
+    }
+    tell(told);
+    return status.isOk();
+}
+
+void Outbox::noteStored(std::int64_t index)
+{
+    const std::uint64_t now = m_clock.read();
+    if (m_marks.empty() || m_clock.msBetween(m_marks.back().at, now) >= kMarkSpacingMs)
+        m_marks.push_back({index, now});
+    // Nothing older waits and the link is logged in: this one goes as it came.
+    if (m_linkReady && m_liveFrom < 0 && m_store.pendingCount() <= 1)
+        m_liveFrom = index;
+}
+
+void Outbox::sync()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_lastSync != 0 && m_clock.msSince(m_lastSync) < m_options.syncIntervalMs)
+            return;
+        m_lastSync = m_clock.read();
+    }
+    syncNow();
+}
+
+void Outbox::syncNow()
+{
+    if (backlog::StoreStatus s = m_store.sync(); !s)
+        report(s.text());
+}
+
+void Outbox::setLinkReady(bool ready)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_linkReady = ready;
+    if (!ready)
+        m_liveFrom = -1;
+}
+
+bool Outbox::readyToSend() const
+{
+    return m_store.pendingCount() > 0 &&
+           (!m_readBlocked || m_clock.msSince(m_readFailedAt) > m_options.retryWaitMs);
+}
+
+std::optional<OutgoingMessage> Outbox::oldest()
+{
+    if (!readyToSend() || !m_store.isOpen())
+        return std::nullopt;
+    for (;;) {
+        backlog::BacklogStore::Oldest head = m_store.oldest();
+        std::string told;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            told = noteStatus(head.status, Trouble::Reading);
+        }
+        tell(told);
+        m_readBlocked = !head.status;
+        if (m_readBlocked) {
+            // Waits like a failing write; the file is neither skipped nor given up.
+            m_readFailedAt = m_clock.read();
+            return std::nullopt;
+        }
+        if (!head.found)
+            return std::nullopt;
+        m_current = head.appendIndex;
+        if (head.good) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const bool live = m_current >= 0 && m_liveFrom >= 0 && m_current >= m_liveFrom;
+            return OutgoingMessage{head.code, std::move(head.body), live};
+        }
+        // A damaged record: taken away unsent, and the next one looked at.
+        m_figures.damagedDropped.add();
+        report("a damaged record was taken away unsent");
+        if (backlog::StoreStatus s = m_store.takeOldest(); !s) {
+            report(s.text());
+            return std::nullopt;
+        }
+    }
+}
+
+void Outbox::done(bool confirmed)
+{
+    if (backlog::StoreStatus s = m_store.takeOldest(); !s)
+        report(s.text() + "; a delivered message stays and goes again");
+    (confirmed ? m_figures.deliveredBacklog : m_figures.deliveredLive).add();
+    if (m_current < 0)
+        return;
+    std::uint64_t stored = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        stored = storedAt(m_current);
+        m_nextUndone = m_current + 1;
+        // Marks wholly before the next undone message are no longer needed.
+        while (m_marks.size() > 1 && m_marks[1].firstIndex <= m_nextUndone)
+            m_marks.pop_front();
+    }
+    m_figures.storedToDelivered.observe(m_clock.msSince(stored) / 1000.0);
+    m_current = -1;
+}
+
+std::uint64_t Outbox::storedAt(std::int64_t index) const
+{
+    std::uint64_t at = m_createdAt;
+    for (const TimeMark& mark : m_marks) {
+        if (mark.firstIndex > index)
+            break;
+        at = mark.at;
+    }
+    return at;
+}
+
+double Outbox::oldestWaitingSeconds() const
+{
+    const std::int64_t waiting = m_store.pendingCount();
+    if (waiting <= 0)
+        return 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // More waiting than this run stored and has not done: the oldest is from an earlier run.
+    const bool older = waiting > m_appended - m_nextUndone;
+    return m_clock.msSince(older ? m_createdAt : storedAt(m_nextUndone)) / 1000.0;
+}
+
+std::string Outbox::problem() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_problem;
+}
+
+} // namespace msglink
