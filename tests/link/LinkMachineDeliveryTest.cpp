@@ -152,6 +152,29 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
     EXPECT_EQ(2u, m_outbox->figures().storedToDelivered.snapshot().count);
 }
 
+// A reply with bad markers does not say the server took a live message: it is not counted
+// delivered, stays in the backlog and goes again once the confirmation wait has passed.
+TEST_F(LinkMachineDeliveryTest, ALiveMessageAnsweredWithBadMarkersIsNotDone)
+{
+    m_handler = [](const ServerFrame& f) {
+        if (f.text() != "live" || f.number != 4)
+            return fakes::usualAnswer(f);
+        Bytes bad = fakes::replyPayload(kPollReply);
+        bad[kHeaderEndOffset] = 0xFD;
+        return ServerAnswer{ServerAnswer::Kind::Reply, bad};
+    };
+    begin();
+    logIn();
+    m_outbox->storeMessage("live");
+    turns();
+    EXPECT_EQ(1, m_outbox->depth());
+    EXPECT_EQ(0u, m_outbox->figures().deliveredLive.get());
+    m_clock.advanceMs(10001); // silent that long, the link is dropped and made again
+    drainAll();
+    EXPECT_EQ(2u, m_link->sent("live"));
+    EXPECT_EQ(1u, m_outbox->figures().deliveredBacklog.get());
+}
+
 // Any later reply that carries a confirmation counts for the message awaiting one.
 TEST_F(LinkMachineDeliveryTest, AConfirmationInALaterReplyCounts)
 {
