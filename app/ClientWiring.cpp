@@ -39,9 +39,11 @@ GatewayOptions shippedGatewayOptions(const std::string& workingDirectory)
     options.listener.ackWhenKept = true;
     options.outboxDiagnostic = diagnosticFor("backlog");
     options.makeClient = [workingDirectory](msglink::LinkView& view, msglink::Outbox& outbox,
-                                            std::int32_t gatewayNumber) {
-        return std::make_unique<msglink::LinkClient>(view, outbox, gatewayNumber,
-                                                     shippedClientOptions(workingDirectory));
+                                            const Settings& settings) {
+        msglink::ClientOptions client = shippedClientOptions(workingDirectory);
+        client.packetSize = settings.server.packetSize;
+        return std::make_unique<msglink::LinkClient>(view, outbox, settings.main.firstNumber,
+                                                     std::move(client));
     };
     return options;
 }

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "app/Settings.h"
+#include "link/ServerSettings.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsReader.h"
 
 namespace app {
 
@@ -26,11 +29,7 @@ struct SettingsFile
 // Reads the file once. Never fails: a missing or unreadable file gives an empty set.
 SettingsFile readSettingsFile(const std::string& path);
 
-struct ResolvedSetting
-{
-    std::string name;  // "[main] DefaultPort"
-    std::string value; // what the gateway uses, with a word on how it got there
-};
+using ResolvedSetting = platform::SettingsReader::Resolved;
 
 struct SettingsCheck
 {
@@ -40,7 +39,21 @@ struct SettingsCheck
     std::vector<std::string> problems;
 };
 
-// The same rules the gateway and the message-server client apply when they read the keys.
+// The settings file read once: what the gateway runs with, section by section, and what the
+// check says of it.
+struct Settings
+{
+    SettingsFile file;
+    MainSettings main;
+    msglink::ServerSettings server;
+    SettingsCheck check;
+};
+
+// gpsbridge.ini in the working directory. Never fails: a missing or unreadable file gives the
+// defaults.
+Settings loadSettings(const std::string& workingDirectory);
+// The readers the gateway and the message-server client run with, over these keys.
+Settings loadSettings(const platform::IniFile& ini);
 SettingsCheck checkSettings(const platform::IniFile& ini);
 
 // What start-up says on standard error: the file's state when it was not read, then every

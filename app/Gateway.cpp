@@ -15,16 +15,12 @@ std::string makeClosePassword(std::mt19937& random)
 }
 
 tracker::ListenerOptions tunedListenerOptions(tracker::ListenerOptions options,
-                                              const platform::IniFile& ini)
+                                              const MainSettings& settings)
 {
-    // A value that is missing, does not parse or is not positive keeps the option's value.
-    auto tune = [&](const char* key, auto& option) {
-        const std::int32_t value = ini.integer("main", key, 0);
-        if (value > 0)
-            option = value;
-    };
-    tune("IdentifyLimitMs", options.identifyLimitMs);
-    tune("IdleWorkerMs", options.idleWorkerMs);
+    if (settings.identifyLimitMs > 0)
+        options.identifyLimitMs = settings.identifyLimitMs;
+    if (settings.idleWorkerMs > 0)
+        options.idleWorkerMs = settings.idleWorkerMs;
     return options;
 }
 
@@ -51,18 +47,17 @@ void Gateway::start()
                                                             : m_options.workingDirectory;
     platform::createDirectory(platform::joinPath(m_workingDirectory, "log")); // failure ignored
 
-    // The [main] section is read once, here; the file is not kept open.
-    const platform::IniFile ini =
-        platform::IniFile::load(platform::joinPath(m_workingDirectory, kSettingsFileName));
-    m_settings = readMainSettings(ini);
+    // The settings are read once, before start-up or here; the file is not kept open.
+    m_settings = m_options.settings ? *m_options.settings : loadSettings(m_workingDirectory);
+    const MainSettings& main = m_settings.main;
 
     m_dayLog = std::make_unique<platform::DayLog>(m_workingDirectory);
     m_listener = std::make_unique<tracker::TrackerListener>(
-        *m_dayLog, tunedListenerOptions(m_options.listener, ini));
-    m_listener->setPort(m_settings.port);
-    m_view.setPort(m_settings.port);
-    if (!m_settings.caption.empty())
-        m_caption = m_settings.caption;
+        *m_dayLog, tunedListenerOptions(m_options.listener, main));
+    m_listener->setPort(main.port);
+    m_view.setPort(main.port);
+    if (!main.caption.empty())
+        m_caption = main.caption;
 
     std::tm now = platform::localNow();
     m_view.setStartTime(platform::shortDate(now) + " " + platform::longTime(now));
@@ -76,7 +71,7 @@ void Gateway::start()
                                                          clock, m_options.dispatch);
     m_view.setTable(&m_dispatcher->table());
     if (m_options.makeClient)
-        m_client = m_options.makeClient(m_linkView, *m_outbox, m_settings.firstNumber);
+        m_client = m_options.makeClient(m_linkView, *m_outbox, m_settings);
 
     m_listener->start();
     // Read once, as soon as the listener has tried its port: the port label keeps this colour

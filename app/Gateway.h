@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "app/ConfigCheck.h"
 #include "app/GatewayFigures.h"
 #include "app/MainThreadLinkView.h"
 #include "app/Settings.h"
@@ -23,9 +24,6 @@
 
 namespace app {
 
-inline constexpr const char* kApplicationTitle = "Драйвер GT20v5";
-inline constexpr const char* kDefaultCaption = "Тавра 8 - Драйвер GT20v5";
-
 // Five digits from 10000 to 99998.
 std::string makeClosePassword(std::mt19937& random);
 
@@ -38,6 +36,8 @@ struct GatewayOptions
     tracker::ListenerOptions listener;
     tracker::DispatchBudget dispatch;
     std::string workingDirectory; // empty: the process's current directory
+    // The settings as read once at start; nothing: start-up reads gpsbridge.ini itself.
+    std::optional<Settings> settings;
     // The backlog's files and pace, and where its troubles are told besides the event list.
     msglink::OutboxOptions outbox;
     msglink::Outbox::Diagnostic outboxDiagnostic;
@@ -45,16 +45,13 @@ struct GatewayOptions
     // place; the view it gets runs every operation on the main thread. Empty: no client; position
     // messages wait in the outbox (tests of the tracker side).
     std::function<std::unique_ptr<msglink::LinkControl>(
-        msglink::LinkView& view, msglink::Outbox& outbox, std::int32_t gatewayNumber)>
+        msglink::LinkView& view, msglink::Outbox& outbox, const Settings& settings)>
         makeClient;
 };
 
-// The listener options with the tuning keys of [main] applied: IdentifyLimitMs (how long a
-// connection may stay without identifying itself) and IdleWorkerMs (how long an idle worker
-// beyond the kept few lives). Meant for tests of the whole program; the defaults are the
-// shipped values.
+// The listener options with the tuning keys of [main] applied (IdentifyLimitMs, IdleWorkerMs).
 tracker::ListenerOptions tunedListenerOptions(tracker::ListenerOptions options,
-                                              const platform::IniFile& ini);
+                                              const MainSettings& settings);
 
 // The options the shipped program runs with: real waits and limits, and the real client, in
 // workingDirectory (empty: the current directory).
@@ -84,8 +81,8 @@ public:
 
     const std::string& workingDirectory() const { return m_workingDirectory; }
     const std::string& caption() const { return m_caption; }
-    std::int32_t gatewayNumber() const { return m_settings.firstNumber; }
-    const MainSettings& settings() const { return m_settings; }
+    std::int32_t gatewayNumber() const { return m_settings.main.firstNumber; }
+    const MainSettings& settings() const { return m_settings.main; }
     bool listening() const { return m_view.portState() == PortState::Listening; }
     tracker::TrackerListener& listener() { return *m_listener; }
     const tracker::TrackerTable& table() const { return m_dispatcher->table(); }
@@ -113,7 +110,7 @@ private:
     MainThreadLinkView m_linkView{m_view};
     GatewayOptions m_options;
     std::string m_workingDirectory;
-    MainSettings m_settings;
+    Settings m_settings;
     std::string m_caption = kDefaultCaption;
     std::unique_ptr<platform::DayLog> m_dayLog;
     std::unique_ptr<tracker::TrackerListener> m_listener;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/Socket.h"
+#include "tracker/ListenerOptions.h"
 
 namespace app {
 
@@ -23,15 +24,72 @@ std::optional<int> decimal(std::string_view s, std::size_t maxDigits)
 
 } // namespace
 
-MainSettings readMainSettings(const platform::IniFile& ini)
+namespace {
+
+constexpr const char* kSection = "main";
+
+std::int32_t firstNumber(platform::SettingsReader& reader)
+{
+    const std::int32_t number = reader.integer(kSection, "FirstNumber", MainSettings{}.firstNumber);
+    if (number < 0 || number > 255)
+        reader.show(kSection, "FirstNumber",
+                    std::to_string(number) + " (its low byte, " + std::to_string(number & 0xFF) +
+                        ", is reported at login)");
+    return number;
+}
+
+std::string metricsAddress(platform::SettingsReader& reader)
+{
+    const std::string raw = reader.text(kSection, "MetricsAddress", "");
+    const std::string address = metricsBindAddress(raw).value_or("");
+    if (!raw.empty() && address.empty())
+        reader.problem(kSection, "MetricsAddress",
+                       "neither a port nor a.b.c.d:port (port 1..65535); no metrics endpoint");
+    reader.show(kSection, "MetricsAddress", address.empty() ? "off" : address);
+    return address;
+}
+
+std::int32_t keepDayLogs(platform::SettingsReader& reader)
+{
+    const std::int32_t days = reader.integer(kSection, "KeepDayLogs", 0);
+    if (days < 0)
+        reader.problem(kSection, "KeepDayLogs", "below 0; every day log is kept");
+    if (days <= 0)
+        reader.show(kSection, "KeepDayLogs", "0: every day log is kept");
+    return std::max(0, days);
+}
+
+// A tuning value: one that is not above 0 keeps the shipped value.
+std::int32_t tuning(platform::SettingsReader& reader, const char* key, int shipped)
+{
+    const std::int32_t value = reader.integer(kSection, key, 0);
+    reader.show(kSection, key, std::to_string(value > 0 ? value : shipped));
+    return std::max(0, value);
+}
+
+} // namespace
+
+MainSettings readMainSettings(platform::SettingsReader& reader)
 {
     MainSettings s;
-    s.firstNumber = ini.integer("main", "FirstNumber", s.firstNumber);
-    s.port = static_cast<std::uint16_t>(ini.integer("main", "DefaultPort", s.port));
-    s.caption = ini.text("main", "caption", "");
-    s.metricsAddress = metricsBindAddress(ini.text("main", "MetricsAddress", "")).value_or("");
-    s.keepDayLogs = std::max(0, ini.integer("main", "KeepDayLogs", s.keepDayLogs));
+    s.port = reader.port(kSection, "DefaultPort", s.port);
+    s.firstNumber = firstNumber(reader);
+    s.caption = reader.text(kSection, "caption", "");
+    if (s.caption.empty())
+        reader.show(kSection, "caption", "empty: \"" + std::string(kDefaultCaption) + "\"");
+    s.metricsAddress = metricsAddress(reader);
+    s.keepDayLogs = keepDayLogs(reader);
+    const tracker::ListenerOptions shipped;
+    s.identifyLimitMs =
+        tuning(reader, "IdentifyLimitMs", static_cast<int>(shipped.identifyLimitMs));
+    s.idleWorkerMs = tuning(reader, "IdleWorkerMs", shipped.idleWorkerMs);
     return s;
+}
+
+MainSettings readMainSettings(const platform::IniFile& ini)
+{
+    platform::SettingsReader reader(ini);
+    return readMainSettings(reader);
 }
 
 std::optional<std::string> metricsBindAddress(std::string_view value)

@@ -39,21 +39,26 @@ void note(const std::string& line)
 
 int checkConfig(const std::string& workdir)
 {
-    app::SettingsFile file =
-        app::readSettingsFile(platform::joinPath(workdir, app::kSettingsFileName));
-    app::SettingsCheck check = app::checkSettings(file.ini);
-    std::fputs(app::checkReport(file, check).c_str(), stdout);
-    return app::checkExitStatus(file, check);
+    const app::Settings settings = app::loadSettings(workdir);
+    std::fputs(app::checkReport(settings.file, settings.check).c_str(), stdout);
+    return app::checkExitStatus(settings.file, settings.check);
 }
 
-// Start-up's one word on the settings: the file when it was not read, and every value that
-// fell back to its default or does not do what it says.
-void reportSettings(const std::string& workdir)
+// The settings, read once for the whole run, with start-up's one word on them: the file when it
+// was not read, and every value that fell back to its default or does not do what it says.
+app::Settings readSettings(const std::string& workdir)
 {
-    app::SettingsFile file =
-        app::readSettingsFile(platform::joinPath(workdir, app::kSettingsFileName));
-    for (const std::string& line : app::startUpNotes(file, app::checkSettings(file.ini)))
+    app::Settings settings = app::loadSettings(workdir);
+    for (const std::string& line : app::startUpNotes(settings.file, settings.check))
         note(line);
+    return settings;
+}
+
+app::GatewayOptions gatewayOptions(const std::string& workdir, const app::Settings& settings)
+{
+    app::GatewayOptions options = app::shippedGatewayOptions(workdir);
+    options.settings = settings;
+    return options;
 }
 
 std::string portFailure(app::Gateway& gateway)
@@ -135,14 +140,14 @@ bool startGateway(const std::function<void()>& start)
     return false;
 }
 
-int runHeadless(int argc, char** argv, const std::string& workdir)
+int runHeadless(int argc, char** argv, const std::string& workdir, const app::Settings& settings)
 {
     QCoreApplication qapp(argc, argv);
     app::StatusView view;
     // Declared before the gateway: the client still reports while the gateway stops.
     app::EventPrinter printer(stdout, note);
     view.onEventAppended = [&printer](const std::string& line) { printer.print(line); };
-    app::Gateway gateway(view, app::shippedGatewayOptions(workdir));
+    app::Gateway gateway(view, gatewayOptions(workdir, settings));
     if (!startGateway([&] { gateway.start(); }))
         return app::kExitStartFailed;
     if (std::string problem = gateway.backlogProblem(); !problem.empty()) {
@@ -187,14 +192,14 @@ int runHeadless(int argc, char** argv, const std::string& workdir)
     return qapp.exec();
 }
 
-int runWindow(int argc, char** argv, const std::string& workdir)
+int runWindow(int argc, char** argv, const std::string& workdir, const app::Settings& settings)
 {
     QApplication qapp(argc, argv);
     // The window lives on in the tray: closing the dialog or hiding the window ends nothing.
     QApplication::setQuitOnLastWindowClosed(false);
     std::unique_ptr<app::StatusWindow> form;
     if (!startGateway([&] {
-            form = std::make_unique<app::StatusWindow>(app::shippedGatewayOptions(workdir),
+            form = std::make_unique<app::StatusWindow>(gatewayOptions(workdir, settings),
                                                        &QSystemTrayIcon::isSystemTrayAvailable);
         }))
         return app::kExitStartFailed;
@@ -275,12 +280,12 @@ int main(int argc, char** argv)
     platform::installStopSignals();
     platform::raiseOpenFileLimit();
     note("working directory " + workdir);
-    reportSettings(workdir);
+    const app::Settings settings = readSettings(workdir);
 
     if (!cmd.headless) {
         if (platform::displayAvailable())
-            return runWindow(argc, argv, workdir);
+            return runWindow(argc, argv, workdir, settings);
         note("no display available, running headless");
     }
-    return runHeadless(argc, argv, workdir);
+    return runHeadless(argc, argv, workdir, settings);
 }

@@ -37,7 +37,8 @@ struct Key
 constexpr Key kKeys[] = {
     {"main", "DefaultPort", true},     {"main", "FirstNumber", true},
     {"main", "caption", false},        {"main", "MetricsAddress", false},
-    {"main", "KeepDayLogs", true},     {"ServerHost", "Address", false},
+    {"main", "KeepDayLogs", true},     {"main", "IdentifyLimitMs", true},
+    {"main", "IdleWorkerMs", true},    {"ServerHost", "Address", false},
     {"ServerHost", "Address2", false}, {"ServerHost", "Address3", false},
     {"ServerHost", "Port", true},      {"ServerHost", "PacketSize", true},
 };

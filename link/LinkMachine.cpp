@@ -209,24 +209,21 @@ void LinkMachine::dropLink()
     m_outbox.setLinkReady(false);
 }
 
-std::string LinkMachine::nextServerAddress(const platform::IniFile& settings)
+std::string LinkMachine::nextServerAddress(const ServerSettings& settings)
 {
-    std::string address = settings.text("ServerHost", "Address", kUnsetServerAddress);
     if (++m_addressSlot > 3)
         m_addressSlot = 1;
     if (m_addressSlot == 2) {
-        std::string second = settings.text("ServerHost", "Address2", kUnsetServerAddress);
-        if (second != kUnsetServerAddress)
-            return second;
+        if (settings.address2 != kUnsetServerAddress)
+            return settings.address2;
         m_addressSlot = 3;
     }
     if (m_addressSlot == 3) {
-        std::string third = settings.text("ServerHost", "Address3", kUnsetServerAddress);
-        if (third != kUnsetServerAddress)
-            return third;
+        if (settings.address3 != kUnsetServerAddress)
+            return settings.address3;
         m_addressSlot = 0; // slot 4: Address, and the rotation starts over
     }
-    return address;
+    return settings.address;
 }
 
 void LinkMachine::connectionAttempt()
@@ -242,11 +239,10 @@ void LinkMachine::connectionAttempt()
     setAuthorised(false);
 
     // The server keys are read again before every attempt: edits apply at the next one.
-    platform::IniFile settings = platform::IniFile::load(m_settingsPath);
+    const ServerSettings settings = loadServerSettings(m_settingsPath);
     std::string address = nextServerAddress(settings);
     m_view.showServerAddress(address);
-    auto port =
-        static_cast<std::uint16_t>(settings.integer("ServerHost", "Port", kDefaultServerPort));
+    const std::uint16_t port = settings.port;
 
     bool ok = m_transport->openLink(address, port);
     m_connected = ok;

@@ -12,9 +12,9 @@
 #include "link/Frames.h"
 #include "link/LinkView.h"
 #include "link/Outbox.h"
+#include "link/ServerSettings.h"
 #include "link/SendQueue.h"
 #include "link/Transport.h"
-#include "platform/IniFile.h"
 #include "platform/Stats.h"
 #include "platform/TickClock.h"
 
@@ -103,7 +103,7 @@ private:
     void setAuthorised(bool authorised);
     void dropLink();
     bool dataMayGo() const;
-    std::string nextServerAddress(const platform::IniFile& settings);
+    std::string nextServerAddress(const ServerSettings& settings);
 
     std::uint64_t now() const { return m_clock.read(); }
     double msSince(std::uint64_t earlier) const { return m_clock.msSince(earlier); }

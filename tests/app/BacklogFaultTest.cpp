@@ -51,8 +51,9 @@ protected:
         client.idlePauseMs = 2;
         options.outbox.files = &m_files;
         options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
-                                      std::int32_t number) {
-            return std::make_unique<msglink::LinkClient>(v, outbox, number, client);
+                                      const app::Settings& settings) {
+            return std::make_unique<msglink::LinkClient>(v, outbox, settings.main.firstNumber,
+                                                         client);
         };
         m_gateway = std::make_unique<app::Gateway>(m_view, options);
         m_gateway->start();

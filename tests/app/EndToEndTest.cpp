@@ -55,8 +55,9 @@ protected:
         client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
         options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
-                                      std::int32_t number) {
-            return std::make_unique<msglink::LinkClient>(v, outbox, number, client);
+                                      const app::Settings& settings) {
+            return std::make_unique<msglink::LinkClient>(v, outbox, settings.main.firstNumber,
+                                                         client);
         };
         auto gateway = std::make_unique<app::Gateway>(view, options);
         gateway->start();

@@ -76,8 +76,8 @@ protected:
         options.listener.receiveWaitMs = 20;
         options.listener.acceptWaitMs = 20;
         options.makeClient = [this](msglink::LinkView& view, msglink::Outbox& outbox,
-                                    std::int32_t number) {
-            m_gatewayNumber = number;
+                                    const app::Settings& settings) {
+            m_gatewayNumber = settings.main.firstNumber;
             return std::make_unique<FakeClient>(view, outbox, m_clientLog);
         };
         m_gateway = std::make_unique<app::Gateway>(m_view, options);

@@ -101,7 +101,8 @@ protected:
         options.workingDirectory = m_dir.path();
         options.listener.acceptWaitMs = 20;
         options.listener.receiveWaitMs = 20;
-        options.makeClient = [this](msglink::LinkView& view, msglink::Outbox&, std::int32_t) {
+        options.makeClient = [this](msglink::LinkView& view, msglink::Outbox&,
+                                    const app::Settings&) {
             return std::make_unique<FakeLinkClient>(view, m_client);
         };
         m_form =

@@ -78,8 +78,9 @@ protected:
         msglink::ClientOptions client;
         client.workingDirectory = m_dir.path();
         options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
-                                      std::int32_t number) {
-            return std::make_unique<msglink::LinkClient>(v, outbox, number, client);
+                                      const app::Settings& settings) {
+            return std::make_unique<msglink::LinkClient>(v, outbox, settings.main.firstNumber,
+                                                         client);
         };
         auto gateway = std::make_unique<app::Gateway>(m_view, options);
         gateway->start();
