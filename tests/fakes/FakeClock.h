@@ -14,11 +14,20 @@ public:
     // One tick per microsecond, so ticks per millisecond is 1000.
     static constexpr std::int64_t kTicksPerMs = 1000;
 
-    std::uint64_t read() const override { return m_now.load(); }
+    std::uint64_t read() const override
+    {
+        ++m_reads; // first: a read counted after an advance sees the advanced time
+        return m_now.load();
+    }
     void advanceMs(double ms) { m_now += static_cast<std::uint64_t>(ms * kTicksPerMs); }
+
+    // How often the clock was read: a test waits for reads after an advance to know the time
+    // has been looked at since.
+    std::uint64_t reads() const { return m_reads.load(); }
 
 private:
     std::atomic<std::uint64_t> m_now{1'000'000'000};
+    mutable std::atomic<std::uint64_t> m_reads{0};
 };
 
 } // namespace fakes
