@@ -12,7 +12,10 @@ namespace {
 class SocketSource final : public ByteSource
 {
 public:
-    SocketSource(platform::SocketHandle s, int waitMs) : m_socket(s), m_waitMs(waitMs) {}
+    SocketSource(platform::SocketHandle s, int waitMs, platform::Counter& bytesRead)
+        : m_socket(s), m_waitMs(waitMs), m_bytesRead(bytesRead)
+    {
+    }
 
     ReceiveStatus receive(std::uint8_t* buffer, std::size_t count, std::size_t* received) override
     {
@@ -31,12 +34,14 @@ public:
         if (r.kind == platform::RecvResult::Kind::Failed)
             return ReceiveStatus::Failed;
         *received = r.bytes;
+        m_bytesRead.add(r.bytes);
         return ReceiveStatus::Data;
     }
 
 private:
     platform::SocketHandle m_socket;
     int m_waitMs;
+    platform::Counter& m_bytesRead;
 };
 
 } // namespace
@@ -82,7 +87,8 @@ void ConnectionWorker::serve(const Connection& connection)
     m_context.pool.noteActivity(m_slot, accepted, false);
     m_context.dayLog.writeLine(" Connect " + std::to_string(connection.socket));
 
-    SocketSource source(connection.socket, m_context.options.receiveWaitMs);
+    SocketSource source(connection.socket, m_context.options.receiveWaitMs,
+                        m_context.counts.bytesRead);
     while (!m_context.pool.endRequested(m_slot)) {
         CycleResult r = m_reader.step(source);
         if (r == CycleResult::Ended)

@@ -94,7 +94,9 @@ void HandoverQueue::markKept(std::uint64_t upTo)
 bool HandoverQueue::waitKept(std::uint64_t sequence, std::chrono::milliseconds limit)
 {
     std::unique_lock<std::mutex> lock(m_keptMutex);
+    ++m_keptWaiters;
     m_keptChanged.wait_for(lock, limit, [&] { return m_kept >= sequence || m_released; });
+    --m_keptWaiters;
     return m_kept >= sequence;
 }
 
@@ -105,6 +107,12 @@ void HandoverQueue::releaseWaiters()
         m_released = true;
     }
     m_keptChanged.notify_all();
+}
+
+std::size_t HandoverQueue::keptWaiters() const
+{
+    std::lock_guard<std::mutex> lock(m_keptMutex);
+    return m_keptWaiters;
 }
 
 } // namespace tracker

@@ -73,6 +73,9 @@ public:
     // Any thread. Ends every kept wait, now and later, for the listener's stop.
     void releaseWaiters();
 
+    // Any thread. Threads inside waitKept now; lets a test know a wait has begun.
+    std::size_t keptWaiters() const;
+
 private:
     struct PacketSlot
     {
@@ -93,10 +96,11 @@ private:
     std::uint64_t m_recordsDropped = 0;   // guarded by m_mutex
 
     // Apart from the rings: the dispatcher reporting kept records never waits for a put.
-    std::mutex m_keptMutex;
+    mutable std::mutex m_keptMutex;
     std::condition_variable m_keptChanged;
-    std::uint64_t m_kept = 0; // guarded by m_keptMutex
-    bool m_released = false;  // guarded by m_keptMutex
+    std::uint64_t m_kept = 0;      // guarded by m_keptMutex
+    bool m_released = false;       // guarded by m_keptMutex
+    std::size_t m_keptWaiters = 0; // guarded by m_keptMutex
 };
 
 } // namespace tracker

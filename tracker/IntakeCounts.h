@@ -8,6 +8,7 @@ namespace tracker {
 
 struct IntakeCounts
 {
+    platform::Counter bytesRead;        // bytes read from trackers' connections
     platform::Counter acknowledged;     // packets acknowledged to their tracker
     platform::Counter refusedQueueFull; // good packets not stored: the queue was full
     platform::Counter withheld;         // queued, not acknowledged: not kept in time, or

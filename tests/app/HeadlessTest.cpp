@@ -2,12 +2,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <regex>
 
 #include <gtest/gtest.h>
 
 #include "link/FrameFormat.h"
-#include "platform/Socket.h"
 #include "tests/fakes/FakeMessageServer.h"
 #include "tests/fakes/Packets.h"
 #include "tests/fakes/Process.h"
@@ -18,12 +17,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool portFree(std::uint16_t port)
+// The tracker port the gateway names on standard error once it listens; 0 before that.
+std::uint16_t reportedPort(const fakes::TempDir& dir, const std::string& errFile)
 {
-    platform::SocketHandle s = platform::createTcpSocket();
-    bool ok = platform::bindAny(s, port) && platform::listenMax(s);
-    platform::closeSocket(s);
-    return ok;
+    std::smatch m;
+    const std::string err = dir.read(errFile);
+    if (!std::regex_search(err, m, std::regex("listening on tracker port (\\d+)\n")))
+        return 0;
+    return static_cast<std::uint16_t>(std::stoi(m[1]));
 }
 
 std::string dayLogOf(const fakes::TempDir& dir)
@@ -63,33 +64,30 @@ TEST(HeadlessTest, LogsInPollsWhileIdleAndEndsWithinATurnOfSigterm)
     EXPECT_NE(std::string::npos, out.find(" Соединение установлено.\n"));
 }
 
-TEST(HeadlessTest, ServesATrackerOnTheDefaultPortAndEndsSoonAfterSigterm)
+// DefaultPort=0: any free port, the one it got named on standard error.
+TEST(HeadlessTest, ServesATrackerOnTheReportedPortAndEndsSoonAfterSigterm)
 {
-    if (!portFree(21000))
-        GTEST_SKIP() << "port 21000 is in use on this machine";
     fakes::TempDir dir;
-    fakes::Process gateway(GPSBRIDGE_BINARY, {"--headless"}, dir.path());
+    std::ofstream(dir.file("gpsbridge.ini")) << "[main]\nDefaultPort=0\n";
+    fakes::Process gateway(GPSBRIDGE_BINARY, {"--headless"}, dir.path(), "", dir.file("err.txt"));
     ASSERT_TRUE(gateway.running());
+    std::uint16_t port = 0;
+    ASSERT_TRUE(fakes::eventually([&] { return (port = reportedPort(dir, "err.txt")) != 0; }, 5000))
+        << dir.read("err.txt");
 
-    std::unique_ptr<fakes::TrackerClient> tracker;
-    for (int i = 0; i < 100 && !(tracker && tracker->connected()); ++i) {
-        std::this_thread::sleep_for(50ms);
-        tracker = std::make_unique<fakes::TrackerClient>(21000);
-    }
-    ASSERT_TRUE(tracker && tracker->connected());
+    fakes::TrackerClient tracker(port);
+    ASSERT_TRUE(tracker.connected());
     fakes::Bytes id = fakes::makeIdentification("356307042441013");
-    ASSERT_TRUE(tracker->send(id));
-    EXPECT_EQ(fakes::Bytes({0x01, id[id.size() - 2], id.back()}), tracker->receive(3));
-    tracker->close();
+    ASSERT_TRUE(tracker.send(id));
+    EXPECT_EQ(fakes::Bytes({0x01, id[id.size() - 2], id.back()}), tracker.receive(3));
+    tracker.close();
 
     std::string log;
-    for (int i = 0; i < 200; ++i) {
+    fakes::eventually([&] {
         log = dayLogOf(dir);
-        if (log.find("Disconnect") != std::string::npos &&
-            log.find(fakes::toHex(id)) != std::string::npos)
-            break;
-        std::this_thread::sleep_for(10ms);
-    }
+        return log.find("Disconnect") != std::string::npos &&
+               log.find(fakes::toHex(id)) != std::string::npos;
+    });
     EXPECT_NE(std::string::npos, log.find(" Connect "));
     EXPECT_NE(std::string::npos, log.find(" " + fakes::toHex(id) + "\r\n"));
     EXPECT_NE(std::string::npos, log.find(" Disconnect "));

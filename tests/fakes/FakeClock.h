@@ -16,11 +16,20 @@ public:
 
     FakeClock() : TickClock(kTicksPerMs) {}
 
-    std::uint64_t read() const override { return m_now.load(); }
+    std::uint64_t read() const override
+    {
+        ++m_reads; // first: a read counted after an advance sees the advanced time
+        return m_now.load();
+    }
     void advanceMs(double ms) { m_now += static_cast<std::uint64_t>(ms * kTicksPerMs); }
+
+    // How often the clock was read: a test waits for reads after an advance to know the time
+    // has been looked at since.
+    std::uint64_t reads() const { return m_reads.load(); }
 
 private:
     std::atomic<std::uint64_t> m_now{1'000'000'000};
+    mutable std::atomic<std::uint64_t> m_reads{0};
 };
 
 } // namespace fakes

@@ -128,12 +128,26 @@ TEST(FramesTest, ReplyCodesAreClassifiedByTheReceiveTable)
     EXPECT_EQ(ReplyKind::DisconnectCommand, classifyReply(0x02FFFFFD));
     EXPECT_EQ(ReplyKind::Other, classifyReply(0x02FFFFFF));
     EXPECT_EQ(ReplyKind::Other, classifyReply(0x03000004));
-    std::set<std::uint32_t> distinct;
-    for (std::uint32_t code : kDeliveryConfirmations) {
-        EXPECT_EQ(ReplyKind::DeliveryConfirmation, classifyReply(code)) << std::hex << code;
-        distinct.insert(code);
+}
+
+// The delivery confirmations, written out here rather than read from the code's own list.
+TEST(FramesTest, ExactlyTheTwentySevenDeliveryConfirmationCodesConfirm)
+{
+    const std::set<std::uint32_t> confirmations = {
+        0x0220002B, 0x03000003, 0x03000005, 0x03000007, 0x03000009, 0x0300000B, 0x0300000D,
+        0x03000014, 0x03000016, 0x03000019, 0x0300001D, 0x0300001F, 0x03000021, 0x03000025,
+        0x03000029, 0x0300002B, 0x0300002D, 0x0300002F, 0x03000031, 0x03000033, 0x03000037,
+        0x0300005C, 0x03000060, 0x03000062, 0x03000064, 0x03000066, 0x03000068};
+    ASSERT_EQ(27u, confirmations.size());
+    for (std::uint32_t code : confirmations) {
+        SCOPED_TRACE(::testing::Message() << std::hex << code);
+        EXPECT_EQ(ReplyKind::DeliveryConfirmation, classifyReply(code));
+        EXPECT_TRUE(isDeliveryConfirmation(code));
+        // Their neighbours are not, unless listed themselves.
+        for (std::uint32_t near : {code - 1, code + 1}) {
+            if (confirmations.count(near) == 0) {
+                EXPECT_FALSE(isDeliveryConfirmation(near)) << std::hex << near;
+            }
+        }
     }
-    EXPECT_EQ(27u, distinct.size());
-    EXPECT_TRUE(isDeliveryConfirmation(0x0220002B));
-    EXPECT_FALSE(isDeliveryConfirmation(0x03000004));
 }

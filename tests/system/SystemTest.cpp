@@ -1,6 +1,8 @@
 // tests/system/SystemTest.cpp: the real gateway, headless, with the tracker simulator and the
 // test message server, each its own process, in a scratch directory.
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -321,10 +323,16 @@ private:
 } // namespace
 
 // SIGKILL at random moments: with the link up, with the server away, and while the backlog
-// drains. Every record a tracker saw acknowledged reaches the server after the restarts.
+// drains. Every record a tracker saw acknowledged reaches the server after the restarts. The
+// pauses are drawn from a printed seed; GPSBRIDGE_TEST_SEED=n draws a failed run's pauses again.
 TEST_F(SystemTest, KilledAtRandomMomentsLosesNothingAcknowledged)
 {
-    std::mt19937 random(std::random_device{}());
+    const char* given = std::getenv("GPSBRIDGE_TEST_SEED");
+    const std::uint32_t seed =
+        given ? static_cast<std::uint32_t>(std::stoul(given)) : std::random_device{}();
+    std::printf("seed %u (GPSBRIDGE_TEST_SEED=%u draws the same pauses)\n", seed, seed);
+    SCOPED_TRACE(::testing::Message() << "GPSBRIDGE_TEST_SEED=" << seed);
+    std::mt19937 random(seed);
     std::vector<std::string> outputs = {"server0.out"};
     auto server = startServer(outputs.back());
     auto gateway = startGateway();

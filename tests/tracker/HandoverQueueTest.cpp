@@ -2,9 +2,10 @@
 #include "tracker/HandoverQueue.h"
 
 #include <future>
-#include <thread>
 
 #include <gtest/gtest.h>
+
+#include "tests/fakes/TrackerClient.h"
 
 using namespace tracker;
 
@@ -162,6 +163,12 @@ protected:
         });
     }
 
+    // True once a waiter is blocked in its wait, so that what follows must wake it.
+    bool waiterBlocked()
+    {
+        return fakes::eventually([&] { return m_queue.keptWaiters() == 1; }, 30000);
+    }
+
     bool result(std::future<bool>& f)
     {
         if (f.wait_for(std::chrono::seconds(30)) == std::future_status::ready)
@@ -177,8 +184,8 @@ protected:
 TEST_F(KeptWaitTest, MarkKeptWakesTheWaiterOfThatSequence)
 {
     auto waiter = waitInBackground(2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // most likely blocked by now
-    m_queue.markKept(1);                                        // not yet its record
+    EXPECT_TRUE(waiterBlocked());
+    m_queue.markKept(1); // not yet its record
     m_queue.markKept(2);
     EXPECT_TRUE(result(waiter));
 }
@@ -186,6 +193,7 @@ TEST_F(KeptWaitTest, MarkKeptWakesTheWaiterOfThatSequence)
 TEST_F(KeptWaitTest, ReleaseEndsWaitsNowAndLaterWithoutKeepingAnything)
 {
     auto before = waitInBackground(1);
+    EXPECT_TRUE(waiterBlocked());
     m_queue.releaseWaiters();
     EXPECT_FALSE(result(before));
     auto after = waitInBackground(1);

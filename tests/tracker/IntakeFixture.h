@@ -107,6 +107,15 @@ protected:
             waitMs);
     }
 
+    // Waits until the clock has been read twice since now. With one connection served, whose
+    // worker reads it once a cycle to check the limits, it is then still open only if the
+    // limits let it be at the clock's present time.
+    bool limitsChecked()
+    {
+        const std::uint64_t reads = m_clock.reads();
+        return fakes::eventually([&] { return m_clock.reads() >= reads + 2; });
+    }
+
     static tracker::Bytes ackFor(const tracker::Bytes& packet)
     {
         return {0x01, packet[packet.size() - 2], packet.back()};

@@ -73,6 +73,8 @@ TEST_F(PacketIntakeTest, IdentificationRefusedByAFullQueueLeavesTheImeiUnchanged
     fillQueue();
     EXPECT_EQ(Taken::QueueFull, take(m_intake, fakes::makeIdentification(kImeiA)));
     EXPECT_FALSE(m_intake.identified());
+    m_queue.popPacket();
+    EXPECT_EQ(Taken::Unidentified, take(m_intake, fakes::workedDataPacket()));
 
     m_queue.popPacket();
     ASSERT_EQ(Taken::Acknowledge, take(m_intake, fakes::makeIdentification(kImeiA)));
@@ -87,36 +89,60 @@ TEST_F(PacketIntakeTest, IdentificationRefusedByAFullQueueLeavesTheImeiUnchanged
     EXPECT_EQ(fakes::imeiFieldOf(kImeiA), fields[0]);
 }
 
-TEST_F(PacketIntakeTest, IdentificationRecordCarriesItsOwnImeiAndANewConnectionStartsEmpty)
+// Each row is a new connection of the same intake, so each starts with no IMEI although the row
+// before left one. The records of a data packet before identification name no tracker and are
+// never delivered; it was acknowledged all the same. Packets without records still are.
+TEST_F(PacketIntakeTest, RecordsCarryTheImeiOfTheLatestIdentificationOfTheirConnection)
 {
-    m_intake.begin(1);
-    ASSERT_EQ(Taken::Acknowledge, take(m_intake, fakes::makeIdentification(kImeiA)));
-    ASSERT_EQ(Taken::Acknowledge, take(m_intake, fakes::makeIdentification(kImeiB)));
-    m_intake.begin(2);
-    EXPECT_FALSE(m_intake.identified());
-    ASSERT_EQ(Taken::Acknowledge, take(m_intake, fakes::makePacket(0, {})));
-    auto fields = takeImeiFields();
-    ASSERT_EQ(3u, fields.size());
-    EXPECT_EQ(fakes::imeiFieldOf(kImeiA), fields[0]);
-    EXPECT_EQ(fakes::imeiFieldOf(kImeiB), fields[1]);
-    EXPECT_EQ(0, fields[2][0]);
-}
-
-// The records of a data packet before identification name no tracker and are never delivered;
-// it was acknowledged all the same. Packets without records still are.
-TEST_F(PacketIntakeTest, DataPacketWithRecordsBeforeIdentificationIsQueuedButNotAcknowledged)
-{
-    m_intake.begin(1);
-    EXPECT_EQ(Taken::Unidentified, take(m_intake, fakes::workedDataPacket()));
-    EXPECT_EQ(Taken::Acknowledge, take(m_intake, fakes::makePacket(2, {0x00})));
-    EXPECT_EQ(Taken::Acknowledge, take(m_intake, fakes::makePacket(2, {})));
-    EXPECT_EQ(Taken::Acknowledge, take(m_intake, fakes::makePacket(0, {0x05})));
-    EXPECT_EQ(Taken::Acknowledge, take(m_intake, fakes::makePacket(1, Bytes(10, '1'))));
-    // An identification packet too short for an IMEI identifies nothing.
-    EXPECT_EQ(Taken::Unidentified, take(m_intake, fakes::workedDataPacket()));
-    EXPECT_EQ(6u, takeImeiFields().size()); // all of them in the day log's hex lines
-    ASSERT_EQ(Taken::Acknowledge, take(m_intake, fakes::makeIdentification(kImeiA)));
-    EXPECT_EQ(Taken::Acknowledge, take(m_intake, fakes::workedDataPacket()));
+    struct Step
+    {
+        Bytes packet;
+        Taken taken;
+        std::string imei; // in its record; empty: none
+    };
+    struct Row
+    {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Bytes idA = fakes::makeIdentification(kImeiA), idB = fakes::makeIdentification(kImeiB);
+    const Bytes data = fakes::workedDataPacket();
+    const Taken ack = Taken::Acknowledge, unidentified = Taken::Unidentified;
+    const Row rows[] = {
+        {"each identification names itself and what follows",
+         {{idA, ack, kImeiA}, {data, ack, kImeiA}, {idB, ack, kImeiB}, {data, ack, kImeiB}}},
+        {"one too short for an IMEI leaves the field as it was",
+         {{fakes::makePacket(1, Bytes(3, '7')), ack, ""},
+          {idA, ack, kImeiA},
+          {fakes::makePacket(1, Bytes(15, '9')), ack, kImeiA}}},
+        {"data with records before identification is queued, not acknowledged",
+         {{data, unidentified, ""},
+          {fakes::makePacket(2, {0x00}), ack, ""},
+          {fakes::makePacket(2, {}), ack, ""},
+          {fakes::makePacket(0, {0x05}), ack, ""},
+          {fakes::makePacket(1, Bytes(10, '1')), ack, ""},
+          {data, unidentified, ""},
+          {idA, ack, kImeiA},
+          {data, ack, kImeiA}}},
+    };
+    std::uint32_t connection = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_intake.begin(++connection);
+        EXPECT_FALSE(m_intake.identified());
+        for (const Step& step : row.steps) {
+            EXPECT_EQ(step.taken, take(m_intake, step.packet));
+            Bytes record;
+            std::uint32_t from = 0;
+            ASSERT_TRUE(m_queue.peekPacket(&record, &from));
+            m_queue.popPacket();
+            EXPECT_EQ(connection, from);
+            ImeiField imei{};
+            std::copy_n(record.begin(), kImeiFieldSize, imei.begin());
+            EXPECT_EQ(step.imei.empty() ? ImeiField{} : fakes::imeiFieldOf(step.imei), imei);
+            EXPECT_EQ(step.packet, Bytes(record.begin() + kImeiFieldSize, record.end()));
+        }
+    }
 }
 
 TEST_F(PacketIntakeTest, AcknowledgingOnlyKeptRecordsNeedsTheirSequenceKept)

@@ -2,6 +2,7 @@
 // however it is split.
 #include "tracker/PacketReader.h"
 
+#include <numeric>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -19,12 +20,12 @@ namespace {
 class PacketReaderTest : public ::testing::Test
 {
 protected:
-    // Steps until something other than Partial comes; counts the Partial steps.
+    // Steps until something other than Partial comes.
     CycleResult next()
     {
         CycleResult r;
-        while ((r = m_reader.step(m_source)) == CycleResult::Partial)
-            ++m_partials;
+        while ((r = m_reader.step(m_source)) == CycleResult::Partial) {
+        }
         return r;
     }
 
@@ -37,21 +38,9 @@ protected:
 
     fakes::ScriptedSource m_source;
     PacketReader m_reader;
-    int m_partials = 0;
 };
 
 } // namespace
-
-TEST_F(PacketReaderTest, CutsBackToBackPacketsInTwoReceivesEach)
-{
-    Bytes a = fromHex("04 04 00 01 19 07 EB CD"), b = fakes::workedDataPacket();
-    m_source.bytes(joined(a, b));
-    ASSERT_EQ(CycleResult::Packet, next());
-    EXPECT_EQ(a, m_reader.packet());
-    ASSERT_EQ(CycleResult::Packet, next());
-    EXPECT_EQ(b, m_reader.packet());
-    EXPECT_EQ(4u, m_source.asked.size());
-}
 
 TEST_F(PacketReaderTest, WrongChecksumDropsPacketAndNextTwoBytesAreTheNextHeader)
 {
@@ -63,48 +52,49 @@ TEST_F(PacketReaderTest, WrongChecksumDropsPacketAndNextTwoBytesAreTheNextHeader
     EXPECT_EQ(good, m_reader.packet());
 }
 
-// An identification packet split after its first byte, the rest following within the wait,
-// was dropped: the header read got one byte and gave up.
-TEST_F(PacketReaderTest, PacketSplitInItsHeaderIsAssembled)
+// Whole or however split, a packet is completed, each receive asking only for what it still
+// lacks (so the next packet's bytes stay in the source), and the next packet follows, whole in
+// two receives. Split in its header, it was dropped: the header read got one byte and gave up.
+// Split in its body, it was dropped and its tail read as the next header.
+TEST_F(PacketReaderTest, PacketIsAssembledHoweverSplitAndTheNextOneFollows)
 {
-    Bytes id = fakes::makeIdentification(fakes::kWorkedImei);
-    m_source.bytes({id[0]});
-    m_source.bytes(Bytes(id.begin() + 1, id.end()));
-    ASSERT_EQ(CycleResult::Packet, next());
-    EXPECT_EQ(id, m_reader.packet());
-}
-
-// A body arriving in several pieces was dropped and its tail read as the next header.
-TEST_F(PacketReaderTest, PacketSplitInItsBodyIsAssembledAndTheNextOneFollows)
-{
-    Bytes big = fakes::makePacket(2, Bytes(700, 7)), after = fakes::makePacket(0, {1});
-    m_source.bytes(Bytes(big.begin(), big.begin() + 50));
-    m_source.bytes(Bytes(big.begin() + 50, big.begin() + 400));
-    m_source.bytes(joined(Bytes(big.begin() + 400, big.end()), after));
-    ASSERT_EQ(CycleResult::Packet, next());
-    EXPECT_EQ(big, m_reader.packet());
-    ASSERT_EQ(CycleResult::Packet, next());
-    EXPECT_EQ(after, m_reader.packet());
-}
-
-TEST_F(PacketReaderTest, OneByteAtATimeCompletesWithoutAskingBeyondThePacket)
-{
-    Bytes id = fakes::makeIdentification(fakes::kWorkedImei), after = fakes::workedDataPacket();
-    m_source.bytesOneByOne(id);
-    m_source.bytes(after);
-    ASSERT_EQ(CycleResult::Packet, next());
-    EXPECT_EQ(id, m_reader.packet());
-    EXPECT_EQ(static_cast<int>(id.size()) - 1, m_partials);
-    // Every receive asked for at most what the packet still lacked: the next packet's bytes
-    // are all still in the source.
-    std::size_t lacking = 2;
-    for (std::size_t i = 0; i < m_source.asked.size(); ++i) {
-        if (i == 2)
-            lacking = id.size() - 2;
-        EXPECT_EQ(lacking, m_source.asked[i]) << "receive " << i;
-        --lacking;
+    struct Row
+    {
+        const char* name;
+        Bytes packet;
+        std::vector<std::size_t> cuts; // where the pieces end, each piece its own receive
+        std::vector<std::size_t> asks; // what each receive for the packet asks
+    };
+    const Bytes id = fakes::makeIdentification(fakes::kWorkedImei);
+    const Bytes big = fakes::makePacket(2, Bytes(700, 7)), after = fakes::workedDataPacket();
+    std::vector<std::size_t> everyByte(id.size()), countdown = {2, 1};
+    std::iota(everyByte.begin(), everyByte.end(), 1);
+    for (std::size_t n = id.size() - 2; n > 0; --n)
+        countdown.push_back(n);
+    const Row rows[] = {
+        {"whole, the next one right behind", fromHex("04 04 00 01 19 07 EB CD"), {}, {2, 6}},
+        {"in its header", id, {1, 40}, {2, 1, 38}},
+        {"in its body, the next one right behind", big, {50, 400}, {2, 702, 654, 304}},
+        {"one byte at a time", id, everyByte, countdown},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes stream = joined(row.packet, after); // the pieces are cut from both
+        std::size_t from = 0;
+        for (std::size_t cut : row.cuts) {
+            m_source.bytes(Bytes(stream.begin() + from, stream.begin() + cut));
+            from = cut;
+        }
+        m_source.bytes(Bytes(stream.begin() + from, stream.end()));
+        m_source.asked.clear();
+        ASSERT_EQ(CycleResult::Packet, next());
+        EXPECT_EQ(row.packet, m_reader.packet());
+        EXPECT_EQ(row.asks, m_source.asked);
+        EXPECT_EQ(after, m_source.unread());
+        ASSERT_EQ(CycleResult::Packet, next());
+        EXPECT_EQ(after, m_reader.packet());
+        EXPECT_EQ(row.asks.size() + 2, m_source.asked.size());
     }
-    EXPECT_EQ(after, m_source.unread());
 }
 
 TEST_F(PacketReaderTest, PacketStalledForAWholeWaitIsDroppedAndTheNextBytesStartAHeader)
