@@ -116,7 +116,8 @@ bool BacklogStore::isEmptyFile(const std::string& path) const
 std::vector<std::int32_t> BacklogStore::dataFileNumbers() const
 {
     std::vector<std::int32_t> numbers;
-    for (const std::string& name : m_files.listFiles(m_directory)) {
+    for (const std::string& name :
+         m_files.listFiles(m_directory).value_or(std::vector<std::string>{})) {
         std::int32_t n = 0;
         if (parseNumberedName(name, kDataSuffix, &n))
             numbers.push_back(n);
@@ -170,7 +171,8 @@ StoreStatus BacklogStore::openLocked()
 
     // A .tmp file is a rewrite of an older store that never got renamed: its data file is
     // still the whole old one.
-    for (const std::string& name : m_files.listFiles(m_directory)) {
+    for (const std::string& name :
+         m_files.listFiles(m_directory).value_or(std::vector<std::string>{})) {
         std::int32_t n = 0;
         if (parseNumberedName(name, kTempSuffix, &n))
             m_files.removeFile(platform::joinPath(m_directory, name));

@@ -56,8 +56,9 @@ public:
     // False when the file could not be removed (a missing file counts as removed).
     virtual bool removeFile(const std::string& path) = 0;
 
-    // Names (not paths) of the regular files in a directory; empty when it cannot be read.
-    virtual std::vector<std::string> listFiles(const std::string& directory) = 0;
+    // Names (not paths) of the regular files in a directory; nothing when it cannot be read
+    // (an empty directory gives an empty list).
+    virtual std::optional<std::vector<std::string>> listFiles(const std::string& directory) = 0;
 
     virtual bool fileExists(const std::string& path) = 0;
     virtual bool directoryExists(const std::string& path) = 0;
