@@ -28,6 +28,22 @@ protected:
         }
     }
 
+    // Opens a store on a thread of its own and waits at most limit for it: an open that never
+    // ends fails the test instead of hanging it (its thread is left behind, stuck).
+    bool opensWithin(std::chrono::seconds limit)
+    {
+        auto store = std::make_shared<backlog::BacklogStore>(m_dir.path());
+        store->setSubdirectoryName(backlog::kStoreDirectory);
+        auto opened = std::make_shared<std::promise<bool>>();
+        std::future<bool> done = opened->get_future();
+        std::thread([store, opened]() mutable {
+            const bool ok = store->open().isOk();
+            store.reset(); // lets go of the index before the test goes on
+            opened->set_value(ok);
+        }).detach();
+        return done.wait_for(limit) == std::future_status::ready && done.get();
+    }
+
     static Bytes withCode0(Bytes record)
     {
         std::fill(record.begin() + 2, record.begin() + 6, 0);
@@ -205,6 +221,23 @@ TEST_F(BacklogStoreTest, ARecordCutOffAtTheEndOfTheWriteFileIsCutAwayAtOpen)
     ASSERT_TRUE(again.append(kData, text("next")));
     EXPECT_EQ(records({"whole", "next"}), read(data(0)));
     EXPECT_EQ((std::vector<std::string>{"whole", "next"}), drain());
+}
+
+// A crash can cut the last record of the write file after any of its bytes: opening cuts it
+// away, whatever its length, and keeps every record before it.
+TEST_F(BacklogStoreTest, ALastRecordCutAtAnyLengthIsCutAwayAtOpen)
+{
+    const Bytes whole = records({"a", "bb"});
+    const Bytes last = records({"cut"});
+    for (std::size_t kept = 1; kept < last.size(); ++kept) {
+        SCOPED_TRACE("the cut record keeps " + std::to_string(kept) + " bytes");
+        write(data(0), cat({whole, Bytes(last.begin(), last.begin() + kept)}));
+        write("backsoob.dat", index(3, 0, 0));
+        ASSERT_TRUE(opensWithin(std::chrono::seconds(5)));
+        EXPECT_EQ(whole, read(data(0)));
+        open();
+        EXPECT_EQ((std::vector<std::string>{"a", "bb"}), drain());
+    }
 }
 
 TEST_F(BacklogStoreTest, DamagedRecordsAreDroppedAloneAndNeverStrandGoodOnes)
