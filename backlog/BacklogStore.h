@@ -102,28 +102,74 @@ public:
     std::string indexFilePath() const;
 
 private:
+    // A data file opened and read from the front.
+    struct LoadedFile
+    {
+        std::unique_ptr<platform::File> file; // null: the file is not there
+        std::uint64_t size = 0;
+        Bytes bytes; // its first bytes, as many as were asked for
+    };
+
+    // Asserts what holds between operations (debug builds); the guard checks it when an
+    // operation under the lock returns.
+    void checkInvariants() const;
+    struct InvariantCheck
+    {
+        const BacklogStore& store;
+        ~InvariantCheck() { store.checkInvariants(); }
+    };
+
     StoreStatus fail(const std::string& what) const;
+    void setCount(std::int64_t count);
+    bool isEmptyFile(const std::string& path) const;
+    StoreStatus writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values);
+    // Data file n's first limit bytes.
+    StoreStatus loadDataFile(std::int32_t n, std::uint64_t limit, LoadedFile& out) const;
+    StoreStatus listDirectory(std::vector<std::string>& names) const;
+    StoreStatus listDataFiles(std::vector<std::int32_t>& numbers) const; // in order
+    void removeFilesBeforeReadFile(const std::vector<std::int32_t>& numbers);
+
+    // Opening.
+    void resetState();
     StoreStatus openLocked();
+    StoreStatus lockIndex();
+    // Takes the numbers from an index that agrees with the files, or rebuilds it from them.
+    StoreStatus loadIndex(std::vector<std::int32_t> numbers);
+    StoreStatus readIndex(bool& valid);
     StoreStatus rebuild(const std::vector<std::int32_t>& numbers);
     StoreStatus prepareWriteFile();
-    StoreStatus writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values);
+    StoreStatus takeWriteFile(LoadedFile file, const FileScan& scan);
+    // Count and waiting records once the read file is open.
+    StoreStatus settleCounts(std::int64_t recordsInWriteFile);
+
+    // Appending.
     StoreStatus reserveCount();
     StoreStatus rollOver();
+
+    // Reading. openReadFile steps over the marked records at the file's front.
     StoreStatus openReadFile();
+    void resetReadPosition();
     std::uint64_t readableEnd() const;
+    const std::uint8_t* cacheAt(std::uint64_t offset) const;
+    bool inThisRun() const;
     // Parses the record at the read position, reading more of the file as needed; found is
     // false when none is left in the store.
     StoreStatus locateHead(HeadRecord& head, bool& found);
+    // Moves the read position on to the first file with bytes left, retiring used-up and
+    // missing files on the way; more is false when nothing is left.
+    StoreStatus reachUntakenBytes(bool& more);
+    // NeedMore: the cache holds more now (or the end has moved), look again.
+    StoreStatus parseHead(HeadRecord& head);
     StoreStatus fillCache(std::uint64_t upTo);
     void consumeHead(const HeadRecord& head);
     StoreStatus retireReadFile();
+
+    // Syncing.
+    StoreStatus catchUpIndex();
+    StoreStatus emptyWriteFile();
     StoreStatus writeMarks();
     StoreStatus renumberFromZero();
-    void resetReadPosition();
-    bool inThisRun() const;
-    void setCount(std::int64_t count);
-    std::vector<std::int32_t> dataFileNumbers() const;
-    bool isEmptyFile(const std::string& path) const;
+    StoreStatus flushToDisk();
 
     platform::FileSystem& m_files;
     const std::string m_base;
