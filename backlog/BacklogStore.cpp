@@ -152,8 +152,9 @@ StoreStatus BacklogStore::loadDataFile(std::int32_t n, std::uint64_t limit, Load
 {
     const std::string path = dataFilePath(n);
     out.file = m_files.open(path, FileSystem::Open::Existing);
-    if (!out.file)
-        return StoreStatus::ok();
+    if (!out.file) // only a file that is not there is missing; any other failure is one
+        return platform::isNotFoundError(m_files.lastError()) ? StoreStatus::ok()
+                                                              : fail("open " + path);
     std::optional<std::uint64_t> size = out.file->size();
     if (!size)
         return fail("get the size of " + path);
@@ -168,7 +169,10 @@ StoreStatus BacklogStore::loadDataFile(std::int32_t n, std::uint64_t limit, Load
 
 StoreStatus BacklogStore::listDirectory(std::vector<std::string>& names) const
 {
-    names = m_files.listFiles(m_directory).value_or(std::vector<std::string>{});
+    std::optional<std::vector<std::string>> listed = m_files.listFiles(m_directory);
+    if (!listed)
+        return fail("list " + m_directory);
+    names = std::move(*listed);
     return StoreStatus::ok();
 }
 
@@ -306,9 +310,7 @@ StoreStatus BacklogStore::rebuild(const std::vector<std::int32_t>& numbers)
         LoadedFile file;
         if (StoreStatus s = loadDataFile(n, kWholeFile, file); !s)
             return s;
-        if (!file.file)
-            return fail("open " + dataFilePath(n));
-        records.push_back(countRecords(file.bytes));
+        records.push_back(file.file ? countRecords(file.bytes) : 0); // 0: gone since listed
     }
     // Reading starts at the first file that holds a record, writing goes on in the last file,
     // so no file with records is ever written over by a roll-over.
@@ -663,8 +665,10 @@ StoreStatus BacklogStore::takeOldest()
     if (StoreStatus s = locateHead(head, found); !s || !found)
         return s;
     consumeHead(head);
+    // The record is taken whatever happens next: a used-up file that cannot be retired now (the
+    // directory cannot be listed) is retired by the next call, which reports why it cannot.
     if (m_readOffset >= readableEnd() && m_readNumber < m_writeNumber)
-        return retireReadFile();
+        (void)retireReadFile();
     return StoreStatus::ok();
 }
 

@@ -41,7 +41,10 @@ inline constexpr const char* kStoreDirectory = "dd8";
 // append runs on the window's thread, oldest and takeOldest on the client thread, sync
 // on either; they serialise on the store's lock. Every operation that touches the disk reports a
 // StoreStatus with the system's reason; a failed operation changes nothing that the files or a
-// later operation depend on.
+// later operation depend on. Only a data file that is not there counts as missing, and is
+// stepped past; one that cannot be opened or read for any other reason (too many open files,
+// no rights, a failing disk), or a directory that cannot be listed, fails the operation, and
+// nothing is skipped, retired or removed for it: the same call works once the fault is gone.
 class BacklogStore
 {
 public:

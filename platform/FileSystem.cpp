@@ -172,4 +172,9 @@ bool isDiskFullError(int osError)
     return osError == ENOSPC || osError == EDQUOT;
 }
 
+bool isNotFoundError(int osError)
+{
+    return osError == ENOENT;
+}
+
 } // namespace platform

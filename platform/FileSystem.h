@@ -83,4 +83,8 @@ std::string errorText(int osError);
 // The error number says the disk (or the user's quota) is full.
 bool isDiskFullError(int osError);
 
+// The error number says the file is not there (not that it could not be opened for another
+// reason: too many open files, no rights, a failing disk).
+bool isNotFoundError(int osError);
+
 } // namespace platform

@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "tests/backlog/StoreFixture.h"
 #include "tests/fakes/FaultyFileSystem.h"
@@ -456,4 +458,85 @@ TEST_F(BacklogStoreTest, AppendsNeverCompleteADamagedRecordBeforeThem)
     int bad = 0;
     EXPECT_EQ((std::vector<std::string>{"a", std::string(67, 'b'), "c"}), drain(&bad));
     EXPECT_EQ(1, bad);
+}
+
+// A file that cannot be opened or read, or a directory that cannot be listed, is a failure with
+// the system's reason, never a missing file or an empty directory: nothing is skipped, retired or
+// written over, and once the fault clears every record comes, in order.
+TEST_F(BacklogStoreTest, AFaultThatClearsLosesNothing)
+{
+    enum class Fault
+    {
+        Open,
+        Read,
+        List
+    };
+    struct Row
+    {
+        const char* what;
+        Fault fault;
+        const char* file;
+        int error;
+        bool beforeOpen;
+    };
+    const Row rows[] = {
+        {"a file after the read file cannot be opened", Fault::Open, "bs1.dat", EMFILE, false},
+        {"the write file cannot be opened at open", Fault::Open, "bs2.dat", EMFILE, true},
+        {"a file after the read file cannot be read", Fault::Read, "bs1.dat", EIO, false},
+        {"the read file cannot be read", Fault::Read, "bs0.dat", EIO, false},
+        {"the directory cannot be listed", Fault::List, "", EIO, false},
+        {"the directory cannot be listed at open", Fault::List, "", EIO, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<std::string> expected;
+        for (auto [n, from, to] : {std::tuple{0, 0, 100}, {1, 100, 400}, {2, 400, 420}}) {
+            Bytes file;
+            for (int i = from; i < to; ++i) {
+                expected.push_back(std::to_string(i));
+                file = cat({file, backlog::encodeRecord(kData, text(expected.back()))});
+            }
+            write(data(n), file);
+        }
+        write("backsoob.dat", index(420, 0, 2));
+        fakes::FaultyFileSystem fs;
+        auto arm = [&](int error) {
+            if (row.fault == Fault::Open)
+                fs.failOpens(row.file, error);
+            else if (row.fault == Fault::Read)
+                fs.failReads(row.file, error);
+            else
+                fs.failListings(error);
+        };
+        std::vector<std::string> failures;
+        auto passes = [&](const backlog::StoreStatus& s) { // a failure is seen, then it clears
+            if (!s) {
+                failures.push_back(s.text());
+                arm(0);
+            }
+            return s.isOk();
+        };
+        backlog::BacklogStore store(m_dir.path(), fs);
+        store.setSubdirectoryName(backlog::kStoreDirectory);
+        arm(row.beforeOpen ? row.error : 0);
+        if (!passes(store.open())) {
+            ASSERT_TRUE(store.open());
+        }
+        arm(failures.empty() ? row.error : 0);
+        ASSERT_TRUE(store.append(kData, text("new")));
+        expected.push_back("new");
+        std::vector<std::string> got;
+        for (int step = 0; step < 1000; ++step) {
+            backlog::BacklogStore::Oldest p = store.oldest();
+            if (passes(p.status) && !p.found)
+                break;
+            if (p.found && passes(store.takeOldest()))
+                got.emplace_back(p.body.begin(), p.body.end());
+        }
+        EXPECT_EQ(expected, got);
+        EXPECT_EQ(0, store.pendingCount());
+        ASSERT_FALSE(failures.empty()) << "the fault was never reported";
+        EXPECT_NE(std::string::npos, failures[0].find(platform::errorText(row.error)))
+            << failures[0];
+    }
 }
