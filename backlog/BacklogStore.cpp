@@ -185,11 +185,13 @@ StoreStatus BacklogStore::listDataFiles(std::vector<std::int32_t>& numbers) cons
     return StoreStatus::ok();
 }
 
-void BacklogStore::removeFilesBeforeReadFile(const std::vector<std::int32_t>& numbers)
+StoreStatus BacklogStore::removeFilesBeforeReadFile(const std::vector<std::int32_t>& numbers)
 {
+    StoreStatus first;
     for (std::int32_t n : numbers)
-        if (n < m_readNumber)
-            m_files.removeFile(dataFilePath(n));
+        if (n < m_readNumber && !m_files.removeFile(dataFilePath(n)))
+            keepFirst(first, fail("remove " + dataFilePath(n)));
+    return first;
 }
 
 StoreStatus BacklogStore::open()
@@ -282,8 +284,9 @@ StoreStatus BacklogStore::loadIndex(std::vector<std::int32_t> numbers)
     if (m_readNumber < 0 || m_readNumber > m_writeNumber ||
         (!numbers.empty() && numbers.back() > m_writeNumber))
         return rebuild(numbers);
-    // Files before the read file are what a crash left of a deletion: all taken.
-    removeFilesBeforeReadFile(numbers);
+    // Files before the read file are what a crash left of a deletion: all taken. One that stays
+    // is tried again before the numbers start over.
+    (void)removeFilesBeforeReadFile(numbers);
     return StoreStatus::ok();
 }
 
@@ -438,6 +441,24 @@ StoreStatus BacklogStore::reserveCount()
     return StoreStatus::ok();
 }
 
+StoreStatus BacklogStore::createDataFile(std::int32_t n, std::unique_ptr<File>& file)
+{
+    const std::string path = dataFilePath(n);
+    std::unique_ptr<File> created = m_files.open(path, FileSystem::Open::OrCreate);
+    if (!created)
+        return fail("create " + path);
+    std::optional<std::uint64_t> size = created->size();
+    if (!size)
+        return fail("get the size of " + path);
+    if (*size > 0)
+        return StoreStatus::damaged(
+            "cannot start " + path + ": it is there already, with " + std::to_string(*size) +
+            " bytes, which the backlog keeps; it takes them in when it is opened again");
+    file = std::move(created);
+    m_directoryToSync = true;
+    return StoreStatus::ok();
+}
+
 StoreStatus BacklogStore::rollOver()
 {
     if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
@@ -449,11 +470,9 @@ StoreStatus BacklogStore::rollOver()
     // The new file exists before the index names it, so the files never point at a data file
     // that is not there; a crash in between leaves an empty file past the write number, which
     // the next open removes.
-    const std::string path = dataFilePath(m_writeNumber + 1);
-    std::unique_ptr<File> next = m_files.open(path, FileSystem::Open::Truncate);
-    if (!next)
-        return fail("create " + path);
-    m_directoryToSync = true;
+    std::unique_ptr<File> next;
+    if (StoreStatus s = createDataFile(m_writeNumber + 1, next); !s)
+        return s;
     if (StoreStatus s = writeIndex(kWriteNumberOffset, {m_writeNumber + 1}); !s)
         return s;
     if (m_readNumber == m_writeNumber)
@@ -477,20 +496,14 @@ StoreStatus BacklogStore::append(std::uint32_t code, const Bytes& body)
     if (m_writeSize > kDataFileLimit || m_rollBeforeAppend)
         if (StoreStatus s = rollOver(); !s)
             return s;
-    const std::string path = dataFilePath(m_writeNumber);
-    if (!m_writeFile) {
-        // The first record of a new write file (a file of that name left over is emptied).
-        m_writeFile = m_files.open(path, m_writeSize == 0 ? FileSystem::Open::Truncate
-                                                          : FileSystem::Open::OrCreate);
-        if (!m_writeFile)
-            return fail("create " + path);
-        m_directoryToSync = true;
-    }
+    if (!m_writeFile) // the first record of a new write file
+        if (StoreStatus s = createDataFile(m_writeNumber, m_writeFile); !s)
+            return s;
     if (StoreStatus s = reserveCount(); !s)
         return s;
     Bytes record = encodeRecord(code, body);
     if (!m_writeFile->writeAt(m_writeSize, record.data(), record.size())) {
-        StoreStatus failed = fail("write " + path);
+        StoreStatus failed = fail("write " + dataFilePath(m_writeNumber));
         // A part that did get written is cut away again, so the file ends with a whole record;
         // if even that fails, the next append writes over it from the same place.
         (void)m_writeFile->truncate(m_writeSize);
@@ -692,6 +705,13 @@ StoreStatus BacklogStore::writeMarks()
 
 StoreStatus BacklogStore::renumberFromZero()
 {
+    // Used-up files that a failed removal left go first: the new numbers must not come round to
+    // one of them. While one stays, the numbers go on.
+    std::vector<std::int32_t> numbers;
+    if (StoreStatus s = listDataFiles(numbers); !s)
+        return s;
+    if (StoreStatus s = removeFilesBeforeReadFile(numbers); !s)
+        return s;
     // The index first: a crash before the old file is removed leaves an empty file past the
     // write file, which the next open removes.
     const std::int32_t old = m_writeNumber;
@@ -743,10 +763,10 @@ StoreStatus BacklogStore::catchUpIndex()
         return s;
     m_indexBehind = false;
     std::vector<std::int32_t> numbers;
-    StoreStatus listed = listDataFiles(numbers);
-    removeFilesBeforeReadFile(numbers);
+    StoreStatus removed = listDataFiles(numbers);
+    keepFirst(removed, removeFilesBeforeReadFile(numbers));
     m_directoryToSync = true;
-    return listed;
+    return removed;
 }
 
 StoreStatus BacklogStore::emptyWriteFile()

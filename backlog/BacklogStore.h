@@ -24,6 +24,12 @@ inline constexpr const char* kStoreDirectory = "dd8";
 //   bs<N>.dat      data file N: records appended at the end, taken from the front; a new file
 //                  is started once the write file is longer than 1 000 000 bytes
 //
+// Starting a data file never empties one of that name: an empty one is taken as it is; one that
+// holds bytes (a used-up file whose removal failed, or one put there by hand) is left as it is,
+// and append fails with Damaged, naming it, until the store is opened again and takes its
+// records in with the rest. Used-up files left behind are removed again before the numbers
+// start over at 0, so the numbers do not come round to them.
+//
 // Taking the oldest record costs no rewrite. The store keeps its read position in memory and
 // marks taken records on disk in batches by setting their message code to 0, the code of a
 // record that is to be taken away unsent; a data file is deleted once every record in it is
@@ -130,7 +136,8 @@ private:
     StoreStatus loadDataFile(std::int32_t n, std::uint64_t limit, LoadedFile& out) const;
     StoreStatus listDirectory(std::vector<std::string>& names) const;
     StoreStatus listDataFiles(std::vector<std::int32_t>& numbers) const; // in order
-    void removeFilesBeforeReadFile(const std::vector<std::int32_t>& numbers);
+    // All of them are taken.
+    StoreStatus removeFilesBeforeReadFile(const std::vector<std::int32_t>& numbers);
 
     // Opening.
     void resetState();
@@ -147,6 +154,9 @@ private:
 
     // Appending.
     StoreStatus reserveCount();
+    // Data file n as a new write file: created, or an empty one taken as it is; never one that
+    // holds bytes.
+    StoreStatus createDataFile(std::int32_t n, std::unique_ptr<platform::File>& file);
     StoreStatus rollOver();
 
     // Reading. openReadFile steps over the marked records at the file's front.

@@ -540,3 +540,61 @@ TEST_F(BacklogStoreTest, AFaultThatClearsLosesNothing)
             << failures[0];
     }
 }
+
+// A data file that a new write file would take the place of is never emptied: an empty one is
+// taken as it is; one that holds records is left as it is and the append fails, until the store
+// is opened again and takes those records in.
+TEST_F(BacklogStoreTest, AnExistingDataFileIsNeverWrittenOver)
+{
+    const std::string big(1'000'001 - 12, 'f'); // its record fills data file 0
+    struct Row
+    {
+        const char* what;
+        std::string inWriteFile;
+        int appears;
+        Bytes there;
+        std::vector<std::string> drained;
+    };
+    const Row rows[] = {
+        {"the first data file of a new store", "", 0, records({"there"}), {"there", "new"}},
+        {"the file after a full one", big, 1, records({"there"}), {big, "there", "new"}},
+        {"an empty file", big, 1, {}, {big, "new"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_store.reset();
+        std::filesystem::remove_all(m_dir.file("dd8"));
+        if (!row.inWriteFile.empty())
+            write(data(0), records({row.inWriteFile}));
+        write("backsoob.dat", index(row.inWriteFile.empty() ? 0 : 1, 0, 0));
+        auto& store = open();
+        // Put there behind the open store's back, as a removal that failed leaves a file.
+        std::ofstream(path(data(row.appears)), std::ios::binary)
+            .write(reinterpret_cast<const char*>(row.there.data()),
+                   static_cast<std::streamsize>(row.there.size()));
+        backlog::StoreStatus appended = store.append(kData, text("new"));
+        if (!row.there.empty()) {
+            EXPECT_EQ(backlog::StoreStatus::Kind::Damaged, appended.kind()) << appended.text();
+            EXPECT_EQ(row.there, read(data(row.appears)));
+            appended = open().append(kData, text("new"));
+        }
+        ASSERT_TRUE(appended) << appended.text();
+        EXPECT_EQ(row.drained, drain());
+    }
+}
+
+// A used-up file that a failed removal left before the read file goes before the numbers start
+// over at 0, so the new write file does not meet it.
+TEST_F(BacklogStoreTest, AUsedUpFileLeftBehindGoesBeforeTheNumbersStartOver)
+{
+    write(data(2), records({"a"}));
+    write("backsoob.dat", index(1, 2, 2));
+    auto& store = open();
+    std::ofstream(path(data(0)), std::ios::binary) << "taken long ago";
+    take(store, 1);
+    ASSERT_TRUE(store.sync());
+    EXPECT_FALSE(exists(data(0)));
+    EXPECT_EQ(0, store.writeNumber());
+    ASSERT_TRUE(store.append(kData, text("new")));
+    EXPECT_EQ(std::vector<std::string>{"new"}, drain());
+}
