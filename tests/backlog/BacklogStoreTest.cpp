@@ -9,7 +9,6 @@
 #include <future>
 #include <random>
 #include <thread>
-#include <tuple>
 
 #include "tests/backlog/StoreFixture.h"
 #include "tests/fakes/FaultyFileSystem.h"
@@ -465,66 +464,50 @@ TEST_F(BacklogStoreTest, AppendsNeverCompleteADamagedRecordBeforeThem)
 // written over, and once the fault clears every record comes, in order.
 TEST_F(BacklogStoreTest, AFaultThatClearsLosesNothing)
 {
-    enum class Fault
-    {
-        Open,
-        Read,
-        List
-    };
+    using Fs = fakes::FaultyFileSystem;
     struct Row
     {
         const char* what;
-        Fault fault;
-        const char* file;
-        int error;
+        void (*fault)(Fs&, int osError); // 0 clears it
+        int osError;
         bool beforeOpen;
     };
     const Row rows[] = {
-        {"a file after the read file cannot be opened", Fault::Open, "bs1.dat", EMFILE, false},
-        {"the write file cannot be opened at open", Fault::Open, "bs2.dat", EMFILE, true},
-        {"a file after the read file cannot be read", Fault::Read, "bs1.dat", EIO, false},
-        {"the read file cannot be read", Fault::Read, "bs0.dat", EIO, false},
-        {"the directory cannot be listed", Fault::List, "", EIO, false},
-        {"the directory cannot be listed at open", Fault::List, "", EIO, true},
+        {"opening bs1.dat", [](Fs& fs, int e) { fs.failOpens("bs1.dat", e); }, EMFILE, false},
+        {"opening the write file", [](Fs& fs, int e) { fs.failOpens("bs2.dat", e); }, EMFILE, true},
+        {"reading bs1.dat", [](Fs& fs, int e) { fs.failReads("bs1.dat", e); }, EIO, false},
+        {"reading the read file", [](Fs& fs, int e) { fs.failReads("bs0.dat", e); }, EIO, false},
+        {"listing", [](Fs& fs, int e) { fs.failListings(e); }, EIO, false},
+        {"listing at open", [](Fs& fs, int e) { fs.failListings(e); }, EIO, true},
     };
+    std::vector<std::string> expected;
+    Bytes files[3]; // 100, 300 and 20 records
+    for (int i = 0; i < 420; ++i) {
+        expected.push_back(std::to_string(i));
+        Bytes& file = files[i < 100 ? 0 : i < 400 ? 1 : 2];
+        file = cat({file, backlog::encodeRecord(kData, text(expected.back()))});
+    }
+    expected.push_back("new");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        std::vector<std::string> expected;
-        for (auto [n, from, to] : {std::tuple{0, 0, 100}, {1, 100, 400}, {2, 400, 420}}) {
-            Bytes file;
-            for (int i = from; i < to; ++i) {
-                expected.push_back(std::to_string(i));
-                file = cat({file, backlog::encodeRecord(kData, text(expected.back()))});
-            }
-            write(data(n), file);
-        }
+        for (int n = 0; n < 3; ++n)
+            write(data(n), files[n]);
         write("backsoob.dat", index(420, 0, 2));
-        fakes::FaultyFileSystem fs;
-        auto arm = [&](int error) {
-            if (row.fault == Fault::Open)
-                fs.failOpens(row.file, error);
-            else if (row.fault == Fault::Read)
-                fs.failReads(row.file, error);
-            else
-                fs.failListings(error);
-        };
+        Fs fs;
         std::vector<std::string> failures;
         auto passes = [&](const backlog::StoreStatus& s) { // a failure is seen, then it clears
             if (!s) {
                 failures.push_back(s.text());
-                arm(0);
+                row.fault(fs, 0);
             }
             return s.isOk();
         };
         backlog::BacklogStore store(m_dir.path(), fs);
         store.setSubdirectoryName(backlog::kStoreDirectory);
-        arm(row.beforeOpen ? row.error : 0);
-        if (!passes(store.open())) {
-            ASSERT_TRUE(store.open());
-        }
-        arm(failures.empty() ? row.error : 0);
+        row.fault(fs, row.beforeOpen ? row.osError : 0);
+        ASSERT_TRUE(passes(store.open()) || store.open());
+        row.fault(fs, row.beforeOpen ? 0 : row.osError);
         ASSERT_TRUE(store.append(kData, text("new")));
-        expected.push_back("new");
         std::vector<std::string> got;
         for (int step = 0; step < 1000; ++step) {
             backlog::BacklogStore::Oldest p = store.oldest();
@@ -536,7 +519,7 @@ TEST_F(BacklogStoreTest, AFaultThatClearsLosesNothing)
         EXPECT_EQ(expected, got);
         EXPECT_EQ(0, store.pendingCount());
         ASSERT_FALSE(failures.empty()) << "the fault was never reported";
-        EXPECT_NE(std::string::npos, failures[0].find(platform::errorText(row.error)))
+        EXPECT_NE(std::string::npos, failures[0].find(platform::errorText(row.osError)))
             << failures[0];
     }
 }
@@ -552,13 +535,13 @@ TEST_F(BacklogStoreTest, AnExistingDataFileIsNeverWrittenOver)
         const char* what;
         std::string inWriteFile;
         int appears;
-        Bytes there;
+        std::string there;
         std::vector<std::string> drained;
     };
     const Row rows[] = {
-        {"the first data file of a new store", "", 0, records({"there"}), {"there", "new"}},
-        {"the file after a full one", big, 1, records({"there"}), {big, "there", "new"}},
-        {"an empty file", big, 1, {}, {big, "new"}},
+        {"the first data file of a new store", "", 0, "there", {"there", "new"}},
+        {"the file after a full one", big, 1, "there", {big, "there", "new"}},
+        {"an empty file", big, 1, "", {big, "new"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -569,13 +552,13 @@ TEST_F(BacklogStoreTest, AnExistingDataFileIsNeverWrittenOver)
         write("backsoob.dat", index(row.inWriteFile.empty() ? 0 : 1, 0, 0));
         auto& store = open();
         // Put there behind the open store's back, as a removal that failed leaves a file.
+        const Bytes there = row.there.empty() ? Bytes{} : records({row.there});
         std::ofstream(path(data(row.appears)), std::ios::binary)
-            .write(reinterpret_cast<const char*>(row.there.data()),
-                   static_cast<std::streamsize>(row.there.size()));
+            << std::string(there.begin(), there.end());
         backlog::StoreStatus appended = store.append(kData, text("new"));
-        if (!row.there.empty()) {
+        if (!there.empty()) {
             EXPECT_EQ(backlog::StoreStatus::Kind::Damaged, appended.kind()) << appended.text();
-            EXPECT_EQ(row.there, read(data(row.appears)));
+            EXPECT_EQ(there, read(data(row.appears)));
             appended = open().append(kData, text("new"));
         }
         ASSERT_TRUE(appended) << appended.text();
