@@ -13,6 +13,13 @@ std::string nameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The error number set for this file's name; 0 when none is.
+int errorFor(const std::map<std::string, int>& errors, const std::string& path)
+{
+    auto it = errors.find(nameOf(path));
+    return it == errors.end() ? 0 : it->second;
+}
+
 class FaultyFile final : public platform::File
 {
 public:
@@ -89,17 +96,6 @@ bool FaultyFileSystem::takeTear(std::size_t count, std::size_t* bytes, int* osEr
     *osError = m_tearError;
     return true;
 }
-
-namespace {
-
-// The error number set for this name; 0 when none is.
-int errorFor(const std::map<std::string, int>& errors, const std::string& path)
-{
-    auto it = errors.find(nameOf(path));
-    return it == errors.end() ? 0 : it->second;
-}
-
-} // namespace
 
 bool FaultyFileSystem::mayRead(const std::string& path)
 {

@@ -37,12 +37,10 @@ public:
     // Changes done so far.
     long changes() const { return m_changes; }
 
-    // Opening a file of this name (not a path) fails with this error number from now on; 0 ends
-    // it.
+    // From now on opening a file of this name (not a path), reading one (open already or not), or
+    // listing a directory fails with this error number; 0 ends it.
     void failOpens(const std::string& name, int osError) { m_openErrors[name] = osError; }
-    // Reading a file of this name, open or opened later, fails with this error number; 0 ends it.
     void failReads(const std::string& name, int osError) { m_readErrors[name] = osError; }
-    // Listing a directory fails with this error number from now on; 0 ends it.
     void failListings(int osError) { m_listingError = osError; }
 
     // Reads of files whose name is this (not a path), since the last reset.
