@@ -91,7 +91,8 @@ public:
     // Records with code 0 are taken away on the way, unsent.
     Oldest oldest();
 
-    // Takes the oldest record, damaged or not. Nothing when the store holds none.
+    // Takes the oldest record, damaged or not. Nothing when the store holds none, or when it
+    // fails (the record could not be read).
     StoreStatus takeOldest();
 
     // Makes what was done since the last sync last: marks the taken records, empties the write
