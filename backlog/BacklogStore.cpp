@@ -2,6 +2,7 @@
 #include "backlog/BacklogStore.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 #include <string_view>
 
@@ -15,6 +16,9 @@ using platform::FileSystem;
 constexpr const char* kIndexName = "backsoob.dat";
 constexpr const char* kDataSuffix = ".dat";
 constexpr const char* kTempSuffix = ".tmp";
+
+// loadDataFile's limit for all of a file.
+constexpr std::uint64_t kWholeFile = std::numeric_limits<std::uint64_t>::max();
 
 // How much of the read file is read at a time; records are far smaller, so a read brings many.
 constexpr std::size_t kReadChunk = 64 * 1024;
@@ -52,6 +56,26 @@ std::int32_t clampToI32(std::int64_t v)
 {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
         v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// The numbers of the data files among a directory's names, in order.
+std::vector<std::int32_t> dataFileNumbers(const std::vector<std::string>& names)
+{
+    std::vector<std::int32_t> numbers;
+    for (const std::string& name : names) {
+        std::int32_t n = 0;
+        if (parseNumberedName(name, kDataSuffix, &n))
+            numbers.push_back(n);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// Keeps the first failure of steps that all run.
+void keepFirst(StoreStatus& first, StoreStatus next)
+{
+    if (first && !next)
+        first = std::move(next);
 }
 
 } // namespace
@@ -113,18 +137,6 @@ bool BacklogStore::isEmptyFile(const std::string& path) const
     return size && *size == 0;
 }
 
-std::vector<std::int32_t> BacklogStore::dataFileNumbers() const
-{
-    std::vector<std::int32_t> numbers;
-    for (const std::string& name : m_files.listFiles(m_directory)) {
-        std::int32_t n = 0;
-        if (parseNumberedName(name, kDataSuffix, &n))
-            numbers.push_back(n);
-    }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
-}
-
 StoreStatus BacklogStore::writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values)
 {
     Bytes bytes(values.size() * 4);
@@ -136,9 +148,56 @@ StoreStatus BacklogStore::writeIndex(std::uint64_t offset, const std::vector<std
     return StoreStatus::ok();
 }
 
+StoreStatus BacklogStore::loadDataFile(std::int32_t n, std::uint64_t limit, LoadedFile& out) const
+{
+    const std::string path = dataFilePath(n);
+    out.file = m_files.open(path, FileSystem::Open::Existing);
+    if (!out.file) // only a file that is not there is missing; any other failure is one
+        return platform::isNotFoundError(m_files.lastError()) ? StoreStatus::ok()
+                                                              : fail("open " + path);
+    std::optional<std::uint64_t> size = out.file->size();
+    if (!size)
+        return fail("get the size of " + path);
+    out.size = *size;
+    out.bytes.resize(static_cast<std::size_t>(std::min(*size, limit)));
+    std::optional<std::size_t> got = out.file->readAt(0, out.bytes.data(), out.bytes.size());
+    if (!got)
+        return fail("read " + path);
+    out.bytes.resize(*got);
+    return StoreStatus::ok();
+}
+
+StoreStatus BacklogStore::listDirectory(std::vector<std::string>& names) const
+{
+    std::optional<std::vector<std::string>> listed = m_files.listFiles(m_directory);
+    if (!listed)
+        return fail("list " + m_directory);
+    names = std::move(*listed);
+    return StoreStatus::ok();
+}
+
+StoreStatus BacklogStore::listDataFiles(std::vector<std::int32_t>& numbers) const
+{
+    std::vector<std::string> names;
+    if (StoreStatus s = listDirectory(names); !s)
+        return s;
+    numbers = dataFileNumbers(names);
+    return StoreStatus::ok();
+}
+
+StoreStatus BacklogStore::removeFilesBeforeReadFile(const std::vector<std::int32_t>& numbers)
+{
+    StoreStatus first;
+    for (std::int32_t n : numbers)
+        if (n < m_readNumber && !m_files.removeFile(dataFilePath(n)))
+            keepFirst(first, fail("remove " + dataFilePath(n)));
+    return first;
+}
+
 StoreStatus BacklogStore::open()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const InvariantCheck check{*this};
     StoreStatus status = openLocked();
     if (!status) {
         m_index.reset(); // lets go of the lock
@@ -149,7 +208,7 @@ StoreStatus BacklogStore::open()
     return status;
 }
 
-StoreStatus BacklogStore::openLocked()
+void BacklogStore::resetState()
 {
     m_open = false;
     m_index.reset();
@@ -160,70 +219,90 @@ StoreStatus BacklogStore::openLocked()
     m_writeSize = 0;
     m_rollBeforeAppend = false;
     setCount(0);
+    m_countOnDisk = 0;
     m_pending = 0;
-    m_dataToSync = m_directoryToSync = m_indexToSync = false;
+    m_dataToSync = m_directoryToSync = m_indexToSync = m_indexBehind = false;
+}
+
+StoreStatus BacklogStore::openLocked()
+{
+    resetState();
     if (m_subdirectory.empty())
         return StoreStatus::fromError("open a backlog store without a directory name", 0);
     m_directory = platform::joinPath(m_base, m_subdirectory);
     if (!m_files.directoryExists(m_directory) && !m_files.createDirectory(m_directory))
         return fail("create " + m_directory);
-
+    if (StoreStatus s = lockIndex(); !s)
+        return s;
+    std::vector<std::string> names;
+    if (StoreStatus s = listDirectory(names); !s)
+        return s;
     // A .tmp file is a rewrite of an older store that never got renamed: its data file is
     // still the whole old one.
-    for (const std::string& name : m_files.listFiles(m_directory)) {
+    for (const std::string& name : names) {
         std::int32_t n = 0;
         if (parseNumberedName(name, kTempSuffix, &n))
             m_files.removeFile(platform::joinPath(m_directory, name));
     }
+    if (StoreStatus s = loadIndex(dataFileNumbers(names)); !s)
+        return s;
+    m_countOnDisk = recordCount();
+    return prepareWriteFile();
+}
 
+StoreStatus BacklogStore::lockIndex()
+{
     const std::string path = indexFilePath();
     m_index = m_files.open(path, FileSystem::Open::OrCreate);
     if (!m_index)
         return fail("open " + path);
     if (!m_index->tryLock())
         return fail("lock " + path + " (another gateway uses this backlog)");
-    std::optional<std::uint64_t> indexSize = m_index->size();
-    if (!indexSize)
-        return fail("get the size of " + path);
+    return StoreStatus::ok();
+}
 
-    std::vector<std::int32_t> numbers = dataFileNumbers();
-    bool consistent = false;
-    if (*indexSize == kIndexSize) {
-        std::uint8_t bytes[kIndexSize];
-        std::optional<std::size_t> got = m_index->readAt(0, bytes, sizeof bytes);
-        if (!got)
-            return fail("read " + path);
-        if (*got == kIndexSize && platform::readU32(bytes) == kSignature) {
-            setCount(platform::readI32(bytes + kCountOffset));
-            m_readNumber = platform::readI32(bytes + kReadNumberOffset);
-            m_writeNumber = platform::readI32(bytes + kWriteNumberOffset);
-            // An empty file past the write file is a roll-over a crash cut short: it goes.
-            while (!numbers.empty() && numbers.back() > m_writeNumber &&
-                   isEmptyFile(dataFilePath(numbers.back()))) {
-                if (!m_files.removeFile(dataFilePath(numbers.back())))
-                    return fail("remove " + dataFilePath(numbers.back()));
-                numbers.pop_back();
-            }
-            consistent = m_readNumber >= 0 && m_readNumber <= m_writeNumber &&
-                         (numbers.empty() || numbers.back() <= m_writeNumber);
-        }
-    } else if (*indexSize == 0 && numbers.empty()) {
-        // A fresh directory: the empty index.
-        consistent = true;
-        if (StoreStatus s = writeIndex(0, {static_cast<std::int32_t>(kSignature), 0, 0, 0}); !s)
+StoreStatus BacklogStore::loadIndex(std::vector<std::int32_t> numbers)
+{
+    std::optional<std::uint64_t> size = m_index->size();
+    if (!size)
+        return fail("get the size of " + indexFilePath());
+    if (*size == 0 && numbers.empty()) // a fresh directory: the empty index
+        return writeIndex(0, {static_cast<std::int32_t>(kSignature), 0, 0, 0});
+    bool valid = false;
+    if (*size == kIndexSize)
+        if (StoreStatus s = readIndex(valid); !s)
             return s;
+    if (!valid)
+        return rebuild(numbers);
+    // An empty file past the write file is a roll-over a crash cut short: it goes.
+    while (!numbers.empty() && numbers.back() > m_writeNumber &&
+           isEmptyFile(dataFilePath(numbers.back()))) {
+        if (!m_files.removeFile(dataFilePath(numbers.back())))
+            return fail("remove " + dataFilePath(numbers.back()));
+        numbers.pop_back();
     }
-    if (!consistent) {
-        if (StoreStatus s = rebuild(numbers); !s)
-            return s;
-    } else {
-        // Files before the read file are what a crash left of a deletion: all taken.
-        for (std::int32_t n : numbers)
-            if (n < m_readNumber)
-                m_files.removeFile(dataFilePath(n));
+    if (m_readNumber < 0 || m_readNumber > m_writeNumber ||
+        (!numbers.empty() && numbers.back() > m_writeNumber))
+        return rebuild(numbers);
+    // Files before the read file are what a crash left of a deletion: all taken. One that stays
+    // is tried again before the numbers start over.
+    (void)removeFilesBeforeReadFile(numbers);
+    return StoreStatus::ok();
+}
+
+StoreStatus BacklogStore::readIndex(bool& valid)
+{
+    std::uint8_t bytes[kIndexSize];
+    std::optional<std::size_t> got = m_index->readAt(0, bytes, sizeof bytes);
+    if (!got)
+        return fail("read " + indexFilePath());
+    valid = *got == kIndexSize && platform::readU32(bytes) == kSignature;
+    if (valid) {
+        setCount(platform::readI32(bytes + kCountOffset));
+        m_readNumber = platform::readI32(bytes + kReadNumberOffset);
+        m_writeNumber = platform::readI32(bytes + kWriteNumberOffset);
     }
-    m_countOnDisk = recordCount();
-    return prepareWriteFile();
+    return StoreStatus::ok();
 }
 
 StoreStatus BacklogStore::rebuild(const std::vector<std::int32_t>& numbers)
@@ -231,21 +310,13 @@ StoreStatus BacklogStore::rebuild(const std::vector<std::int32_t>& numbers)
     // Only for an index that is missing or contradicts the files: every file is read.
     std::vector<std::int64_t> records;
     for (std::int32_t n : numbers) {
-        std::unique_ptr<File> file = m_files.open(dataFilePath(n), FileSystem::Open::Existing);
-        if (!file)
-            return fail("open " + dataFilePath(n));
-        std::optional<std::uint64_t> size = file->size();
-        if (!size)
-            return fail("get the size of " + dataFilePath(n));
-        Bytes bytes(static_cast<std::size_t>(*size));
-        std::optional<std::size_t> got = file->readAt(0, bytes.data(), bytes.size());
-        if (!got)
-            return fail("read " + dataFilePath(n));
-        bytes.resize(*got);
-        records.push_back(countRecords(bytes));
+        LoadedFile file;
+        if (StoreStatus s = loadDataFile(n, kWholeFile, file); !s)
+            return s;
+        records.push_back(file.file ? countRecords(file.bytes) : 0); // 0: gone since listed
     }
     // Reading starts at the first file that holds a record, writing goes on in the last file,
-    // so no file with records is ever truncated by a roll-over.
+    // so no file with records is ever written over by a roll-over.
     auto first = std::find_if(records.begin(), records.end(), [](auto r) { return r > 0; });
     m_writeNumber = numbers.empty() ? 0 : numbers.back();
     m_readNumber = first == records.end()
@@ -266,70 +337,68 @@ StoreStatus BacklogStore::prepareWriteFile()
 {
     // The write file is only looked at when it exists: a fresh store has no data file until its
     // first record.
-    const std::string path = dataFilePath(m_writeNumber);
-    std::unique_ptr<File> file = m_files.open(path, FileSystem::Open::Existing);
+    LoadedFile file;
+    if (StoreStatus s = loadDataFile(m_writeNumber, kWholeFile, file); !s)
+        return s;
     FileScan scan;
-    if (file) {
-        std::optional<std::uint64_t> size = file->size();
-        if (!size)
-            return fail("get the size of " + path);
-        Bytes bytes(static_cast<std::size_t>(*size));
-        std::optional<std::size_t> got = file->readAt(0, bytes.data(), bytes.size());
-        if (!got)
-            return fail("read " + path);
-        bytes.resize(*got);
-        scan = scanFile(bytes.data(), bytes.size());
-        // What follows the last whole record is a record a crash cut off (or stray bytes): it
-        // goes, so the next append starts clean and no reader takes it for the next record.
-        if (scan.wholeEnd < bytes.size() && !file->truncate(scan.wholeEnd))
-            return fail("cut the unfinished record off " + path);
-        m_writeSize = scan.wholeEnd;
-        m_writeFile = std::move(file);
-        // A damaged stretch is read as reaching to the next whole record; records appended
-        // behind it could give its length field an end marker to point at, and turn it into a
-        // "record" that swallows good ones. A file holding damage gets no more appends.
-        m_rollBeforeAppend = scan.damaged > 0;
+    if (file.file) {
+        scan = scanFile(file.bytes.data(), file.bytes.size());
+        if (StoreStatus s = takeWriteFile(std::move(file), scan); !s)
+            return s;
     }
     m_runStartFile = m_writeNumber;
     m_runStartOffset = m_writeSize;
     m_olderGone = false;
     m_appendsTaken = 0;
-
     if (StoreStatus s = openReadFile(); !s)
         return s;
-    if (m_readNumber == m_writeNumber) {
-        // Here the count is known exactly; the index may only have been too high.
-        setCount(scan.records);
-        m_pending = std::max<std::int64_t>(0, scan.records - m_takenInReadFile);
-        if (m_countOnDisk != recordCount()) {
-            if (StoreStatus s = writeIndex(kCountOffset, {recordCount()}); !s)
-                return s;
-            m_countOnDisk = recordCount();
-        }
-    } else {
+    return settleCounts(scan.records);
+}
+
+StoreStatus BacklogStore::takeWriteFile(LoadedFile file, const FileScan& scan)
+{
+    // What follows the last whole record is a record a crash cut off (or stray bytes): it
+    // goes, so the next append starts clean and no reader takes it for the next record.
+    if (scan.wholeEnd < file.bytes.size() && !file.file->truncate(scan.wholeEnd))
+        return fail("cut the unfinished record off " + dataFilePath(m_writeNumber));
+    m_writeSize = scan.wholeEnd;
+    m_writeFile = std::move(file.file);
+    // A damaged stretch is read as reaching to the next whole record; records appended
+    // behind it could give its length field an end marker to point at, and turn it into a
+    // "record" that swallows good ones. A file holding damage gets no more appends.
+    m_rollBeforeAppend = scan.damaged > 0;
+    return StoreStatus::ok();
+}
+
+StoreStatus BacklogStore::settleCounts(std::int64_t recordsInWriteFile)
+{
+    if (m_readNumber != m_writeNumber) {
         m_pending = std::max<std::int64_t>(0, recordCount() - m_takenInReadFile);
+        return StoreStatus::ok();
     }
+    // Here the count is known exactly; the index may only have been too high.
+    setCount(recordsInWriteFile);
+    m_pending = std::max<std::int64_t>(0, recordsInWriteFile - m_takenInReadFile);
+    if (m_countOnDisk == recordCount())
+        return StoreStatus::ok();
+    if (StoreStatus s = writeIndex(kCountOffset, {recordCount()}); !s)
+        return s;
+    m_countOnDisk = recordCount();
     return StoreStatus::ok();
 }
 
 StoreStatus BacklogStore::openReadFile()
 {
     resetReadPosition();
-    const std::string path = dataFilePath(m_readNumber);
-    m_readFile = m_files.open(path, FileSystem::Open::Existing);
-    if (!m_readFile)
-        return StoreStatus::ok(); // missing: oldest steps past it
-    std::optional<std::uint64_t> size = m_readFile->size();
-    if (!size)
-        return fail("get the size of " + path);
-    m_readFileSize = m_readNumber == m_writeNumber ? m_writeSize : *size;
+    const bool isWriteFile = m_readNumber == m_writeNumber;
+    LoadedFile file;
+    StoreStatus s = loadDataFile(m_readNumber, isWriteFile ? m_writeSize : kWholeFile, file);
+    if (!s || !file.file)
+        return s; // missing: the store steps past it
     // Records taken before, and marked on disk, are stepped over at once.
-    Bytes bytes(static_cast<std::size_t>(m_readFileSize));
-    std::optional<std::size_t> got = m_readFile->readAt(0, bytes.data(), bytes.size());
-    if (!got)
-        return fail("read " + path);
-    bytes.resize(*got);
-    FileScan scan = scanFile(bytes.data(), bytes.size());
+    const FileScan scan = scanFile(file.bytes.data(), file.bytes.size());
+    m_readFile = std::move(file.file);
+    m_readFileSize = isWriteFile ? m_writeSize : file.size;
     m_readOffset = m_markedOffset = scan.leadingEnd;
     m_takenInReadFile = scan.leadingUnsent;
     return StoreStatus::ok();
@@ -347,6 +416,11 @@ void BacklogStore::resetReadPosition()
 std::uint64_t BacklogStore::readableEnd() const
 {
     return m_readNumber == m_writeNumber ? m_writeSize : m_readFileSize;
+}
+
+const std::uint8_t* BacklogStore::cacheAt(std::uint64_t offset) const
+{
+    return m_cache.data() + (offset - m_markedOffset);
 }
 
 bool BacklogStore::inThisRun() const
@@ -367,6 +441,24 @@ StoreStatus BacklogStore::reserveCount()
     return StoreStatus::ok();
 }
 
+StoreStatus BacklogStore::createDataFile(std::int32_t n, std::unique_ptr<File>& file)
+{
+    const std::string path = dataFilePath(n);
+    std::unique_ptr<File> created = m_files.open(path, FileSystem::Open::OrCreate);
+    if (!created)
+        return fail("create " + path);
+    std::optional<std::uint64_t> size = created->size();
+    if (!size)
+        return fail("get the size of " + path);
+    if (*size > 0)
+        return StoreStatus::damaged(
+            "cannot start " + path + ": it is there already, with " + std::to_string(*size) +
+            " bytes, which the backlog keeps; it takes them in when it is opened again");
+    file = std::move(created);
+    m_directoryToSync = true;
+    return StoreStatus::ok();
+}
+
 StoreStatus BacklogStore::rollOver()
 {
     if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
@@ -378,11 +470,9 @@ StoreStatus BacklogStore::rollOver()
     // The new file exists before the index names it, so the files never point at a data file
     // that is not there; a crash in between leaves an empty file past the write number, which
     // the next open removes.
-    const std::string path = dataFilePath(m_writeNumber + 1);
-    std::unique_ptr<File> next = m_files.open(path, FileSystem::Open::Truncate);
-    if (!next)
-        return fail("create " + path);
-    m_directoryToSync = true;
+    std::unique_ptr<File> next;
+    if (StoreStatus s = createDataFile(m_writeNumber + 1, next); !s)
+        return s;
     if (StoreStatus s = writeIndex(kWriteNumberOffset, {m_writeNumber + 1}); !s)
         return s;
     if (m_readNumber == m_writeNumber)
@@ -400,25 +490,20 @@ StoreStatus BacklogStore::append(std::uint32_t code, const Bytes& body)
         return StoreStatus::damaged("a message of " + std::to_string(body.size()) +
                                     " bytes is too long for the backlog");
     std::lock_guard<std::mutex> lock(m_mutex);
+    const InvariantCheck check{*this};
     if (!m_open)
         return StoreStatus::fromError("add to the backlog before it is open", 0);
     if (m_writeSize > kDataFileLimit || m_rollBeforeAppend)
         if (StoreStatus s = rollOver(); !s)
             return s;
-    const std::string path = dataFilePath(m_writeNumber);
-    if (!m_writeFile) {
-        // The first record of a new write file (a file of that name left over is emptied).
-        m_writeFile = m_files.open(path, m_writeSize == 0 ? FileSystem::Open::Truncate
-                                                          : FileSystem::Open::OrCreate);
-        if (!m_writeFile)
-            return fail("create " + path);
-        m_directoryToSync = true;
-    }
+    if (!m_writeFile) // the first record of a new write file
+        if (StoreStatus s = createDataFile(m_writeNumber, m_writeFile); !s)
+            return s;
     if (StoreStatus s = reserveCount(); !s)
         return s;
     Bytes record = encodeRecord(code, body);
     if (!m_writeFile->writeAt(m_writeSize, record.data(), record.size())) {
-        StoreStatus failed = fail("write " + path);
+        StoreStatus failed = fail("write " + dataFilePath(m_writeNumber));
         // A part that did get written is cut away again, so the file ends with a whole record;
         // if even that fails, the next append writes over it from the same place.
         (void)m_writeFile->truncate(m_writeSize);
@@ -459,46 +544,15 @@ StoreStatus BacklogStore::locateHead(HeadRecord& head, bool& found)
 {
     found = false;
     for (;;) {
-        if (!m_readFile) {
-            if (StoreStatus s = openReadFile(); !s)
-                return s;
-            if (!m_readFile) {
-                if (m_readNumber >= m_writeNumber) {
-                    m_pending = 0;
-                    return StoreStatus::ok(); // no data file yet
-                }
-                // A missing file before the write file: on to the next.
-                if (StoreStatus s = retireReadFile(); !s)
-                    return s;
-                continue;
-            }
-        }
-        const std::uint64_t end = readableEnd();
-        if (m_readOffset >= end) {
-            if (m_readNumber >= m_writeNumber) {
-                m_pending = 0;
-                return StoreStatus::ok(); // everything is taken
-            }
-            if (StoreStatus s = retireReadFile(); !s)
-                return s;
-            continue;
-        }
-        const std::uint64_t cacheEnd = m_markedOffset + m_cache.size();
-        if (cacheEnd <= m_readOffset)
-            if (StoreStatus s = fillCache(std::min(end, m_readOffset + kReadChunk)); !s)
-                return s;
-        const std::uint64_t available = m_markedOffset + m_cache.size() - m_readOffset;
-        const std::uint8_t* at = m_cache.data() + (m_readOffset - m_markedOffset);
-        head = findHeadRecord(at, static_cast<std::size_t>(available), end - m_readOffset);
-        if (head.kind == HeadRecord::Kind::NeedMore) {
-            const std::uint64_t more = std::max<std::uint64_t>(available, kReadChunk);
-            // Either more bytes come, or the file turns out shorter and the end moves to them.
-            if (StoreStatus s = fillCache(std::min(end, m_readOffset + available + more)); !s)
-                return s;
-            continue;
-        }
+        bool more = false;
+        if (StoreStatus s = reachUntakenBytes(more); !s || !more)
+            return s;
+        if (StoreStatus s = parseHead(head); !s)
+            return s;
+        if (head.kind == HeadRecord::Kind::NeedMore)
+            continue; // more of the file is in the cache now, or its end has moved up
         if (head.kind == HeadRecord::Kind::None) {
-            m_readOffset = end; // stray bytes without a start marker up to the end
+            m_readOffset = readableEnd(); // stray bytes without a start marker up to the end
             continue;
         }
         if (head.kind == HeadRecord::Kind::Good && head.code == 0) {
@@ -512,12 +566,49 @@ StoreStatus BacklogStore::locateHead(HeadRecord& head, bool& found)
     }
 }
 
+StoreStatus BacklogStore::reachUntakenBytes(bool& more)
+{
+    more = false;
+    for (;;) {
+        if (!m_readFile)
+            if (StoreStatus s = openReadFile(); !s)
+                return s;
+        if (m_readFile && m_readOffset < readableEnd()) {
+            more = true;
+            return StoreStatus::ok();
+        }
+        if (m_readNumber >= m_writeNumber) {
+            m_pending = 0;
+            return StoreStatus::ok(); // everything is taken, or there is no data file yet
+        }
+        // A used-up or missing file before the write file: on to the next.
+        if (StoreStatus s = retireReadFile(); !s)
+            return s;
+    }
+}
+
+StoreStatus BacklogStore::parseHead(HeadRecord& head)
+{
+    const std::uint64_t end = readableEnd();
+    if (m_markedOffset + m_cache.size() <= m_readOffset)
+        if (StoreStatus s = fillCache(std::min(end, m_readOffset + kReadChunk)); !s)
+            return s;
+    const std::uint64_t available = m_markedOffset + m_cache.size() - m_readOffset;
+    head = findHeadRecord(cacheAt(m_readOffset), static_cast<std::size_t>(available),
+                          end - m_readOffset);
+    if (head.kind != HeadRecord::Kind::NeedMore)
+        return StoreStatus::ok();
+    // Either more bytes come, or the file turns out shorter and the end moves to them.
+    const std::uint64_t more = std::max<std::uint64_t>(available, kReadChunk);
+    return fillCache(std::min(end, m_readOffset + available + more));
+}
+
 void BacklogStore::consumeHead(const HeadRecord& head)
 {
     if (inThisRun())
         ++m_appendsTaken;
     if (head.kind == HeadRecord::Kind::Good)
-        m_unmarkedCodes.push_back(m_readOffset + head.bodyOffset - 8);
+        m_unmarkedCodes.push_back(m_readOffset + head.bodyOffset - kBodyOffset + kCodeOffset);
     m_readOffset += head.end;
     ++m_takenInReadFile;
     if (m_pending.load() > 0)
@@ -529,12 +620,12 @@ StoreStatus BacklogStore::retireReadFile()
     const std::int32_t old = m_readNumber;
     // The next file that is there: a gap in the numbers (files lost, or an index written by
     // hand) is crossed in one step, however wide.
-    std::int32_t next = m_writeNumber;
-    for (std::int32_t n : dataFileNumbers())
-        if (n > old && n < next) {
-            next = n;
-            break;
-        }
+    std::vector<std::int32_t> numbers;
+    if (StoreStatus s = listDataFiles(numbers); !s)
+        return s;
+    auto later = std::upper_bound(numbers.begin(), numbers.end(), old);
+    const std::int32_t next =
+        later != numbers.end() && *later < m_writeNumber ? *later : m_writeNumber;
     const std::int64_t count = std::max<std::int64_t>(0, recordCount() - m_takenInReadFile);
     const std::int64_t onDisk = std::max<std::int64_t>(count, m_countOnDisk - m_takenInReadFile);
     // Count and read number in one write. Until it is on the disk the old file stays, so the
@@ -544,19 +635,20 @@ StoreStatus BacklogStore::retireReadFile()
     setCount(count);
     m_readFile.reset();
     resetReadPosition();
-    if (indexed) {
-        m_countOnDisk = onDisk;
-        m_files.removeFile(dataFilePath(old));
-        m_directoryToSync = true;
-    } else {
+    if (!indexed) {
         m_indexBehind = true; // sync writes it again; delivery goes on meanwhile
+        return StoreStatus::ok();
     }
+    m_countOnDisk = onDisk;
+    m_files.removeFile(dataFilePath(old));
+    m_directoryToSync = true;
     return StoreStatus::ok();
 }
 
 BacklogStore::Oldest BacklogStore::oldest()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const InvariantCheck check{*this};
     Oldest peek;
     if (!m_open) {
         peek.status = StoreStatus::fromError("read the backlog before it is open", 0);
@@ -569,7 +661,7 @@ BacklogStore::Oldest BacklogStore::oldest()
     peek.appendIndex = inThisRun() ? m_appendsTaken : -1;
     if (head.kind != HeadRecord::Kind::Good)
         return peek;
-    const std::uint8_t* at = m_cache.data() + (m_readOffset - m_markedOffset) + head.bodyOffset;
+    const std::uint8_t* at = cacheAt(m_readOffset) + head.bodyOffset;
     peek.body.assign(at, at + head.bodyLength);
     peek.good = true;
     return peek;
@@ -578,6 +670,7 @@ BacklogStore::Oldest BacklogStore::oldest()
 StoreStatus BacklogStore::takeOldest()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const InvariantCheck check{*this};
     if (!m_open)
         return StoreStatus::fromError("take from the backlog before it is open", 0);
     HeadRecord head;
@@ -585,8 +678,10 @@ StoreStatus BacklogStore::takeOldest()
     if (StoreStatus s = locateHead(head, found); !s || !found)
         return s;
     consumeHead(head);
+    // The record is taken whatever happens next: a used-up file that cannot be retired now (the
+    // directory cannot be listed) is retired by the next call, which reports why it cannot.
     if (m_readOffset >= readableEnd() && m_readNumber < m_writeNumber)
-        return retireReadFile();
+        (void)retireReadFile();
     return StoreStatus::ok();
 }
 
@@ -610,6 +705,13 @@ StoreStatus BacklogStore::writeMarks()
 
 StoreStatus BacklogStore::renumberFromZero()
 {
+    // Used-up files that a failed removal left go first: the new numbers must not come round to
+    // one of them. While one stays, the numbers go on.
+    std::vector<std::int32_t> numbers;
+    if (StoreStatus s = listDataFiles(numbers); !s)
+        return s;
+    if (StoreStatus s = removeFilesBeforeReadFile(numbers); !s)
+        return s;
     // The index first: a crash before the old file is removed leaves an empty file past the
     // write file, which the next open removes.
     const std::int32_t old = m_writeNumber;
@@ -634,72 +736,94 @@ StoreStatus BacklogStore::renumberFromZero()
 StoreStatus BacklogStore::sync()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const InvariantCheck check{*this};
     if (!m_open)
         return StoreStatus::ok();
     StoreStatus first;
-    auto keep = [&first](StoreStatus s) {
-        if (first && !s)
-            first = std::move(s);
-    };
-
-    if (m_indexBehind) {
-        StoreStatus s = writeIndex(
-            kCountOffset,
-            {clampToI32(m_countOnDisk = std::max<std::int64_t>(m_countOnDisk, recordCount())),
-             m_readNumber});
-        if (s) {
-            m_indexBehind = false;
-            for (std::int32_t n : dataFileNumbers())
-                if (n < m_readNumber)
-                    m_files.removeFile(dataFilePath(n));
-            m_directoryToSync = true;
-        }
-        keep(std::move(s));
-    }
+    if (m_indexBehind)
+        keepFirst(first, catchUpIndex());
     // Everything taken: the write file starts over (its marks need not be written first), and
     // the index counts nothing.
     const bool allTaken =
         m_readNumber == m_writeNumber && m_readOffset >= m_writeSize && !m_indexBehind;
-    if (allTaken && m_writeFile && m_writeSize > 0) {
-        if (m_writeFile->truncate(0)) {
-            m_writeSize = 0;
-            resetReadPosition();
-            m_olderGone = true;
-            setCount(0);
-            m_pending = 0;
-        } else {
-            keep(fail("empty " + dataFilePath(m_writeNumber)));
-        }
-    }
-    keep(writeMarks());
+    if (allTaken && m_writeFile && m_writeSize > 0)
+        keepFirst(first, emptyWriteFile());
+    keepFirst(first, writeMarks());
     // And the numbers start over at 0, as when the store was new, so they never run out.
     if (allTaken && m_writeSize == 0 && m_writeNumber != 0)
-        keep(renumberFromZero());
+        keepFirst(first, renumberFromZero());
+    keepFirst(first, flushToDisk());
+    return first;
+}
+
+StoreStatus BacklogStore::catchUpIndex()
+{
+    m_countOnDisk = std::max<std::int64_t>(m_countOnDisk, recordCount());
+    if (StoreStatus s = writeIndex(kCountOffset, {clampToI32(m_countOnDisk), m_readNumber}); !s)
+        return s;
+    m_indexBehind = false;
+    std::vector<std::int32_t> numbers;
+    StoreStatus removed = listDataFiles(numbers);
+    keepFirst(removed, removeFilesBeforeReadFile(numbers));
+    m_directoryToSync = true;
+    return removed;
+}
+
+StoreStatus BacklogStore::emptyWriteFile()
+{
+    if (!m_writeFile->truncate(0))
+        return fail("empty " + dataFilePath(m_writeNumber));
+    m_writeSize = 0;
+    resetReadPosition();
+    m_olderGone = true;
+    setCount(0);
+    m_pending = 0;
+    return StoreStatus::ok();
+}
+
+StoreStatus BacklogStore::flushToDisk()
+{
+    StoreStatus first;
     if (m_dataToSync && m_writeFile) {
         if (m_writeFile->sync())
             m_dataToSync = false;
         else
-            keep(fail("flush " + dataFilePath(m_writeNumber)));
+            keepFirst(first, fail("flush " + dataFilePath(m_writeNumber)));
     }
     if (m_countOnDisk != recordCount() && !m_indexBehind) {
         StoreStatus s = writeIndex(kCountOffset, {recordCount()});
         if (s)
             m_countOnDisk = recordCount();
-        keep(std::move(s));
+        keepFirst(first, std::move(s));
     }
     if (m_indexToSync) {
         if (m_index->sync())
             m_indexToSync = false;
         else
-            keep(fail("flush " + indexFilePath()));
+            keepFirst(first, fail("flush " + indexFilePath()));
     }
     if (m_directoryToSync) {
         if (m_files.syncDirectory(m_directory))
             m_directoryToSync = false;
         else
-            keep(fail("flush " + m_directory));
+            keepFirst(first, fail("flush " + m_directory));
     }
     return first;
+}
+
+void BacklogStore::checkInvariants() const
+{
+    assert(m_markedOffset <= m_readOffset && m_readOffset <= m_markedOffset + m_cache.size());
+    assert(std::all_of(m_unmarkedCodes.begin(), m_unmarkedCodes.end(), [this](std::uint64_t at) {
+        return at >= m_markedOffset && at + 4 <= m_readOffset;
+    }));
+    assert(m_pending.load() >= 0 && m_takenInReadFile >= 0 && recordCount() >= 0);
+    if (!m_open)
+        return;
+    assert(0 <= m_readNumber && m_readNumber <= m_writeNumber);
+    assert(m_countOnDisk >= recordCount());
+    assert(m_readOffset <= readableEnd() || !m_readFile);
+    assert(m_writeSize == 0 || m_writeFile); // a write size is that of an open write file
 }
 
 } // namespace backlog

@@ -24,6 +24,12 @@ inline constexpr const char* kStoreDirectory = "dd8";
 //   bs<N>.dat      data file N: records appended at the end, taken from the front; a new file
 //                  is started once the write file is longer than 1 000 000 bytes
 //
+// Starting a data file never empties one of that name: an empty one is taken as it is; one that
+// holds bytes (a used-up file whose removal failed, or one put there by hand) is left as it is,
+// and append fails with Damaged, naming it, until the store is opened again and takes its
+// records in with the rest. Used-up files left behind are removed again before the numbers
+// start over at 0, so the numbers do not come round to them.
+//
 // Taking the oldest record costs no rewrite. The store keeps its read position in memory and
 // marks taken records on disk in batches by setting their message code to 0, the code of a
 // record that is to be taken away unsent; a data file is deleted once every record in it is
@@ -41,7 +47,10 @@ inline constexpr const char* kStoreDirectory = "dd8";
 // append runs on the window's thread, oldest and takeOldest on the client thread, sync
 // on either; they serialise on the store's lock. Every operation that touches the disk reports a
 // StoreStatus with the system's reason; a failed operation changes nothing that the files or a
-// later operation depend on.
+// later operation depend on. Only a data file that is not there counts as missing, and is
+// stepped past; one that cannot be opened or read for any other reason (too many open files,
+// no rights, a failing disk), or a directory that cannot be listed, fails the operation, and
+// nothing is skipped, retired or removed for it: the same call works once the fault is gone.
 class BacklogStore
 {
 public:
@@ -82,7 +91,8 @@ public:
     // Records with code 0 are taken away on the way, unsent.
     Oldest oldest();
 
-    // Takes the oldest record, damaged or not. Nothing when the store holds none.
+    // Takes the oldest record, damaged or not. Nothing when the store holds none, or when it
+    // fails (the record could not be read).
     StoreStatus takeOldest();
 
     // Makes what was done since the last sync last: marks the taken records, empties the write
@@ -102,28 +112,78 @@ public:
     std::string indexFilePath() const;
 
 private:
+    // A data file opened and read from the front.
+    struct LoadedFile
+    {
+        std::unique_ptr<platform::File> file; // null: the file is not there
+        std::uint64_t size = 0;
+        Bytes bytes; // its first bytes, as many as were asked for
+    };
+
+    // Asserts what holds between operations (debug builds); the guard checks it when an
+    // operation under the lock returns.
+    void checkInvariants() const;
+    struct InvariantCheck
+    {
+        const BacklogStore& store;
+        ~InvariantCheck() { store.checkInvariants(); }
+    };
+
     StoreStatus fail(const std::string& what) const;
+    void setCount(std::int64_t count);
+    bool isEmptyFile(const std::string& path) const;
+    StoreStatus writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values);
+    // Data file n's first limit bytes.
+    StoreStatus loadDataFile(std::int32_t n, std::uint64_t limit, LoadedFile& out) const;
+    StoreStatus listDirectory(std::vector<std::string>& names) const;
+    StoreStatus listDataFiles(std::vector<std::int32_t>& numbers) const; // in order
+    // All of them are taken.
+    StoreStatus removeFilesBeforeReadFile(const std::vector<std::int32_t>& numbers);
+
+    // Opening.
+    void resetState();
     StoreStatus openLocked();
+    StoreStatus lockIndex();
+    // Takes the numbers from an index that agrees with the files, or rebuilds it from them.
+    StoreStatus loadIndex(std::vector<std::int32_t> numbers);
+    StoreStatus readIndex(bool& valid);
     StoreStatus rebuild(const std::vector<std::int32_t>& numbers);
     StoreStatus prepareWriteFile();
-    StoreStatus writeIndex(std::uint64_t offset, const std::vector<std::int32_t>& values);
+    StoreStatus takeWriteFile(LoadedFile file, const FileScan& scan);
+    // Count and waiting records once the read file is open.
+    StoreStatus settleCounts(std::int64_t recordsInWriteFile);
+
+    // Appending.
     StoreStatus reserveCount();
+    // Data file n as a new write file: created, or an empty one taken as it is; never one that
+    // holds bytes.
+    StoreStatus createDataFile(std::int32_t n, std::unique_ptr<platform::File>& file);
     StoreStatus rollOver();
+
+    // Reading. openReadFile steps over the marked records at the file's front.
     StoreStatus openReadFile();
+    void resetReadPosition();
     std::uint64_t readableEnd() const;
+    const std::uint8_t* cacheAt(std::uint64_t offset) const;
+    bool inThisRun() const;
     // Parses the record at the read position, reading more of the file as needed; found is
     // false when none is left in the store.
     StoreStatus locateHead(HeadRecord& head, bool& found);
+    // Moves the read position on to the first file with bytes left, retiring used-up and
+    // missing files on the way; more is false when nothing is left.
+    StoreStatus reachUntakenBytes(bool& more);
+    // NeedMore: the cache holds more now (or the end has moved), look again.
+    StoreStatus parseHead(HeadRecord& head);
     StoreStatus fillCache(std::uint64_t upTo);
     void consumeHead(const HeadRecord& head);
     StoreStatus retireReadFile();
+
+    // Syncing.
+    StoreStatus catchUpIndex();
+    StoreStatus emptyWriteFile();
     StoreStatus writeMarks();
     StoreStatus renumberFromZero();
-    void resetReadPosition();
-    bool inThisRun() const;
-    void setCount(std::int64_t count);
-    std::vector<std::int32_t> dataFileNumbers() const;
-    bool isEmptyFile(const std::string& path) const;
+    StoreStatus flushToDisk();
 
     platform::FileSystem& m_files;
     const std::string m_base;

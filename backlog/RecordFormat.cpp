@@ -20,33 +20,33 @@ bool isStartMarker(const std::uint8_t* d, std::size_t n, std::size_t at)
 HeadRecord parseAt(const std::uint8_t* d, std::size_t n, std::uint64_t total, std::size_t marker)
 {
     HeadRecord r;
-    std::uint64_t code = marker + 2;
-    if (code + 4 <= n)
-        r.code = readU32(d + code);
-    if (code + 8 > total) {
+    if (marker + kLengthOffset <= n)
+        r.code = readU32(d + marker + kCodeOffset);
+    const std::uint64_t body = marker + kBodyOffset;
+    if (body > total) {
         r.kind = Kind::Damaged; // cut off inside its header
         return r;
     }
-    if (code + 8 > n)
+    if (body > n)
         return {Kind::NeedMore};
-    auto length = static_cast<std::int32_t>(readU32(d + code + 4));
+    auto length = static_cast<std::int32_t>(readU32(d + marker + kLengthOffset));
     // Negative, or running past the end of the file: the length is not to be trusted, and is
     // never used to size anything.
-    if (length < 0 || code + 8 + static_cast<std::uint64_t>(length) + 2 > total) {
+    if (length < 0 || body + static_cast<std::uint64_t>(length) + kEndMarkerSize > total) {
         r.kind = Kind::Damaged;
         return r;
     }
-    std::uint64_t endMarker = code + 8 + static_cast<std::uint64_t>(length);
-    if (endMarker + 2 > n)
+    const std::uint64_t endMarker = body + static_cast<std::uint64_t>(length);
+    if (endMarker + kEndMarkerSize > n)
         return {Kind::NeedMore}; // it lies within the file, beyond the bytes given
     if (d[endMarker] != kEndFirstByte || d[endMarker + 1] != kEndSecondByte) {
         r.kind = Kind::Damaged;
         return r;
     }
     r.kind = Kind::Good;
-    r.bodyOffset = static_cast<std::size_t>(code + 8);
+    r.bodyOffset = static_cast<std::size_t>(body);
     r.bodyLength = static_cast<std::size_t>(length);
-    r.end = endMarker + 2;
+    r.end = endMarker + kEndMarkerSize;
     return r;
 }
 

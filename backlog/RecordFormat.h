@@ -19,8 +19,13 @@ inline constexpr std::uint64_t kCountOffset = 4;
 inline constexpr std::uint64_t kReadNumberOffset = 8;
 inline constexpr std::uint64_t kWriteNumberOffset = 12;
 
-// Data file record: FF FF, code (32), body length L (signed 32), L body bytes, FE FF.
-inline constexpr std::size_t kRecordOverhead = 12;
+// Data file record: FF FF, code (32), body length L (signed 32), L body bytes, FE FF. Offsets
+// from the start marker.
+inline constexpr std::size_t kCodeOffset = 2;
+inline constexpr std::size_t kLengthOffset = 6;
+inline constexpr std::size_t kBodyOffset = 10;
+inline constexpr std::size_t kEndMarkerSize = 2;
+inline constexpr std::size_t kRecordOverhead = kBodyOffset + kEndMarkerSize;
 inline constexpr std::uint8_t kStartByte = 0xFF; // the start marker is two of them
 inline constexpr std::uint8_t kEndFirstByte = 0xFE;
 inline constexpr std::uint8_t kEndSecondByte = 0xFF;

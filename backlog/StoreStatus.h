@@ -13,7 +13,8 @@ public:
         Ok,
         DiskFull, // no space left (or over quota): writing works again once there is room
         Damaged,  // a file is not what the store keeps there (a directory where a file
-                  // belongs, an index that cannot be read whole)
+                  // belongs, an index that cannot be read whole, bytes where a new data
+                  // file is to start)
         IoError   // any other failure: the system's reason says which
     };
 

@@ -105,18 +105,25 @@ public:
         return ::unlink(path.c_str()) == 0 || errno == ENOENT;
     }
 
-    std::vector<std::string> listFiles(const std::string& directory) override
+    std::optional<std::vector<std::string>> listFiles(const std::string& directory) override
     {
-        std::vector<std::string> names;
         DIR* dir = ::opendir(directory.c_str());
         if (dir == nullptr)
-            return names;
+            return std::nullopt;
+        std::vector<std::string> names;
+        // readdir answers null both at the end and on an error; only an error sets errno.
+        errno = 0;
         while (const dirent* entry = ::readdir(dir)) {
             std::string name = entry->d_name;
             if (name != "." && name != ".." && platform::fileExists(joinPath(directory, name)))
                 names.push_back(std::move(name));
+            errno = 0;
         }
+        const int error = errno;
         ::closedir(dir);
+        errno = error;
+        if (error != 0)
+            return std::nullopt;
         return names;
     }
 
@@ -163,6 +170,11 @@ std::string errorText(int osError)
 bool isDiskFullError(int osError)
 {
     return osError == ENOSPC || osError == EDQUOT;
+}
+
+bool isNotFoundError(int osError)
+{
+    return osError == ENOENT;
 }
 
 } // namespace platform

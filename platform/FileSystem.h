@@ -56,8 +56,9 @@ public:
     // False when the file could not be removed (a missing file counts as removed).
     virtual bool removeFile(const std::string& path) = 0;
 
-    // Names (not paths) of the regular files in a directory; empty when it cannot be read.
-    virtual std::vector<std::string> listFiles(const std::string& directory) = 0;
+    // Names (not paths) of the regular files in a directory; nothing when it cannot be read
+    // (an empty directory gives an empty list).
+    virtual std::optional<std::vector<std::string>> listFiles(const std::string& directory) = 0;
 
     virtual bool fileExists(const std::string& path) = 0;
     virtual bool directoryExists(const std::string& path) = 0;
@@ -81,5 +82,9 @@ std::string errorText(int osError);
 
 // The error number says the disk (or the user's quota) is full.
 bool isDiskFullError(int osError);
+
+// The error number says the file is not there (not that it could not be opened for another
+// reason: too many open files, no rights, a failing disk).
+bool isNotFoundError(int osError);
 
 } // namespace platform

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <random>
 #include <thread>
@@ -26,6 +27,22 @@ protected:
             ASSERT_TRUE(store.oldest().found);
             ASSERT_TRUE(store.takeOldest());
         }
+    }
+
+    // Opens a store on a thread of its own and waits at most limit for it: an open that never
+    // ends fails the test instead of hanging it (its thread is left behind, stuck).
+    bool opensWithin(std::chrono::seconds limit)
+    {
+        auto store = std::make_shared<backlog::BacklogStore>(m_dir.path());
+        store->setSubdirectoryName(backlog::kStoreDirectory);
+        auto opened = std::make_shared<std::promise<bool>>();
+        std::future<bool> done = opened->get_future();
+        std::thread([store, opened]() mutable {
+            const bool ok = store->open().isOk();
+            store.reset(); // lets go of the index before the test goes on
+            opened->set_value(ok);
+        }).detach();
+        return done.wait_for(limit) == std::future_status::ready && done.get();
     }
 
     static Bytes withCode0(Bytes record)
@@ -205,6 +222,23 @@ TEST_F(BacklogStoreTest, ARecordCutOffAtTheEndOfTheWriteFileIsCutAwayAtOpen)
     ASSERT_TRUE(again.append(kData, text("next")));
     EXPECT_EQ(records({"whole", "next"}), read(data(0)));
     EXPECT_EQ((std::vector<std::string>{"whole", "next"}), drain());
+}
+
+// A crash can cut the last record of the write file after any of its bytes: opening cuts it
+// away, whatever its length, and keeps every record before it.
+TEST_F(BacklogStoreTest, ALastRecordCutAtAnyLengthIsCutAwayAtOpen)
+{
+    const Bytes whole = records({"a", "bb"});
+    const Bytes last = records({"cut"});
+    for (std::size_t kept = 1; kept < last.size(); ++kept) {
+        SCOPED_TRACE("the cut record keeps " + std::to_string(kept) + " bytes");
+        write(data(0), cat({whole, Bytes(last.begin(), last.begin() + kept)}));
+        write("backsoob.dat", index(3, 0, 0));
+        ASSERT_TRUE(opensWithin(std::chrono::seconds(5)));
+        EXPECT_EQ(whole, read(data(0)));
+        open();
+        EXPECT_EQ((std::vector<std::string>{"a", "bb"}), drain());
+    }
 }
 
 TEST_F(BacklogStoreTest, DamagedRecordsAreDroppedAloneAndNeverStrandGoodOnes)
@@ -423,4 +457,127 @@ TEST_F(BacklogStoreTest, AppendsNeverCompleteADamagedRecordBeforeThem)
     int bad = 0;
     EXPECT_EQ((std::vector<std::string>{"a", std::string(67, 'b'), "c"}), drain(&bad));
     EXPECT_EQ(1, bad);
+}
+
+// A file that cannot be opened or read, or a directory that cannot be listed, is a failure with
+// the system's reason, never a missing file or an empty directory: nothing is skipped, retired or
+// written over, and once the fault clears every record comes, in order.
+TEST_F(BacklogStoreTest, AFaultThatClearsLosesNothing)
+{
+    using Fs = fakes::FaultyFileSystem;
+    struct Row
+    {
+        const char* what;
+        void (*fault)(Fs&, int osError); // 0 clears it
+        int osError;
+        bool beforeOpen;
+    };
+    const Row rows[] = {
+        {"opening bs1.dat", [](Fs& fs, int e) { fs.failOpens("bs1.dat", e); }, EMFILE, false},
+        {"opening the write file", [](Fs& fs, int e) { fs.failOpens("bs2.dat", e); }, EMFILE, true},
+        {"reading bs1.dat", [](Fs& fs, int e) { fs.failReads("bs1.dat", e); }, EIO, false},
+        {"reading the read file", [](Fs& fs, int e) { fs.failReads("bs0.dat", e); }, EIO, false},
+        {"listing", [](Fs& fs, int e) { fs.failListings(e); }, EIO, false},
+        {"listing at open", [](Fs& fs, int e) { fs.failListings(e); }, EIO, true},
+    };
+    std::vector<std::string> expected;
+    Bytes files[3]; // 100, 300 and 20 records
+    for (int i = 0; i < 420; ++i) {
+        expected.push_back(std::to_string(i));
+        Bytes& file = files[i < 100 ? 0 : i < 400 ? 1 : 2];
+        file = cat({file, backlog::encodeRecord(kData, text(expected.back()))});
+    }
+    expected.push_back("new");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (int n = 0; n < 3; ++n)
+            write(data(n), files[n]);
+        write("backsoob.dat", index(420, 0, 2));
+        Fs fs;
+        std::vector<std::string> failures;
+        auto passes = [&](const backlog::StoreStatus& s) { // a failure is seen, then it clears
+            if (!s) {
+                failures.push_back(s.text());
+                row.fault(fs, 0);
+            }
+            return s.isOk();
+        };
+        backlog::BacklogStore store(m_dir.path(), fs);
+        store.setSubdirectoryName(backlog::kStoreDirectory);
+        row.fault(fs, row.beforeOpen ? row.osError : 0);
+        ASSERT_TRUE(passes(store.open()) || store.open());
+        row.fault(fs, row.beforeOpen ? 0 : row.osError);
+        ASSERT_TRUE(store.append(kData, text("new")));
+        std::vector<std::string> got;
+        for (int step = 0; step < 1000; ++step) {
+            backlog::BacklogStore::Oldest p = store.oldest();
+            if (passes(p.status) && !p.found)
+                break;
+            if (p.found && passes(store.takeOldest()))
+                got.emplace_back(p.body.begin(), p.body.end());
+        }
+        EXPECT_EQ(expected, got);
+        EXPECT_EQ(0, store.pendingCount());
+        ASSERT_FALSE(failures.empty()) << "the fault was never reported";
+        EXPECT_NE(std::string::npos, failures[0].find(platform::errorText(row.osError)))
+            << failures[0];
+    }
+}
+
+// A data file that a new write file would take the place of is never emptied: an empty one is
+// taken as it is; one that holds records is left as it is and the append fails, until the store
+// is opened again and takes those records in.
+TEST_F(BacklogStoreTest, AnExistingDataFileIsNeverWrittenOver)
+{
+    const std::string big(1'000'001 - 12, 'f'); // its record fills data file 0
+    struct Row
+    {
+        const char* what;
+        std::string inWriteFile;
+        int appears;
+        std::string there;
+        std::vector<std::string> drained;
+    };
+    const Row rows[] = {
+        {"the first data file of a new store", "", 0, "there", {"there", "new"}},
+        {"the file after a full one", big, 1, "there", {big, "there", "new"}},
+        {"an empty file", big, 1, "", {big, "new"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_store.reset();
+        std::filesystem::remove_all(m_dir.file("dd8"));
+        if (!row.inWriteFile.empty())
+            write(data(0), records({row.inWriteFile}));
+        write("backsoob.dat", index(row.inWriteFile.empty() ? 0 : 1, 0, 0));
+        auto& store = open();
+        // Put there behind the open store's back, as a removal that failed leaves a file.
+        const Bytes there = row.there.empty() ? Bytes{} : records({row.there});
+        std::ofstream(path(data(row.appears)), std::ios::binary)
+            << std::string(there.begin(), there.end());
+        backlog::StoreStatus appended = store.append(kData, text("new"));
+        if (!there.empty()) {
+            EXPECT_EQ(backlog::StoreStatus::Kind::Damaged, appended.kind()) << appended.text();
+            EXPECT_EQ(there, read(data(row.appears)));
+            appended = open().append(kData, text("new"));
+        }
+        ASSERT_TRUE(appended) << appended.text();
+        EXPECT_EQ(row.drained, drain());
+    }
+}
+
+// A used-up file that a failed removal left before the read file goes before the numbers start
+// over at 0, so the new write file does not meet it.
+TEST_F(BacklogStoreTest, AUsedUpFileLeftBehindGoesBeforeTheNumbersStartOver)
+{
+    write(data(2), records({"a"}));
+    write("backsoob.dat", index(1, 2, 2));
+    auto& store = open();
+    std::ofstream(path(data(0)), std::ios::binary) << "taken long ago";
+    take(store, 1);
+    ASSERT_TRUE(store.sync());
+    EXPECT_FALSE(exists(data(0)));
+    EXPECT_EQ(0, store.writeNumber());
+    ASSERT_TRUE(store.append(kData, text("new")));
+    EXPECT_EQ(std::vector<std::string>{"new"}, drain());
 }

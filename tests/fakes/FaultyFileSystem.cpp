@@ -13,6 +13,13 @@ std::string nameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The error number set for this file's name; 0 when none is.
+int errorFor(const std::map<std::string, int>& errors, const std::string& path)
+{
+    auto it = errors.find(nameOf(path));
+    return it == errors.end() ? 0 : it->second;
+}
+
 class FaultyFile final : public platform::File
 {
 public:
@@ -26,7 +33,8 @@ public:
     std::optional<std::size_t> readAt(std::uint64_t offset, void* buffer,
                                       std::size_t count) const override
     {
-        m_fs.countRead(m_path);
+        if (!m_fs.mayRead(m_path))
+            return std::nullopt;
         return m_real->readAt(offset, buffer, count);
     }
 
@@ -89,9 +97,14 @@ bool FaultyFileSystem::takeTear(std::size_t count, std::size_t* bytes, int* osEr
     return true;
 }
 
-void FaultyFileSystem::countRead(const std::string& path)
+bool FaultyFileSystem::mayRead(const std::string& path)
 {
     ++m_reads[nameOf(path)];
+    if (int error = errorFor(m_readErrors, path); error != 0) {
+        errno = error;
+        return false;
+    }
+    return true;
 }
 
 int FaultyFileSystem::readsOf(const std::string& name) const
@@ -102,6 +115,10 @@ int FaultyFileSystem::readsOf(const std::string& name) const
 
 std::unique_ptr<platform::File> FaultyFileSystem::open(const std::string& path, Open how)
 {
+    if (int error = errorFor(m_openErrors, path); error != 0) {
+        errno = error;
+        return nullptr;
+    }
     // Creating or emptying a file is a change; opening one that is there is not.
     if (how == Open::Truncate || (how == Open::OrCreate && !m_real.fileExists(path)))
         if (!mayChange())
@@ -117,8 +134,12 @@ bool FaultyFileSystem::removeFile(const std::string& path)
     return mayChange() && m_real.removeFile(path);
 }
 
-std::vector<std::string> FaultyFileSystem::listFiles(const std::string& directory)
+std::optional<std::vector<std::string>> FaultyFileSystem::listFiles(const std::string& directory)
 {
+    if (m_listingError != 0) {
+        errno = m_listingError;
+        return std::nullopt;
+    }
     return m_real.listFiles(directory);
 }
 

@@ -1,12 +1,13 @@
 // tests/fakes/FaultyFileSystem.h: the real files, with faults on demand: writes refused with a
 // chosen error (a full or read-only disk), a write that gets only part of its bytes onto the
-// disk, or a crash after a given number of changes (everything after it is not done), and a
-// count of the reads of each file.
+// disk, a crash after a given number of changes (everything after it is not done), opens, reads
+// or listings that fail until told otherwise, and a count of the reads of each file.
 #pragma once
 
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,13 +37,19 @@ public:
     // Changes done so far.
     long changes() const { return m_changes; }
 
+    // From now on opening a file of this name (not a path), reading one (open already or not), or
+    // listing a directory fails with this error number; 0 ends it.
+    void failOpens(const std::string& name, int osError) { m_openErrors[name] = osError; }
+    void failReads(const std::string& name, int osError) { m_readErrors[name] = osError; }
+    void failListings(int osError) { m_listingError = osError; }
+
     // Reads of files whose name is this (not a path), since the last reset.
     int readsOf(const std::string& name) const;
     void resetReads() { m_reads.clear(); }
 
     std::unique_ptr<platform::File> open(const std::string& path, Open how) override;
     bool removeFile(const std::string& path) override;
-    std::vector<std::string> listFiles(const std::string& directory) override;
+    std::optional<std::vector<std::string>> listFiles(const std::string& directory) override;
     bool fileExists(const std::string& path) override;
     bool directoryExists(const std::string& path) override;
     bool createDirectory(const std::string& path) override;
@@ -51,7 +58,8 @@ public:
 
     // For the files it opens. False when the change may not be done (errno set).
     bool mayChange();
-    void countRead(const std::string& path);
+    // Counts the read; false when it is to fail (errno set).
+    bool mayRead(const std::string& path);
     // Applies a planned tear: how many bytes of count may be written; false when none is armed.
     bool takeTear(std::size_t count, std::size_t* bytes, int* osError);
 
@@ -64,6 +72,9 @@ private:
     std::size_t m_tearAt = 0;
     int m_tearError = 0;
     std::map<std::string, int> m_reads;
+    std::map<std::string, int> m_openErrors;
+    std::map<std::string, int> m_readErrors;
+    int m_listingError = 0;
 };
 
 } // namespace fakes
