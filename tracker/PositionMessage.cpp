@@ -93,6 +93,45 @@ void appendJsonEscaped(std::string& out, const std::uint8_t* s, std::size_t coun
     }
 }
 
+namespace {
+
+// The members of one field at p, in the field table's words.
+void appendField(std::string& out, std::uint8_t id, const std::uint8_t* p)
+{
+    switch (id) {
+    case kFieldPosition:
+        out += ",\"lat\":";
+        appendMillionths(out, readU32(p));
+        out += ",\"lon\":";
+        appendMillionths(out, readU32(p + 4));
+        break;
+    case kFieldTime:
+        out += ",\"time\":\"";
+        appendTime(out, readU32(p));
+        out += '"';
+        break;
+    case kFieldAltitude:
+        appendMember(out, "alt", readU16(p));
+        break;
+    case kFieldCourse:
+        appendMember(out, "course", readU16(p));
+        break;
+    case kFieldHdop:
+        appendMember(out, "hdop", p[0]);
+        break;
+    case kFieldSatellites:
+        appendMember(out, "sat", p[0]);
+        break;
+    case kFieldSpeed:
+        appendMember(out, "speed", readU16(p));
+        break;
+    default:
+        break; // known width, no member
+    }
+}
+
+} // namespace
+
 std::size_t buildPositionMessage(const TrackerRow& row, const std::uint8_t* packet,
                                  std::size_t recordsEnd, std::size_t offset, std::string& out)
 {
@@ -100,41 +139,11 @@ std::size_t buildPositionMessage(const TrackerRow& row, const std::uint8_t* pack
     appendJsonEscaped(out, row.imei.data() + 1, kImeiLength);
     out += '"';
     for (unsigned i = 0; i < row.fieldCount; ++i) {
-        std::uint8_t id = row.fields[i];
-        std::size_t width = fieldWidth(id);
+        const std::uint8_t id = row.fields[i];
+        const std::size_t width = fieldWidth(id);
         if (width == 0 || offset + width > recordsEnd)
             return 0;
-        const std::uint8_t* p = packet + offset;
-        switch (id) {
-        case kFieldPosition:
-            out += ",\"lat\":";
-            appendMillionths(out, readU32(p));
-            out += ",\"lon\":";
-            appendMillionths(out, readU32(p + 4));
-            break;
-        case kFieldTime:
-            out += ",\"time\":\"";
-            appendTime(out, readU32(p));
-            out += '"';
-            break;
-        case kFieldAltitude:
-            appendMember(out, "alt", readU16(p));
-            break;
-        case kFieldCourse:
-            appendMember(out, "course", readU16(p));
-            break;
-        case kFieldHdop:
-            appendMember(out, "hdop", p[0]);
-            break;
-        case kFieldSatellites:
-            appendMember(out, "sat", p[0]);
-            break;
-        case kFieldSpeed:
-            appendMember(out, "speed", readU16(p));
-            break;
-        default:
-            break; // known width, no member
-        }
+        appendField(out, id, packet + offset);
         offset += width;
     }
     out += '}';

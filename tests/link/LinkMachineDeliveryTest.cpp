@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <cerrno>
+
 #include "link/LinkEvents.h"
 #include "tests/link/MachineFixture.h"
 
@@ -341,4 +343,31 @@ TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenR
     logIn();
     drainAll();
     EXPECT_EQ(std::vector<std::string>{"kept"}, m_link->dataTexts());
+}
+
+// A backlog file that cannot be read holds delivery up, but is neither skipped nor read again at
+// every turn: like a failing write, it is tried again once a second, said once, and everything
+// in it goes once it can be read.
+TEST_F(LinkMachineDeliveryTest, AFailingReadWaitsAndRetriesWithoutSpinning)
+{
+    fakes::FaultyFileSystem& files = m_files;
+    msglink::OutboxOptions outbox;
+    outbox.files = &files;
+    create({}, outbox);
+    for (const char* text : {"a", "b"})
+        ASSERT_TRUE(m_outbox->storeMessage(text));
+    files.failReads("bs0.dat", EIO);
+    start();
+    logIn();
+    files.resetReads();
+    turns(50);
+    EXPECT_FALSE(m_machine->framesWaiting()); // the runner pauses between turns meanwhile
+    EXPECT_LE(files.readsOf("bs0.dat"), 1);
+    EXPECT_EQ(1, m_view.count(std::string(kEventBacklogFailing) + ": " + m_outbox->problem()));
+
+    files.failReads("bs0.dat", 0);
+    m_clock.advanceMs(1001);
+    drainAll();
+    EXPECT_EQ((std::vector<std::string>{"a", "b"}), m_link->dataTexts());
+    EXPECT_EQ(1, m_view.count(kEventBacklogRecovered));
 }

@@ -14,6 +14,7 @@
 #include "tests/fakes/FakeClock.h"
 #include "tests/fakes/FakeLinkView.h"
 #include "tests/fakes/FakeTransport.h"
+#include "tests/fakes/FaultyFileSystem.h"
 #include "tests/fakes/TempDir.h"
 
 class MachineFixture : public ::testing::Test
@@ -94,6 +95,7 @@ protected:
     }
 
     fakes::TempDir m_dir;
+    fakes::FaultyFileSystem m_files; // for an outbox created over it
     fakes::FakeClock m_clock;
     fakes::FakeLinkView m_view;
     fakes::FakeTransport::Handler m_handler = fakes::usualAnswer;

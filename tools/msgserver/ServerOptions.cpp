@@ -104,8 +104,9 @@ std::string serverUsage()
 {
     return R"(usage: msgserver [options]
 
-A test message server for the gateway's link. It serves one gateway connection at a
-time, answers every frame with exactly one frame (login accepted to the module
+A test message server for the gateway's link. It serves every gateway connection at
+once, each on a thread of its own (as behind a balancer), answers every frame with
+exactly one frame (login accepted to the module
 identification, a delivery confirmation to every data message, a poll reply to
 anything else) and prints the text of every data message as one line on standard
 output. Connections, the first-number report of each login ("first number N on
