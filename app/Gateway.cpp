@@ -64,8 +64,13 @@ void Gateway::start()
 
     // Trackers are taken in once the backlog has been tried: open, or failed (which the outbox
     // tells, and the client tries again every second).
-    m_outbox = std::make_unique<msglink::Outbox>(m_linkView, clock, m_workingDirectory,
-                                                 m_options.outbox, m_options.outboxDiagnostic);
+    msglink::OutboxOptions outbox = m_options.outbox;
+    // A record is acknowledged once its messages are on the disk.
+    outbox.onDurable = [queue = &m_listener->queue()](std::uint64_t records) {
+        queue->markKept(records);
+    };
+    m_outbox = std::make_unique<msglink::Outbox>(m_linkView, clock, m_workingDirectory, outbox,
+                                                 m_options.outboxDiagnostic);
     m_outbox->open();
     m_dispatcher = std::make_unique<tracker::Dispatcher>(m_listener->queue(), *m_dayLog, *m_outbox,
                                                          clock, m_options.dispatch);
@@ -137,7 +142,7 @@ void Gateway::stop()
         m_client.reset();
     }
     if (m_outbox)
-        m_outbox->syncNow();
+        m_outbox->commit();
 }
 
 } // namespace app

@@ -322,7 +322,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ServerView view;
     fakes::FakeClock clock;
     fakes::FakeLinkView linkView;
-    auto outbox = std::make_unique<msglink::Outbox>(linkView, clock, directory);
+    msglink::OutboxOptions options;
+    options.commitThread = false; // commits where the input says
+    auto outbox = std::make_unique<msglink::Outbox>(linkView, clock, directory, options);
     auto machine = std::make_unique<msglink::LinkMachine>(linkView, clock, *outbox, 37, directory);
     auto transport = std::make_unique<ServerPair>(in, view);
     ServerPair& pair = *transport;
@@ -340,7 +342,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 stored.insert(text);
         }
         if (t & 0x40)
-            outbox->sync();
+            outbox->commit();
         pair.refuseNext = (t & 0x20) != 0;
         machine->turn();
     }

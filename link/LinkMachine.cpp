@@ -38,7 +38,7 @@ void LinkMachine::end()
     m_connected = false;
     setAuthorised(false);
     m_transport.reset(); // closes the socket without a drop event
-    m_outbox.syncNow();
+    m_outbox.commit();
 }
 
 void LinkMachine::turn()

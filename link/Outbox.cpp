@@ -1,6 +1,9 @@
 // link/Outbox.cpp
 #include "link/Outbox.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "link/FrameFormat.h"
 #include "link/LinkEvents.h"
 
@@ -19,11 +22,20 @@ Outbox::Outbox(LinkView& view, const platform::TickClock& clock,
       m_createdAt(clock.read()), m_store(workingDirectory, *options.files)
 {
     m_store.setSubdirectoryName(backlog::kStoreDirectory);
+    if (m_options.commitThread)
+        m_commitThread.start([this] { commitLoop(); });
 }
 
 Outbox::~Outbox()
 {
-    syncNow();
+    {
+        std::lock_guard<std::mutex> lock(m_commitMutex);
+        m_stopping = true;
+    }
+    m_commitWanted.notify_one();
+    if (m_commitThread.joinable())
+        m_commitThread.join();
+    commit(); // best effort: what it cannot do comes back as duplicates, never as losses
 }
 
 void Outbox::open()
@@ -90,8 +102,75 @@ bool Outbox::storeMessage(const std::string& text)
         if (status)
             noteStored(m_appended++);
     }
+    if (status)
+        m_appendsEver.fetch_add(1);
     tell(told);
     return status.isOk();
+}
+
+void Outbox::recordsStored(std::uint64_t records)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_commitMutex);
+        if (records <= m_lastRecords)
+            return;
+        m_lastRecords = records;
+        m_storedRecords.push_back({records, m_appendsEver.load()});
+    }
+    m_commitWanted.notify_one();
+}
+
+bool Outbox::commitDue() const
+{
+    return !m_storedRecords.empty() || m_appendsEver.load() > m_durableAppends;
+}
+
+void Outbox::commitLoop()
+{
+    const auto interval =
+        std::chrono::microseconds(static_cast<std::int64_t>(m_options.syncIntervalMs * 1000.0));
+    std::unique_lock<std::mutex> lock(m_commitMutex);
+    while (!m_stopping) {
+        // Stored records go at once: the sync that is under way meanwhile gathers the next group.
+        // Taken ones are marked at the pace of the interval, and so is a sync that failed tried
+        // again (its diagnostic is said once a minute).
+        if (m_commitFailed)
+            m_commitWanted.wait_for(lock, interval, [this] { return m_stopping; });
+        else if (!m_commitWanted.wait_for(lock, interval,
+                                          [this] { return m_stopping || commitDue(); }) &&
+                 m_takesEver.load() == m_syncedTakes)
+            continue;
+        if (m_stopping)
+            break;
+        lock.unlock();
+        const bool ok = commit();
+        lock.lock();
+        m_commitFailed = !ok;
+    }
+}
+
+bool Outbox::commit()
+{
+    std::lock_guard<std::mutex> serial(m_syncMutex);
+    const std::uint64_t appends = m_appendsEver.load();
+    const std::uint64_t takes = m_takesEver.load();
+    if (backlog::StoreStatus s = m_store.sync(); !s) {
+        report(s.text());
+        return false;
+    }
+    std::uint64_t records = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_commitMutex);
+        m_durableAppends = std::max(m_durableAppends, appends);
+        m_syncedTakes = std::max(m_syncedTakes, takes);
+        while (!m_storedRecords.empty() && m_storedRecords.front().appends <= appends) {
+            records = m_storedRecords.front().records;
+            m_storedRecords.pop_front();
+        }
+    }
+    if (records > 0 && m_options.onDurable)
+        m_options.onDurable(records);
+    return true;
 }
 
 void Outbox::noteStored(std::int64_t index)
@@ -102,23 +181,6 @@ void Outbox::noteStored(std::int64_t index)
     // Nothing older waits and the link is logged in: this one goes as it came.
     if (m_linkReady && m_liveFrom < 0 && m_store.pendingCount() <= 1)
         m_liveFrom = index;
-}
-
-void Outbox::sync()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_lastSync != 0 && m_clock.msSince(m_lastSync) < m_options.syncIntervalMs)
-            return;
-        m_lastSync = m_clock.read();
-    }
-    syncNow();
-}
-
-void Outbox::syncNow()
-{
-    if (backlog::StoreStatus s = m_store.sync(); !s)
-        report(s.text());
 }
 
 void Outbox::setLinkReady(bool ready)
@@ -163,6 +225,7 @@ std::optional<OutgoingMessage> Outbox::oldest()
         }
         // A damaged record: taken away unsent, and the next one looked at.
         m_figures.damagedDropped.add();
+        m_takesEver.fetch_add(1);
         report("a damaged record was taken away unsent");
         if (backlog::StoreStatus s = m_store.takeOldest(); !s) {
             report(s.text());
@@ -175,6 +238,7 @@ void Outbox::done(bool confirmed)
 {
     if (backlog::StoreStatus s = m_store.takeOldest(); !s)
         report(s.text() + "; a delivered message stays and goes again");
+    m_takesEver.fetch_add(1);
     (confirmed ? m_figures.deliveredBacklog : m_figures.deliveredLive).add();
     if (m_current < 0)
         return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "link/LinkView.h"
 #include "platform/FileSystem.h"
 #include "platform/Stats.h"
+#include "platform/Thread.h"
 #include "platform/TickClock.h"
 #include "tracker/PositionSink.h"
 
@@ -24,10 +26,15 @@ using Bytes = platform::Bytes;
 
 struct OutboxOptions
 {
-    // Group commit: what was stored is made to last on the disk at most this often.
+    // Taken records are marked on the disk at most this late (stored ones go at once).
     double syncIntervalMs = 50.0;
     // A store that cannot be opened or read is tried again after this long.
     double retryWaitMs = 1000.0;
+    // The group commit runs on a thread of its own; off, the owner calls commit() (tests).
+    bool commitThread = true;
+    // Commit thread (or commit()'s caller). Every record up to this number has all its messages
+    // on the disk: they may be acknowledged.
+    std::function<void(std::uint64_t records)> onDurable;
     platform::FileSystem* files = &platform::osFileSystem();
 };
 
@@ -79,15 +86,19 @@ public:
     // Any thread. The first opening has been tried.
     bool openTried() const { return m_openTried.load(); }
 
-    // Window's thread. Stored (written to the backlog's file) when true; false when it could
-    // not be (the store is not open, or the write failed): the caller keeps it and offers it
-    // again later. A failure is told once, and so is the recovery.
+    // Window's thread. Stored (written to the backlog's file, not yet synced) when true; false
+    // when it could not be (the store is not open, or the write failed): the caller keeps it and
+    // offers it again later. A failure is told once, and so is the recovery.
     bool storeMessage(const std::string& text) override;
 
-    // Window's thread, after each dispatch tick: the group commit, at most every sync interval.
-    void sync() override;
-    // Any thread: makes everything last now (the orderly stop).
-    void syncNow();
+    // Window's thread. Records up to this number have all their messages stored: onDurable tells
+    // when they are on the disk. Wakes the commit thread.
+    void recordsStored(std::uint64_t records) override;
+
+    // One group commit: everything stored before the call is made durable (one sync serves every
+    // record waiting), then onDurable says how far records are. The commit thread, or any
+    // thread when there is none; several at once are serialised. False when the sync failed.
+    bool commit();
 
     // Link client's thread. While set (logged in), a message stored while nothing older waits
     // goes as it came; clearing it (the link dropped) makes every waiting message need a
@@ -125,6 +136,16 @@ private:
         Reading
     };
 
+    // Records stored, and the appends (counted over the outbox's life) they need durable.
+    struct StoredRecords
+    {
+        std::uint64_t records;
+        std::uint64_t appends;
+    };
+
+    void commitLoop();
+    bool commitDue() const; // under m_commitMutex
+
     // Records the status of an operation of that kind; gives the event to tell, if any.
     std::string noteStatus(const backlog::StoreStatus& status, Trouble kind);
     void tell(const std::string& text);
@@ -139,6 +160,20 @@ private:
     const std::uint64_t m_createdAt;
     OutboxFigures m_figures;
     backlog::BacklogStore m_store;
+
+    // The group commit.
+    std::atomic<std::uint64_t> m_appendsEver{0}; // successful appends over the outbox's life
+    std::atomic<std::uint64_t> m_takesEver{0};
+    std::mutex m_syncMutex;           // one commit at a time
+    mutable std::mutex m_commitMutex; // guards what follows up to the thread
+    std::condition_variable m_commitWanted;
+    std::deque<StoredRecords> m_storedRecords;
+    std::uint64_t m_lastRecords = 0;
+    std::uint64_t m_durableAppends = 0;
+    std::uint64_t m_syncedTakes = 0;
+    bool m_commitFailed = false;
+    bool m_stopping = false;
+    platform::Thread m_commitThread;
 
     // Opening (start-up, then the link client's thread).
     std::atomic<bool> m_openTried{false};
@@ -165,7 +200,6 @@ private:
     std::deque<TimeMark> m_marks;
     std::string m_problem; // empty while the store works
     Trouble m_problemKind = Trouble::Keeping;
-    std::uint64_t m_lastSync = 0;
 };
 
 } // namespace msglink

@@ -38,6 +38,36 @@ DayLog::DayLog(std::string directory, Now now)
 {
 }
 
+DayLog::~DayLog()
+{
+    closeFile();
+}
+
+void DayLog::closeFile()
+{
+    if (m_file)
+        std::fclose(m_file);
+    m_file = nullptr;
+}
+
+bool DayLog::openFor(const std::string& path)
+{
+    const auto now = std::chrono::steady_clock::now();
+    // A file moved or removed behind our back (by hand, or by a rotation) is made again.
+    if (m_file && path == m_path && now - m_checkedAt < std::chrono::seconds(1))
+        return true;
+    std::error_code ec;
+    if (m_file && path == m_path && std::filesystem::exists(path, ec)) {
+        m_checkedAt = now;
+        return true;
+    }
+    closeFile();
+    m_file = std::fopen(path.c_str(), "ab");
+    m_path = path;
+    m_checkedAt = now;
+    return m_file != nullptr;
+}
+
 std::string DayLog::pathFor(const std::tm& when) const
 {
     return joinPath(m_directory, shortDate(when) + ".log");
@@ -53,7 +83,12 @@ bool DayLog::writeLine(std::string_view text)
     line.append("\r\n");
     std::string path = pathFor(when);
     std::lock_guard<std::mutex> lock(m_mutex);
-    return appendToFile(path, line);
+    if (!openFor(path))
+        return false;
+    if (std::fwrite(line.data(), 1, line.size(), m_file) == line.size() && std::fflush(m_file) == 0)
+        return true;
+    closeFile(); // the next line tries a fresh file
+    return false;
 }
 
 DayLog::Pruned DayLog::removeOlderThan(int keepDays)

@@ -40,10 +40,8 @@ bool Dispatcher::tick()
     std::uint32_t connection = 0;
     m_emptied = false;
     if (!m_held.empty() &&
-        (m_clock.msBetween(m_refusedAt, start) <= m_budget.retryMs || !offerHeld())) {
-        m_sink.sync();
+        (m_clock.msBetween(m_refusedAt, start) <= m_budget.retryMs || !offerHeld()))
         return changed;
-    }
     for (std::size_t taken = 0; taken < m_budget.maxRecords && m_held.empty(); ++taken) {
         if (m_clock.msSince(start) > m_budget.maxMs)
             break;
@@ -59,8 +57,7 @@ bool Dispatcher::tick()
         // trackers must not wait for it.
         changed |= applyReadyNotices();
     }
-    m_sink.sync();
-    m_queue.markKept(keptRecords());
+    m_sink.recordsStored(keptRecords());
     return changed;
 }
 

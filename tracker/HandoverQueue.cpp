@@ -82,37 +82,36 @@ std::uint64_t HandoverQueue::recordsDropped() const
 
 void HandoverQueue::markKept(std::uint64_t upTo)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_keptMutex);
-        if (upTo <= m_kept)
-            return;
-        m_kept = upTo;
-    }
-    m_keptChanged.notify_all();
+    std::lock_guard<std::mutex> lock(m_keptMutex);
+    if (upTo <= m_kept)
+        return;
+    m_kept = upTo;
+    for (auto it = m_keptWaiters.begin(); it != m_keptWaiters.end() && it->first <= upTo; ++it)
+        it->second->woken.notify_one();
 }
 
 bool HandoverQueue::waitKept(std::uint64_t sequence, std::chrono::milliseconds limit)
 {
     std::unique_lock<std::mutex> lock(m_keptMutex);
-    ++m_keptWaiters;
-    m_keptChanged.wait_for(lock, limit, [&] { return m_kept >= sequence || m_released; });
-    --m_keptWaiters;
+    KeptWaiter waiter;
+    const auto entry = m_keptWaiters.emplace(sequence, &waiter);
+    waiter.woken.wait_for(lock, limit, [&] { return m_kept >= sequence || m_released; });
+    m_keptWaiters.erase(entry);
     return m_kept >= sequence;
 }
 
 void HandoverQueue::releaseWaiters()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_keptMutex);
-        m_released = true;
-    }
-    m_keptChanged.notify_all();
+    std::lock_guard<std::mutex> lock(m_keptMutex);
+    m_released = true;
+    for (auto& [sequence, waiter] : m_keptWaiters)
+        waiter->woken.notify_one();
 }
 
 std::size_t HandoverQueue::keptWaiters() const
 {
     std::lock_guard<std::mutex> lock(m_keptMutex);
-    return m_keptWaiters;
+    return m_keptWaiters.size();
 }
 
 } // namespace tracker

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 
 #include "platform/Ring.h"
@@ -62,7 +63,7 @@ public:
     std::uint64_t recordsDropped() const;
 
     // Any thread. Every record numbered up to upTo is kept; wakes the workers waiting for one
-    // of them. A smaller number than already reported changes nothing.
+    // of them, and only those. A smaller number than already reported changes nothing.
     void markKept(std::uint64_t upTo);
 
     // Any thread. Waits until the record numbered sequence is kept, at most limit. False on
@@ -95,12 +96,17 @@ private:
     std::uint64_t m_recordsPut = 0;       // guarded by m_mutex
     std::uint64_t m_recordsDropped = 0;   // guarded by m_mutex
 
-    // Apart from the rings: the dispatcher reporting kept records never waits for a put.
+    // A worker waiting for its record: woken only when that record is kept.
+    struct KeptWaiter
+    {
+        std::condition_variable woken;
+    };
+
+    // Apart from the rings: reporting kept records never waits for a put.
     mutable std::mutex m_keptMutex;
-    std::condition_variable m_keptChanged;
-    std::uint64_t m_kept = 0;      // guarded by m_keptMutex
-    bool m_released = false;       // guarded by m_keptMutex
-    std::size_t m_keptWaiters = 0; // guarded by m_keptMutex
+    std::uint64_t m_kept = 0;                                // guarded by m_keptMutex
+    bool m_released = false;                                 // guarded by m_keptMutex
+    std::multimap<std::uint64_t, KeptWaiter*> m_keptWaiters; // by sequence; m_keptMutex
 };
 
 } // namespace tracker

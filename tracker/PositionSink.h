@@ -1,6 +1,7 @@
 // tracker/PositionSink.h: where the dispatcher hands its position messages.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tracker {
@@ -15,8 +16,10 @@ public:
     // caller holds it and hands it over again later.
     virtual bool storeMessage(const std::string& text) = 0;
 
-    // Window's thread, after each dispatch tick: room for the sink's periodic work.
-    virtual void sync() {}
+    // Window's thread, after each dispatch tick. Every record up to this number (as the hand-over
+    // queue numbers them) has all its messages stored; the sink tells the queue when they are
+    // durable, so they may be acknowledged.
+    virtual void recordsStored(std::uint64_t /*records*/) {}
 };
 
 } // namespace tracker

@@ -42,6 +42,9 @@ public:
     void failOpens(const std::string& name, int osError) { m_openErrors[name] = osError; }
     void failReads(const std::string& name, int osError) { m_readErrors[name] = osError; }
     void failListings(int osError) { m_listingError = osError; }
+    // From now on flushing a file to the disk fails with this error number; 0 ends it.
+    void failSyncs(int osError) { m_syncError = osError; }
+    int syncError() const { return m_syncError; }
 
     // Reads of files whose name is this (not a path), since the last reset.
     int readsOf(const std::string& name) const;
@@ -75,6 +78,7 @@ private:
     std::map<std::string, int> m_openErrors;
     std::map<std::string, int> m_readErrors;
     int m_listingError = 0;
+    int m_syncError = 0;
 };
 
 } // namespace fakes

@@ -43,6 +43,7 @@ protected:
     {
         if (dir.empty())
             dir = m_dir.path();
+        outbox.commitThread = false; // the test turns everything itself
         m_machine.reset();
         m_outbox.reset(); // its backlog is locked while it is open
         auto tell = [this](const std::string& text) { m_diagnostics.push_back(text); };
