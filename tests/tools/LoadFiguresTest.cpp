@@ -1,10 +1,11 @@
 // tests/tools/LoadFiguresTest.cpp: the load benchmark's readings of other processes (/proc, the
-// simulator's summary).
+// simulator's summary) and its comparison of gateways.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "bench/LoadLedger.h"
+#include "bench/LoadReport.h"
 #include "bench/ProcessUsage.h"
 
 using namespace loadbench;
@@ -34,4 +35,24 @@ TEST(LoadLedgerTest, ReadsAckLatencyFromTheSimulatorsSummary)
     EXPECT_DOUBLE_EQ(1.25, l->p50Ms);
     EXPECT_DOUBLE_EQ(12.5, l->p99Ms);
     EXPECT_FALSE(parseAckLatency("").has_value());
+}
+
+TEST(LoadReportTest, JudgesTheNewGatewaysRateAgainstTheOthersOnlyFlatOut)
+{
+    for (const char* scenario : {"flat-out", "drain"}) {
+        SCOPED_TRACE(scenario);
+        std::vector<Row> rows(3);
+        const char* gateways[] = {"new", "baseline", "stand-in"};
+        const double rates[] = {850, 1000, 1000};
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            rows[i].scenario = scenario;
+            rows[i].gateway = gateways[i];
+            rows[i].ratePerS = rates[i];
+        }
+        compareRows(rows, 0.9, 0.7);
+        // 0.85 of the baseline misses 0.9; 0.85 of the stand-in makes 0.7.
+        EXPECT_EQ(std::string(scenario) == "flat-out" ? 1u : 0u, rows[0].failures.size());
+        EXPECT_EQ(2u, rows[0].notes.size());
+        EXPECT_TRUE(rows[1].failures.empty() && rows[1].notes.empty());
+    }
 }
