@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,9 @@ std::vector<tools::OptionDef<BenchOptions>> benchDefinitions()
          }},
         {"baseline", false,
          [](BenchOptions& o, const std::string& v) {
-             o.baseline = v;
+             // Absolute: the gateways run in scratch directories of their own.
+             std::error_code ec;
+             o.baseline = std::filesystem::absolute(v, ec).string();
              return ::access(v.c_str(), X_OK) == 0 ? "" : "--baseline: no program at " + v;
          }},
         {"keep", true,
