@@ -22,7 +22,8 @@ PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgm
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps fuzz-deps configure build test run demo package bench bench-load fuzz clean format
+.PHONY: all deps fuzz-deps configure build test run demo package bench bench-load bench-baseline \
+        fuzz clean format
 
 all: build
 
@@ -88,11 +89,29 @@ bench: build
 
 # The whole gateway under load, from a release build of its own in build-bench/: a few minutes,
 # run by hand. LOAD_ARGS passes options (--scenario, --limit; see load_bench --help).
-bench-load: deps
+# BASELINE=<git revision> also runs every scenario against that revision's gpsbridge, built by
+# bench-baseline, and compares: make bench-load BASELINE=c3d531b.
+bench-load: deps $(if $(BASELINE),bench-baseline)
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DGPSBRIDGE_BENCH=ON \
 	  -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 	cmake --build build-bench -j $(JOBS) --target load_bench
-	build-bench/bench/load_bench $(LOAD_ARGS)
+	build-bench/bench/load_bench $(if $(BASELINE),--baseline $(BASELINE_BUILD)/app/gpsbridge) \
+	  $(LOAD_ARGS)
+
+# The gateway of revision BASELINE: checked out in a scratch worktree (build-bench/baseline-src,
+# reused by later runs; --force takes the place back after make clean removed it) and built
+# alone, release, in build-bench/baseline/.
+BASELINE_SRC = build-bench/baseline-src
+BASELINE_BUILD = build-bench/baseline
+bench-baseline: deps
+	@test -n "$(BASELINE)" || { echo "bench-baseline: set BASELINE=<git revision>"; exit 1; }
+	@rev=$$(git rev-parse --verify --quiet "$(BASELINE)^{commit}") || \
+	  { echo "bench-baseline: $(BASELINE) is no revision of this repository"; exit 1; }; \
+	if [ -e $(BASELINE_SRC)/.git ]; then git -C $(BASELINE_SRC) checkout --quiet --detach $$rev; \
+	else git worktree add --force --detach $(BASELINE_SRC) $$rev; fi
+	cmake -S $(BASELINE_SRC) -B $(BASELINE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DGPSBRIDGE_BENCH=OFF
+	cmake --build $(BASELINE_BUILD) -j $(JOBS) --target gpsbridge
 
 # Each target starts from its corpus in the tree plus what earlier runs found (kept in
 # build-fuzz/corpus/); a failing input lands in build-fuzz/crashes/. The fast targets first.

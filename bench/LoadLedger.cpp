@@ -4,6 +4,7 @@
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "tools/gt20sim/AckedLog.h"
 #include "tools/gt20sim/RunStats.h"
@@ -70,6 +71,17 @@ std::optional<Stamped> parseMessageLine(const std::string& line)
     record += ' ';
     record += *time;
     return Stamped{record, *at};
+}
+
+std::optional<AckLatency> parseAckLatency(const std::string& summaryFigures)
+{
+    std::istringstream in(summaryFigures);
+    std::string p50, p90, p99;
+    double ignored = 0;
+    AckLatency l;
+    if (!(in >> p50 >> l.p50Ms >> p90 >> ignored >> p99 >> l.p99Ms) || p50 != "p50" || p99 != "p99")
+        return std::nullopt;
+    return l;
 }
 
 void Ledger::acked(const Stamped& s)

@@ -26,6 +26,15 @@ std::optional<Stamped> parseAckedLine(const std::string& line);
 // stamp, IMEI or time.
 std::optional<Stamped> parseMessageLine(const std::string& line);
 
+// The acknowledgement latency in gt20sim's summary, from the figures after "latency ms":
+// "p50 A p90 B p99 C max D". Nothing when they are not there.
+struct AckLatency
+{
+    double p50Ms = 0;
+    double p99Ms = 0;
+};
+std::optional<AckLatency> parseAckLatency(const std::string& summaryFigures);
+
 struct Tally
 {
     std::size_t acked = 0;       // distinct records acknowledged
