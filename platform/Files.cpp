@@ -21,15 +21,6 @@ std::string currentDirectory()
     return buf.data();
 }
 
-std::string joinPath(std::string_view dir, std::string_view name)
-{
-    std::string path(dir);
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    path += name;
-    return path;
-}
-
 bool directoryExists(const std::string& path)
 {
     struct stat st
