@@ -235,9 +235,9 @@ public:
         return ok;
     }
 
-    std::vector<std::string> listFiles(const std::string& directory) override
+    std::optional<std::vector<std::string>> listFiles(const std::string& directory) override
     {
-        return readDirectory(directory).value_or(std::vector<std::string>{});
+        return readDirectory(directory);
     }
 
     bool fileExists(const std::string& path) override { return platform::fileExists(path); }
@@ -311,6 +311,12 @@ std::string errorText(int osError)
 bool isDiskFullError(int osError)
 {
     return osError == ENOSPC;
+}
+
+// ERROR_FILE_NOT_FOUND and ERROR_PATH_NOT_FOUND both arrive here as ENOENT.
+bool isNotFoundError(int osError)
+{
+    return osError == ENOENT;
 }
 
 } // namespace platform
