@@ -2,6 +2,7 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,12 @@ std::string currentDirectory()
         buf.resize(buf.size() * 2);
     }
     return buf.data();
+}
+
+std::string homeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/";
 }
 
 bool directoryExists(const std::string& path)

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/win/WideText.h"
 
@@ -24,6 +25,16 @@ std::string currentDirectory()
     // A drive's root keeps its separator: "C:" alone would mean the drive's current directory.
     if (path.size() > 3 && path.back() == '/')
         path.pop_back();
+    return path;
+}
+
+std::string homeDirectory()
+{
+    const wchar_t* home = ::_wgetenv(L"USERPROFILE");
+    if (home == nullptr || *home == L'\0')
+        return "C:/";
+    std::string path = win::narrow(home);
+    std::replace(path.begin(), path.end(), '\\', '/');
     return path;
 }
 
