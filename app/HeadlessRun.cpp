@@ -48,7 +48,7 @@ int runHeadless(const HeadlessOptions& options)
     platform::MainLoop loop;
     StatusView view;
     // Declared before the gateway: the client still reports while the gateway stops.
-    EventPrinter printer(stdout, note);
+    EventPrinter printer(eventOutput(), note);
     view.onEventAppended = [&printer](const std::string& line) { printer.print(line); };
     Gateway gateway(view, gatewayOptions(options.workdir, options.settings));
     if (!startGateway([&] { gateway.start(); }))
@@ -83,6 +83,7 @@ int runHeadless(const HeadlessOptions& options)
         note(std::to_string(gateway.unkeptAtStop()) +
              " messages and packets could not be kept by the backlog before the stop; none of "
              "them was acknowledged, the trackers send them again");
+    note("stopped in order");
     return kExitStopped;
 }
 

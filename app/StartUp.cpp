@@ -9,9 +9,27 @@
 
 namespace app {
 
+namespace {
+
+std::FILE* g_notes = stderr;
+std::FILE* g_events = stdout;
+
+} // namespace
+
 void note(const std::string& line)
 {
-    std::fprintf(stderr, "gpsbridge: %s\n", line.c_str());
+    std::fprintf(g_notes, "gpsbridge: %s\n", line.c_str());
+}
+
+void sendOutputTo(std::FILE* file)
+{
+    g_notes = file;
+    g_events = file;
+}
+
+std::FILE* eventOutput()
+{
+    return g_events;
 }
 
 int checkConfig(const std::string& workdir)

@@ -2,6 +2,7 @@
 // the working directory, the settings read once, and the notes on standard error.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -10,9 +11,17 @@
 
 namespace app {
 
-// One line on standard error: "gpsbridge: <line>" (the journal under systemd, the service's
-// log file on Windows).
+// One line on standard error, or the output file: "gpsbridge: <line>" (the journal under
+// systemd).
 void note(const std::string& line);
+
+// Main thread, before the gateway starts. Notes and the headless run's event lines go to file
+// from now on instead of standard error and standard output (a Windows service's log file); file
+// stays open for the rest of the process.
+void sendOutputTo(std::FILE* file);
+
+// Where the headless run prints its event lines: standard output, or that file.
+std::FILE* eventOutput();
 
 // --check-config: the report on standard output; returns the exit status.
 int checkConfig(const std::string& workdir);

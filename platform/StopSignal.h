@@ -15,6 +15,10 @@ namespace platform {
 // the process soon after, whatever it is doing: main has a few seconds to wind down.
 void installStopSignals();
 
+// Any thread. Raises the flag as those do: for a stop request that comes another way (the
+// Windows service control manager's).
+void raiseStopSignal();
+
 // Raised by any of those; never lowered.
 const std::atomic<bool>& stopSignal();
 

@@ -42,6 +42,11 @@ void installStopSignals()
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+void raiseStopSignal()
+{
+    g_stop = true;
+}
+
 const std::atomic<bool>& stopSignal()
 {
     return g_stop;
