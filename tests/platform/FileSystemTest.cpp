@@ -87,11 +87,13 @@ TEST_F(FileSystemTest, ListsTheNamesOfFilesOnlyAndFailuresCarryTheirErrorNumber)
     ASSERT_TRUE(m_fs.createDirectory(m_dir.file("sub")));
     ASSERT_TRUE(m_fs.createDirectory(m_dir.file("sub"))); // an existing one is fine
     EXPECT_EQ((std::vector<std::string>{"a.dat"}), m_fs.listFiles(m_dir.path()));
-    EXPECT_TRUE(m_fs.listFiles(m_dir.file("missing")).empty());
+    EXPECT_FALSE(m_fs.listFiles(m_dir.file("missing"))); // a failure, not an empty directory
+    EXPECT_TRUE(platform::isNotFoundError(m_fs.lastError()));
     EXPECT_TRUE(m_fs.syncDirectory(m_dir.path()));
 
     EXPECT_FALSE(open("missing.dat", FileSystem::Open::Existing));
     EXPECT_EQ(ENOENT, m_fs.lastError());
+    EXPECT_TRUE(platform::isNotFoundError(m_fs.lastError()));
     EXPECT_FALSE(m_fs.createDirectory(m_dir.file("a.dat/sub")));
     EXPECT_EQ(ENOTDIR, m_fs.lastError());
     EXPECT_FALSE(platform::isDiskFullError(ENOENT));
