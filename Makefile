@@ -1,5 +1,5 @@
 # gpsbridge: make run | make test | make demo | make package | make bench | make bench-load |
-#            make fuzz | make windows | make windows-test | make deps
+#            make fuzz | make windows | make windows-test | make windows-system-test | make deps
 # SAN=1 builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer in build-san/.
 # make fuzz builds the fuzz targets with clang, libFuzzer, ASan and UBSan in build-fuzz/ and runs
 # each for FUZZ_SECONDS (60 by default).
@@ -25,7 +25,7 @@ FUZZ_PACKAGES = clang libclang-rt-14-dev
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
 .PHONY: all deps fuzz-deps configure build test run demo package bench bench-load fuzz windows \
-        windows-test clean format
+        windows-test windows-system-test clean format
 
 all: build
 
@@ -128,10 +128,11 @@ fuzz: fuzz-deps
 	  grep -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_exec|average_exec)' $$log; \
 	done
 
-# Windows, cross-built in build-win/: the core libraries, the tools, the core's tests and
+# Windows, cross-built in build-win/: the core libraries, the gateway without a window
+# (gpsbridge.exe, in a console or as a Windows service), the tools, the core's tests and
 # build-win/gpsbridge-<version>-win64.zip with the programs, a sample gpsbridge.ini and a readme.
 # Qt, systemd and prometheus-cpp have no Windows builds here, so neither have the gateway's
-# window, its service glue and its metrics.
+# window, its systemd glue and its metrics.
 WIN_BUILD_DIR = build-win
 WIN_CMAKE_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
                   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -148,6 +149,13 @@ windows: deps
 # The core's tests and a check of the tools, all under Wine (no display needed).
 windows-test: windows
 	tools/wine-tests.sh $(WIN_BUILD_DIR)
+
+# Under Wine: gt20sim.exe, gpsbridge.exe and msgserver.exe on loopback; dd8 written by one build
+# and sent by the other, both ways; gpsbridge.exe as a service through sc.exe
+# (tools/wine-system-test.sh). Needs the Linux gateway, test server and delivery check too.
+windows-system-test: windows configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target gpsbridge msgserver delivery_check
+	tools/wine-system-test.sh $(WIN_BUILD_DIR) $(BUILD_DIR)
 
 clean:
 	rm -rf build build-san build-pkg build-bench build-fuzz build-win
