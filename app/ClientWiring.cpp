@@ -1,22 +1,21 @@
 // app/ClientWiring.cpp: the message-server client and its outbox as the shipped program runs them.
 #include "app/Gateway.h"
 
-#include <cstdio>
-
 #include "app/RepeatFilter.h"
+#include "app/StartUp.h"
 
 namespace app {
 
 namespace {
 
-// Lines to standard error (the journal under systemd), each named by its subsystem; the same
-// line, repeated at every reconnect or retry, once a minute.
+// Notes (StartUp.h: standard error, or a service's log file), each named by its subsystem;
+// the same line, repeated at every reconnect or retry, once a minute.
 std::function<void(const std::string&)> diagnosticFor(const char* subsystem)
 {
     auto filter = std::make_shared<RepeatFilter>(std::chrono::minutes(1));
     return [filter, subsystem](const std::string& line) {
         if (filter->pass(line, RepeatFilter::Clock::now()))
-            std::fprintf(stderr, "gpsbridge: %s: %s\n", subsystem, line.c_str());
+            note(std::string(subsystem) + ": " + line);
     };
 }
 

@@ -16,6 +16,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
             c.version = true;
         else if (a == "--headless")
             c.headless = true;
+        else if (a == "--service")
+            c.service = true;
         else if (a == "--check-config")
             c.checkConfig = true;
         else if (a == "--workdir" || a.rfind("--workdir=", 0) == 0) {
@@ -31,6 +33,34 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
     return c;
 }
 
+#ifdef _WIN32
+std::string usageText()
+{
+    return R"(usage: gpsbridge [--headless] [--service] [--workdir DIR] [--check-config] [-h|--help]
+                 [-V|--version]
+
+Gateway between GPS trackers and the message server. It reads gpsbridge.ini in its working
+directory and writes its day logs (dd.MM.yyyy.log) and its backlog (dd8\) beside it.
+On Windows it has no status window and no metrics endpoint (MetricsAddress is not used).
+
+  --headless      run in the console: link events are printed on standard output, notes
+                  and problems on standard error; Ctrl-C, Ctrl-Break or closing the console
+                  stop it in order (also the default without options)
+  --service       run as a Windows service, started by the service control manager (see
+                  README.txt for sc.exe); its stop and the system's shutdown stop it in order.
+                  Output goes to log\service.log in the working directory
+  --workdir DIR   the working directory (default: the current one); created when missing
+  --check-config  read the settings, print what each key resolves to and every value that
+                  does not parse or is out of range, and exit: 0 when all is well, 1 when not
+  -h, --help      show this text
+  -V, --version   show the version
+
+Exit status: 0 after an orderly stop, 1 when --check-config found a problem, 2 on a bad
+command line, 3 when the tracker port could not be opened, 4 when the gateway could not start
+(working directory, backlog store).
+)";
+}
+#else
 std::string usageText()
 {
     return R"(usage: gpsbridge [--headless] [--workdir DIR] [--check-config] [-h|--help] [-V|--version]
@@ -45,6 +75,7 @@ directory and writes its day logs (dd.MM.yyyy.log) and its backlog (dd8/) beside
                   a leading ~/ stands for the home directory
   --check-config  read the settings, print what each key resolves to and every value that
                   does not parse or is out of range, and exit: 0 when all is well, 1 when not
+  --service       Windows only (the Windows service); under systemd use --headless
   -h, --help      show this text
   -V, --version   show the version
 
@@ -57,6 +88,7 @@ command line, 3 when the tracker port could not be opened (headless), 4 when the
 could not start (working directory, backlog store).
 )";
 }
+#endif
 
 std::string resolveWorkdir(const std::string& dir, const std::string& current,
                            const std::string& home)

@@ -19,6 +19,7 @@ enum ExitStatus
 struct CommandLine
 {
     bool headless = false;
+    bool service = false; // Windows: run under the service control manager
     bool checkConfig = false;
     bool help = false;
     bool version = false;
@@ -30,7 +31,7 @@ struct CommandLine
 // after "=".
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
-// The --help text.
+// The --help text, for the system it was built for.
 std::string usageText();
 
 // The working directory to use: dir made absolute against current; "~" or a leading "~/" is

@@ -1,7 +1,7 @@
 // app/Gateway.cpp
 #include "app/Gateway.h"
 
-#include "platform/Desktop.h"
+#include "platform/MainThread.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "platform/IniFile.h"

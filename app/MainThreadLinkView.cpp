@@ -1,7 +1,7 @@
 // app/MainThreadLinkView.cpp
 #include "app/MainThreadLinkView.h"
 
-#include "platform/Desktop.h"
+#include "platform/MainThread.h"
 
 namespace app {
 

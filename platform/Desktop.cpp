@@ -11,28 +11,34 @@
 
 namespace platform {
 
-void runOnMainThreadAndWait(const std::function<void()>& work)
+QtMainThread::QtMainThread()
+{
+    m_previous = setMainThreadLoop(this);
+}
+
+QtMainThread::~QtMainThread()
+{
+    setMainThreadLoop(m_previous);
+}
+
+bool QtMainThread::isLoopThread() const
 {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        work();
-        return;
-    }
+    return !app || QThread::currentThread() == app->thread();
+}
+
+void QtMainThread::runAndWait(const std::function<void()>& work)
+{
     QMetaObject::invokeMethod(
-        app, [&work] { work(); }, Qt::BlockingQueuedConnection);
+        QCoreApplication::instance(), [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
-void postToMainThread(std::function<void()> work)
+void QtMainThread::post(std::function<void()> work)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        work();
-        return;
-    }
-    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
 }
 
-void serveMainThreadFor(int ms)
+void QtMainThread::serveFor(int ms)
 {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);

@@ -3,19 +3,30 @@
 
 #include <functional>
 
+#include "platform/MainThread.h"
+
 namespace platform {
 
-// Runs work on the main (event-loop) thread and returns once it has run. On the main thread
-// itself it runs at once. The main thread must be running its event loop, or be waiting in
-// serveMainThreadFor, for a call from another thread to complete.
-void runOnMainThreadAndWait(const std::function<void()>& work);
+// Qt's event loop as the main-thread loop: hand-overs run as queued events of the application
+// object. Construct it on the main thread after the QCoreApplication (or QApplication); it is
+// installed (setMainThreadLoop) while it lives.
+class QtMainThread final : public MainThreadLoop
+{
+public:
+    QtMainThread();
+    ~QtMainThread() override;
+    QtMainThread(const QtMainThread&) = delete;
+    QtMainThread& operator=(const QtMainThread&) = delete;
 
-// Queues work to run on the main thread and returns at once. On the main thread itself it
-// runs at once.
-void postToMainThread(std::function<void()> work);
+    bool isLoopThread() const override;
+    void runAndWait(const std::function<void()>& work) override;
+    void post(std::function<void()> work) override;
+    // Runs the Qt events (hand-overs, timers, painting) that arrive within ms milliseconds.
+    void serveFor(int ms) override;
 
-// Main thread. Runs the hand-overs and other events that arrive within ms milliseconds.
-void serveMainThreadFor(int ms);
+private:
+    MainThreadLoop* m_previous = nullptr;
+};
 
 // Whether a graphical display is there to show a window on.
 bool displayAvailable();

@@ -2,6 +2,7 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,13 +22,10 @@ std::string currentDirectory()
     return buf.data();
 }
 
-std::string joinPath(std::string_view dir, std::string_view name)
+std::string homeDirectory()
 {
-    std::string path(dir);
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    path += name;
-    return path;
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/";
 }
 
 bool directoryExists(const std::string& path)

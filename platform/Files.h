@@ -9,6 +9,9 @@ namespace platform {
 // The process's current directory, without a trailing separator.
 std::string currentDirectory();
 
+// The user's home directory (HOME; USERPROFILE on Windows); "/" ("C:/") when unset.
+std::string homeDirectory();
+
 // dir + separator + name.
 std::string joinPath(std::string_view dir, std::string_view name);
 

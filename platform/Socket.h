@@ -10,9 +10,15 @@
 
 namespace platform {
 
-// A socket as the OS numbers it. On this platform a descriptor; the day log shows it in decimal.
+// A socket as the OS numbers it; the day log shows it in decimal. On POSIX a descriptor; on
+// Windows a Winsock SOCKET, an unsigned number as wide as a pointer.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
+#else
 using SocketHandle = int;
 inline constexpr SocketHandle kInvalidSocket = -1;
+#endif
 
 enum class WaitResult
 {
@@ -89,6 +95,7 @@ std::optional<int> receiveBufferSize(SocketHandle s);
 bool setNoDelay(SocketHandle s);
 
 // Raises the soft limit on open descriptors to the hard limit; a busy gateway holds thousands.
+// Windows has no such limit on sockets: there it does nothing.
 void raiseOpenFileLimit();
 
 } // namespace platform

@@ -32,6 +32,11 @@ void installStopSignals()
     sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
+void raiseStopSignal()
+{
+    g_stop = true;
+}
+
 const std::atomic<bool>& stopSignal()
 {
     return g_stop;

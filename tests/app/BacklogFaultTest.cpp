@@ -10,7 +10,7 @@
 
 #include "app/Gateway.h"
 #include "link/LinkEvents.h"
-#include "platform/Desktop.h"
+#include "platform/MainThread.h"
 #include "tests/fakes/FakeMessageServer.h"
 #include "tests/fakes/FaultyFileSystem.h"
 #include "tests/fakes/Packets.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Gateway.h"
-#include "platform/Desktop.h"
+#include "platform/MainThread.h"
 #include "tests/fakes/FakeClock.h"
 #include "tests/fakes/FakeMessageServer.h"
 #include "tests/fakes/Packets.h"

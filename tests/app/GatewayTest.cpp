@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Desktop.h"
+#include "platform/MainThread.h"
 #include "platform/Files.h"
 #include "platform/Formats.h"
 #include "tests/fakes/Packets.h"

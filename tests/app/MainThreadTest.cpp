@@ -1,10 +1,8 @@
 // tests/app/MainThreadTest.cpp: work handed to the main thread runs there, and the caller waits.
-#include "platform/Desktop.h"
-
-#include <QCoreApplication>
-#include <QThread>
+#include "platform/MainThread.h"
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -15,12 +13,12 @@
 TEST(MainThreadTest, OtherThreadWaitsUntilTheWorkRanOnTheMainThread)
 {
     app::StatusView view;
-    QThread* mainThread = QCoreApplication::instance()->thread();
+    const std::thread::id mainThread = std::this_thread::get_id();
     std::atomic<bool> ranOnMain{false}, done{false};
     std::size_t eventsSeenAfterReturn = 0;
     std::thread client([&] {
         platform::runOnMainThreadAndWait([&] {
-            ranOnMain = QThread::currentThread() == mainThread;
+            ranOnMain = std::this_thread::get_id() == mainThread;
             view.appendLinkEvent("Соединение...");
         });
         eventsSeenAfterReturn = view.events().size(); // read after the hand-over returned
@@ -80,4 +78,22 @@ TEST(MainThreadTest, EventsFromTheClientThreadWaitUntilTheyAreOnTheList)
     client.join();
     EXPECT_EQ(1u, seen);
     EXPECT_EQ("10.0.0.9", view.serverAddress());
+}
+
+TEST(MainThreadTest, WorkThatThrowsHandsItsErrorToTheWaitingThread)
+{
+    std::atomic<bool> done{false};
+    bool caught = false;
+    std::thread client([&] {
+        try {
+            platform::runOnMainThreadAndWait([] { throw std::runtime_error("view gone"); });
+        } catch (const std::runtime_error&) {
+            caught = true;
+        }
+        done = true;
+    });
+    for (int i = 0; i < 300 && !done; ++i)
+        platform::serveMainThreadFor(10); // must not throw here, on the main thread
+    client.join();
+    EXPECT_TRUE(caught);
 }

@@ -1,11 +1,11 @@
-// tests/app/main.cpp: the app tests run with a main-thread event loop available.
-#include <QCoreApplication>
+// tests/app/main.cpp: the app tests run with a main-thread loop installed (no Qt).
+#include "platform/MainLoop.h"
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    platform::MainLoop mainThread;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

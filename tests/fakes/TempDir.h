@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -14,10 +15,18 @@ public:
     TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
 
     // Under base instead of the system's temporary directory.
+    // The path uses '/' on every system.
     explicit TempDir(const std::string& base)
     {
-        std::string pattern = (std::filesystem::path(base) / "gpsbridge-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data()) ? pattern : std::string();
+        // create_directory answers false for a name that is taken, so each test gets its own.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+            std::filesystem::path p =
+                std::filesystem::path(base) / ("gpsbridge-test-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(p, ec))
+                m_path = p.generic_string();
+        }
     }
 
     // A directory in memory where there is one: for tests that write and delete many large

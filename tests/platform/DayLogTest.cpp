@@ -1,9 +1,7 @@
 // tests/platform/DayLogTest.cpp
 #include "platform/DayLog.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -47,7 +45,7 @@ TEST(DayLogTest, LineThatCannotBeWrittenIsLostAndLoggingGoesOn)
     std::string sub = dir.file("gone");
     platform::DayLog missing(sub, [] { return at(2017, 5, 3, 9, 0, 0); });
     EXPECT_FALSE(missing.writeLine(" Connect 1"));
-    ASSERT_EQ(0, ::mkdir(sub.c_str(), 0755));
+    ASSERT_TRUE(std::filesystem::create_directory(sub));
     EXPECT_TRUE(missing.writeLine(" Connect 2"));
     EXPECT_EQ("9:00:00 Connect 2\r\n", dir.read("gone/03.05.2017.log"));
 }

@@ -18,17 +18,30 @@ TEST(FormatsTest, ShortDateAndLongTimeFromEpochSeconds)
     EXPECT_EQ("6:28:15", platform::longTime(last));
 }
 
+namespace {
+
+// Sets TZ, or clears it for null, and has the C library read it again.
+void setTimeZone(const char* zone)
+{
+#ifdef _WIN32
+    ::_putenv_s("TZ", zone ? zone : "");
+#else
+    if (zone)
+        ::setenv("TZ", zone, 1);
+    else
+        ::unsetenv("TZ");
+#endif
+    ::tzset();
+}
+
+} // namespace
+
 TEST(FormatsTest, EpochSecondsIgnoreTheLocalTimeZone)
 {
     const char* old = std::getenv("TZ");
     std::string saved = old ? old : "";
-    ::setenv("TZ", "Asia/Vladivostok", 1);
-    ::tzset();
+    setTimeZone("VLAT-10"); // ten hours east of UTC, in the form every C library reads
     std::tm t = platform::calendarFromEpoch(1493805094);
     EXPECT_EQ("9:51:34", platform::longTime(t));
-    if (old)
-        ::setenv("TZ", saved.c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
+    setTimeZone(old ? saved.c_str() : nullptr);
 }

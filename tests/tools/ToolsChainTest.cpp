@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Gateway.h"
-#include "platform/Desktop.h"
+#include "platform/MainThread.h"
 #include "tests/fakes/TempDir.h"
 #include "tools/gt20sim/Simulation.h"
 #include "tools/msgserver/MessageServer.h"

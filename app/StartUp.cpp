@@ -1,0 +1,93 @@
+// app/StartUp.cpp
+#include "app/StartUp.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "app/CommandLine.h"
+#include "platform/Files.h"
+
+namespace app {
+
+namespace {
+
+std::FILE* g_notes = stderr;
+std::FILE* g_events = stdout;
+
+} // namespace
+
+void note(const std::string& line)
+{
+    std::fprintf(g_notes, "gpsbridge: %s\n", line.c_str());
+}
+
+void sendOutputTo(std::FILE* file)
+{
+    g_notes = file;
+    g_events = file;
+}
+
+std::FILE* eventOutput()
+{
+    return g_events;
+}
+
+int checkConfig(const std::string& workdir)
+{
+    const Settings settings = loadSettings(workdir);
+    std::fputs(checkReport(settings.file, settings.check).c_str(), stdout);
+    return checkExitStatus(settings.file, settings.check);
+}
+
+Settings readSettings(const std::string& workdir)
+{
+    Settings settings = loadSettings(workdir);
+    for (const std::string& line : startUpNotes(settings.file, settings.check))
+        note(line);
+    return settings;
+}
+
+GatewayOptions gatewayOptions(const std::string& workdir, const Settings& settings)
+{
+    GatewayOptions options = shippedGatewayOptions(workdir);
+    options.settings = settings;
+    return options;
+}
+
+std::string portFailure(Gateway& gateway)
+{
+    return "cannot open tracker port " + std::to_string(gateway.settings().port) + " on 0.0.0.0 (" +
+           gateway.listener().openFailure() + ")";
+}
+
+bool startGateway(const std::function<void()>& start)
+{
+    try {
+        start();
+        return true;
+    } catch (const std::exception& e) {
+        note(std::string("cannot start: ") + e.what());
+    }
+    return false;
+}
+
+std::string resolvedWorkdir(const std::string& given)
+{
+    return resolveWorkdir(given, platform::currentDirectory(), platform::homeDirectory());
+}
+
+std::string prepareWorkdir(const std::string& given)
+{
+    std::string dir = resolvedWorkdir(given);
+    bool created = false;
+    std::string problem = createWorkdir(dir, &created);
+    if (!problem.empty()) {
+        note("cannot use working directory " + dir + " (" + problem + ")");
+        return {};
+    }
+    if (created)
+        note("created working directory " + dir);
+    return dir;
+}
+
+} // namespace app

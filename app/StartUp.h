@@ -1,0 +1,49 @@
+// app/StartUp.h: the steps every way of running the gateway shares before and around its start:
+// the working directory, the settings read once, and the notes on standard error.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "app/ConfigCheck.h"
+#include "app/Gateway.h"
+
+namespace app {
+
+// One line on standard error, or the output file: "gpsbridge: <line>" (the journal under
+// systemd).
+void note(const std::string& line);
+
+// Main thread, before the gateway starts. Notes and the headless run's event lines go to file
+// from now on instead of standard error and standard output (a Windows service's log file); file
+// stays open for the rest of the process.
+void sendOutputTo(std::FILE* file);
+
+// Where the headless run prints its event lines: standard output, or that file.
+std::FILE* eventOutput();
+
+// --check-config: the report on standard output; returns the exit status.
+int checkConfig(const std::string& workdir);
+
+// The settings, read once for the whole run, with start-up's notes on them: the file when it
+// was not read, and every value that fell back to its default or does not do what it says.
+Settings readSettings(const std::string& workdir);
+
+// The shipped gateway's options for that directory, with the settings read at start.
+GatewayOptions gatewayOptions(const std::string& workdir, const Settings& settings);
+
+// "cannot open tracker port 21000 on 0.0.0.0 (<reason>)".
+std::string portFailure(Gateway& gateway);
+
+// Runs start-up; false, with the reason on standard error, when it threw.
+bool startGateway(const std::function<void()>& start);
+
+// The working directory as given (empty: the current one), made absolute.
+std::string resolvedWorkdir(const std::string& given);
+
+// The working directory, created when missing; empty, with the reason noted, when it cannot be
+// had.
+std::string prepareWorkdir(const std::string& given);
+
+} // namespace app
