@@ -3,20 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/CalendarTime.h"
+
 using app::StatusView;
 
 namespace {
 
 std::tm at(int h, int m, int s)
 {
-    std::tm t{};
-    t.tm_year = 126;
-    t.tm_mon = 11;
-    t.tm_mday = 8;
-    t.tm_hour = h;
-    t.tm_min = m;
-    t.tm_sec = s;
-    return t;
+    return fakes::calendarTime(2026, 12, 8, h, m, s);
 }
 
 } // namespace
