@@ -20,6 +20,16 @@ namespace {
 
 constexpr int kTextInset = 2; // text offset from the cell's left and top edges
 
+// Accepts a mouse event that involves the right button, so the view never sees it: the right
+// button opens the row menu and must not move the selection. True when accepted.
+bool keptFromView(QMouseEvent* event, Qt::MouseButtons buttons)
+{
+    if (!buttons.testFlag(Qt::RightButton))
+        return false;
+    event->accept();
+    return true;
+}
+
 // Paints every cell by the tracker cell rules: background, font weight, colour and text.
 class TrackerCellDelegate final : public QStyledItemDelegate
 {
@@ -133,25 +143,19 @@ void TrackerGrid::copyImei()
 
 void TrackerGrid::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton)
-        event->accept();
-    else
+    if (!keptFromView(event, event->button()))
         QTableView::mousePressEvent(event);
 }
 
 void TrackerGrid::mouseMoveEvent(QMouseEvent* event)
 {
-    if (event->buttons().testFlag(Qt::RightButton))
-        event->accept();
-    else
+    if (!keptFromView(event, event->buttons()))
         QTableView::mouseMoveEvent(event);
 }
 
 void TrackerGrid::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton)
-        event->accept();
-    else
+    if (!keptFromView(event, event->button()))
         QTableView::mouseReleaseEvent(event);
 }
 

@@ -58,22 +58,35 @@ struct Store
         benchmark::DoNotOptimize(p.body.data());
         check(store->takeOldest());
     }
+    // After each operation: a sync every kSyncEvery of them, as the gateway's pace gives.
+    void syncNowAndThen()
+    {
+        if (++operations % kSyncEvery == 0)
+            check(store->sync());
+    }
     fakes::TempDir dir;
     std::unique_ptr<BacklogStore> store;
+    int operations = 0;
 };
 
-// Appending: one write of the record per message, the index now and then.
-void BM_Append(benchmark::State& state)
+// Appending: one write of the record per message, the index now and then. With takeEach, each
+// message is also taken right after it is added.
+void appendMessages(benchmark::State& state, bool takeEach)
 {
     Store s;
     Bytes body = message(7);
-    int n = 0;
     for (auto _ : state) {
         check(s.store->append(kData, body));
-        if (++n % kSyncEvery == 0)
-            check(s.store->sync());
+        if (takeEach)
+            s.takeOne();
+        s.syncNowAndThen();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void BM_Append(benchmark::State& state)
+{
+    appendMessages(state, false);
 }
 BENCHMARK(BM_Append)->UseRealTime();
 
@@ -85,7 +98,6 @@ void BM_TakeOldest(benchmark::State& state)
     constexpr std::size_t kBacklog = 200'000;
     s.fill(kBacklog);
     std::size_t left = kBacklog;
-    int n = 0;
     for (auto _ : state) {
         if (left == 0) {
             state.PauseTiming();
@@ -95,8 +107,7 @@ void BM_TakeOldest(benchmark::State& state)
         }
         s.takeOne();
         --left;
-        if (++n % kSyncEvery == 0)
-            check(s.store->sync());
+        s.syncNowAndThen();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
@@ -105,16 +116,7 @@ BENCHMARK(BM_TakeOldest)->UseRealTime();
 // The steady state of a link that keeps up: each message taken right after it is added.
 void BM_AddThenTake(benchmark::State& state)
 {
-    Store s;
-    Bytes body = message(9);
-    int n = 0;
-    for (auto _ : state) {
-        check(s.store->append(kData, body));
-        s.takeOne();
-        if (++n % kSyncEvery == 0)
-            check(s.store->sync());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    appendMessages(state, true);
 }
 BENCHMARK(BM_AddThenTake)->UseRealTime();
 

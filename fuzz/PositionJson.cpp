@@ -2,6 +2,7 @@
 #include "fuzz/PositionJson.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace fuzz {
 
@@ -122,30 +123,15 @@ private:
     {
         const char e = peek();
         ++m_pos;
-        switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-            out.push_back(static_cast<std::uint8_t>(e));
+        // Each one-letter escape, and at the same place the character it stands for.
+        constexpr std::string_view kLetters = "\"\\/bfnrt";
+        constexpr std::string_view kMeanings = "\"\\/\b\f\n\r\t";
+        static_assert(kLetters.size() == kMeanings.size());
+        if (const auto at = kLetters.find(e); at != std::string_view::npos) {
+            out.push_back(static_cast<std::uint8_t>(kMeanings[at]));
             return true;
-        case 'b':
-            out.push_back('\b');
-            return true;
-        case 'f':
-            out.push_back('\f');
-            return true;
-        case 'n':
-            out.push_back('\n');
-            return true;
-        case 'r':
-            out.push_back('\r');
-            return true;
-        case 't':
-            out.push_back('\t');
-            return true;
-        case 'u':
-            break;
-        default:
+        }
+        if (e != 'u') {
             fail("unknown escape");
             return false;
         }

@@ -11,6 +11,7 @@
 #include "app/Gateway.h"
 #include "link/LinkEvents.h"
 #include "platform/MainThread.h"
+#include "tests/app/LoopbackGateway.h"
 #include "tests/fakes/FakeMessageServer.h"
 #include "tests/fakes/FaultyFileSystem.h"
 #include "tests/fakes/Packets.h"
@@ -37,26 +38,16 @@ protected:
     {
         std::ofstream(m_dir.file("gpsbridge.ini"))
             << "[main]\nDefaultPort=0\n[ServerHost]\nPort=" << m_server.port() << "\n";
-        app::GatewayOptions options;
-        options.calibration = std::chrono::milliseconds(10);
-        options.workingDirectory = m_dir.path();
+        msglink::ClientOptions client;
+        client.replyWaitMs = 1500;
+        client.idlePauseMs = 2;
+        app::GatewayOptions options = fakes::loopbackGatewayOptions(m_dir.path(), client);
         options.listener.receiveWaitMs = 50;
-        options.listener.acceptWaitMs = 20;
         options.listener.ackWhenKept = true; // as shipped
         options.listener.keptWaitMs = 300;
         options.dispatch.retryMs = 50;
-        msglink::ClientOptions client;
-        client.workingDirectory = m_dir.path();
-        client.replyWaitMs = 1500;
-        client.idlePauseMs = 2;
         options.outbox.files = &m_files;
-        options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
-                                      const app::Settings& settings) {
-            return std::make_unique<msglink::LinkClient>(v, outbox, settings.main.firstNumber,
-                                                         client);
-        };
-        m_gateway = std::make_unique<app::Gateway>(m_view, options);
-        m_gateway->start();
+        m_gateway = fakes::startedGateway(m_view, options);
         ASSERT_TRUE(runUntil([&] { return m_server.frames().size() >= 4; }));
     }
 

@@ -7,18 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/CalendarTime.h"
 #include "tests/fakes/TempDir.h"
 
 namespace {
 
 std::tm date(int year, int mon, int day)
 {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = mon - 1;
-    t.tm_mday = day;
-    t.tm_hour = 12;
-    return t;
+    return fakes::calendarTime(year, mon, day, 12);
 }
 
 class DayLogRetentionTest : public ::testing::Test

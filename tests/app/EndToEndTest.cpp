@@ -8,6 +8,7 @@
 
 #include "app/Gateway.h"
 #include "platform/MainThread.h"
+#include "tests/app/LoopbackGateway.h"
 #include "tests/fakes/FakeClock.h"
 #include "tests/fakes/FakeMessageServer.h"
 #include "tests/fakes/Packets.h"
@@ -44,24 +45,11 @@ protected:
 
     std::unique_ptr<app::Gateway> startGateway(app::StatusView& view)
     {
-        app::GatewayOptions options;
-        options.calibration = std::chrono::milliseconds(10);
-        options.workingDirectory = m_dir.path();
-        options.listener.receiveWaitMs = 20;
-        options.listener.acceptWaitMs = 20;
         msglink::ClientOptions client;
         client.clock = &m_clientClock;
-        client.workingDirectory = m_dir.path();
         client.replyWaitMs = 1500;
         client.idlePauseMs = 2;
-        options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
-                                      const app::Settings& settings) {
-            return std::make_unique<msglink::LinkClient>(v, outbox, settings.main.firstNumber,
-                                                         client);
-        };
-        auto gateway = std::make_unique<app::Gateway>(view, options);
-        gateway->start();
-        return gateway;
+        return fakes::startedGateway(view, fakes::loopbackGatewayOptions(m_dir.path(), client));
     }
 
     // Runs the main thread (dispatch ticks and the client's hand-overs) until pred holds.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "app/DayLogRetention.h"
+#include "tests/fakes/CalendarTime.h"
 #include "tests/fakes/TempDir.h"
 
 using namespace std::chrono_literals;
@@ -148,10 +149,7 @@ TEST_F(HousekeepingTest, RetentionRunsFromTheTick)
 {
     fakes::TempDir dir;
     std::ofstream(dir.file("01.05.2017.log")) << "x";
-    std::tm today{};
-    today.tm_year = 117;
-    today.tm_mon = 4;
-    today.tm_mday = 3;
+    std::tm today = fakes::calendarTime(2017, 5, 3);
     platform::DayLog log(dir.path(), [&] { return today; });
     app::DayLogRetention retention(log, 2);
     app::HousekeepingSources s;

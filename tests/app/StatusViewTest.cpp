@@ -1,7 +1,11 @@
 // tests/app/StatusViewTest.cpp: the status page's state.
 #include "app/StatusView.h"
 
+#include <initializer_list>
+
 #include <gtest/gtest.h>
+
+#include "tests/fakes/CalendarTime.h"
 
 using app::StatusView;
 
@@ -9,14 +13,13 @@ namespace {
 
 std::tm at(int h, int m, int s)
 {
-    std::tm t{};
-    t.tm_year = 126;
-    t.tm_mon = 11;
-    t.tm_mday = 8;
-    t.tm_hour = h;
-    t.tm_min = m;
-    t.tm_sec = s;
-    return t;
+    return fakes::calendarTime(2026, 12, 8, h, m, s);
+}
+
+void appendAll(StatusView& view, std::initializer_list<const char*> texts)
+{
+    for (const char* text : texts)
+        view.appendLinkEvent(text);
 }
 
 } // namespace
@@ -36,21 +39,17 @@ TEST(StatusViewTest, RepeatedConnectingShowsAsOneLineTheNewest)
 {
     int second = 0;
     StatusView view([&] { return at(10, 0, second++); });
-    view.appendLinkEvent("Соединение...");
+    appendAll(view, {"Соединение..."});
     ASSERT_EQ(1u, view.events().size()); // alone: nothing to merge with
-    view.appendLinkEvent("Соединение...");
-    view.appendLinkEvent("Соединение...");
+    appendAll(view, {"Соединение...", "Соединение..."});
     ASSERT_EQ(1u, view.events().size());
     EXPECT_EQ("08.12.2026 10:00:02 Соединение...", view.events()[0]);
-    view.appendLinkEvent("Соединение установлено.");
-    view.appendLinkEvent("Ошибки по сети - переподсоединение.");
-    view.appendLinkEvent("Соединение...");
-    view.appendLinkEvent("Соединение...");
+    appendAll(view, {"Соединение установлено.", "Ошибки по сети - переподсоединение.",
+                     "Соединение...", "Соединение..."});
     ASSERT_EQ(4u, view.events().size());
     EXPECT_EQ("08.12.2026 10:00:06 Соединение...", view.events()[3]);
     // Other texts never merge, not even with each other.
-    view.appendLinkEvent("Доступ запрещен.");
-    view.appendLinkEvent("Доступ запрещен.");
+    appendAll(view, {"Доступ запрещен.", "Доступ запрещен."});
     EXPECT_EQ(6u, view.events().size());
 }
 

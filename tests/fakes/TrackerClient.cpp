@@ -41,7 +41,7 @@ bool TrackerClient::send(const Bytes& bytes)
            static_cast<long>(bytes.size());
 }
 
-Bytes TrackerClient::receive(std::size_t count, int waitMs)
+Bytes receiveFrom(platform::SocketHandle s, std::size_t count, int waitMs)
 {
     Bytes out(count);
     std::size_t have = 0;
@@ -50,16 +50,21 @@ Bytes TrackerClient::receive(std::size_t count, int waitMs)
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         until - std::chrono::steady_clock::now())
                         .count();
-        if (left <= 0 || platform::waitReadable(m_socket, static_cast<int>(left)) !=
-                             platform::WaitResult::Readable)
+        if (left <= 0 ||
+            platform::waitReadable(s, static_cast<int>(left)) != platform::WaitResult::Readable)
             break;
-        auto r = platform::recvOnce(m_socket, out.data() + have, count - have);
+        auto r = platform::recvOnce(s, out.data() + have, count - have);
         if (r.kind != platform::RecvResult::Kind::Data)
             break;
         have += r.bytes;
     }
     out.resize(have);
     return out;
+}
+
+Bytes TrackerClient::receive(std::size_t count, int waitMs)
+{
+    return receiveFrom(m_socket, count, waitMs);
 }
 
 bool TrackerClient::closedByPeer(int waitMs)

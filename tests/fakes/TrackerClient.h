@@ -34,6 +34,10 @@ private:
     platform::SocketHandle m_socket = platform::kInvalidSocket;
 };
 
+// Up to count bytes arriving on s within waitMs (gathering several reads); fewer on time-out or
+// when the peer closes.
+Bytes receiveFrom(platform::SocketHandle s, std::size_t count, int waitMs);
+
 // A loopback port nothing listens on (free when asked; tests use it at once).
 std::uint16_t freeLoopbackPort();
 

@@ -239,10 +239,7 @@ TEST_F(LinkMachineDeliveryTest, ALateConfirmationOfAMessageSentTwiceDoesNotTakeT
 // whose exchange failed may come twice.
 TEST_F(LinkMachineDeliveryTest, OrderIsKeptThroughALostLink)
 {
-    m_handler = [](const ServerFrame& f) {
-        return f.text() == "m3" && f.connection == 1 ? fakes::closeConnection()
-                                                     : fakes::usualAnswer(f);
-    };
+    m_handler = closingFirstConnectionAt("m3");
     begin();
     logIn();
     for (const std::string& m : numbered("m", 10))

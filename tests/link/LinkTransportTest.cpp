@@ -76,20 +76,7 @@ protected:
     }
 
     // Everything the link sent, up to count bytes, within two seconds.
-    Bytes peerReceives(std::size_t count)
-    {
-        Bytes out(count);
-        std::size_t have = 0;
-        while (have < count &&
-               platform::waitReadable(m_peer, 2000) == platform::WaitResult::Readable) {
-            auto r = platform::recvOnce(m_peer, out.data() + have, count - have);
-            if (r.kind != platform::RecvResult::Kind::Data)
-                break;
-            have += r.bytes;
-        }
-        out.resize(have);
-        return out;
-    }
+    Bytes peerReceives(std::size_t count) { return fakes::receiveFrom(m_peer, count, 2000); }
 
     platform::SocketHandle m_listener = platform::kInvalidSocket;
     platform::SocketHandle m_peer = platform::kInvalidSocket;

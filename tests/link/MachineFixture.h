@@ -2,6 +2,7 @@
 // answers from memory and a scratch working directory; the test takes the turns itself.
 #pragma once
 
+#include <cstdint>
 #include <fstream>
 #include <initializer_list>
 #include <memory>
@@ -93,6 +94,25 @@ protected:
     {
         m_clock.advanceMs(5001);
         turns();
+    }
+
+    // A server that closes the first connection when the data message `text` comes on it, and
+    // answers everything else as usual.
+    static fakes::FakeTransport::Handler closingFirstConnectionAt(const std::string& text)
+    {
+        return [text](const fakes::ServerFrame& f) {
+            return f.text() == text && f.connection == 1 ? fakes::closeConnection()
+                                                         : fakes::usualAnswer(f);
+        };
+    }
+
+    // The codes of the frames sent so far, in order.
+    std::vector<std::uint32_t> codesSent() const
+    {
+        std::vector<std::uint32_t> codes;
+        for (const fakes::ServerFrame& f : m_link->frames())
+            codes.push_back(f.code);
+        return codes;
     }
 
     fakes::TempDir m_dir;

@@ -7,34 +7,21 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/CalendarTime.h"
 #include "tests/fakes/TempDir.h"
 
-namespace {
-
-std::tm at(int year, int mon, int day, int h, int m, int s)
-{
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = mon - 1;
-    t.tm_mday = day;
-    t.tm_hour = h;
-    t.tm_min = m;
-    t.tm_sec = s;
-    return t;
-}
-
-} // namespace
+using fakes::calendarTime;
 
 TEST(DayLogTest, AppendsCrLfLinesToTheFileOfTheDate)
 {
     fakes::TempDir dir;
-    std::tm now = at(2017, 5, 3, 9, 51, 34);
+    std::tm now = calendarTime(2017, 5, 3, 9, 51, 34);
     platform::DayLog log(dir.path(), [&] { return now; });
     EXPECT_TRUE(log.writeLine(" Connect 1234"));
-    now = at(2017, 5, 3, 23, 5, 7);
+    now = calendarTime(2017, 5, 3, 23, 5, 7);
     EXPECT_TRUE(log.writeLine(" 040400011907EBCD"));
     EXPECT_EQ("9:51:34 Connect 1234\r\n23:05:07 040400011907EBCD\r\n", dir.read("03.05.2017.log"));
-    now = at(2017, 5, 4, 0, 0, 1);
+    now = calendarTime(2017, 5, 4, 0, 0, 1);
     EXPECT_TRUE(log.writeLine(" Disconnect 1234"));
     EXPECT_EQ("0:00:01 Disconnect 1234\r\n", dir.read("04.05.2017.log"));
 }
@@ -43,7 +30,7 @@ TEST(DayLogTest, LineThatCannotBeWrittenIsLostAndLoggingGoesOn)
 {
     fakes::TempDir dir;
     std::string sub = dir.file("gone");
-    platform::DayLog missing(sub, [] { return at(2017, 5, 3, 9, 0, 0); });
+    platform::DayLog missing(sub, [] { return calendarTime(2017, 5, 3, 9, 0, 0); });
     EXPECT_FALSE(missing.writeLine(" Connect 1"));
     ASSERT_TRUE(std::filesystem::create_directory(sub));
     EXPECT_TRUE(missing.writeLine(" Connect 2"));
@@ -53,7 +40,7 @@ TEST(DayLogTest, LineThatCannotBeWrittenIsLostAndLoggingGoesOn)
 TEST(DayLogTest, LinesFromManyThreadsStayWhole)
 {
     fakes::TempDir dir;
-    platform::DayLog log(dir.path(), [] { return at(2020, 1, 2, 3, 4, 5); });
+    platform::DayLog log(dir.path(), [] { return calendarTime(2020, 1, 2, 3, 4, 5); });
     std::vector<std::thread> writers;
     const std::string payload(200, 'x');
     for (int t = 0; t < 8; ++t)

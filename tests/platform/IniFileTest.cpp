@@ -13,20 +13,24 @@ TEST(IniFileTest, IntegerForms)
                                  "hex=0x5208\nHEXUP=0X5208\ndollar=$5208\ndec=21000\n"
                                  "neg=-5\nword=abc\ntrail=12abc\nshort0x=0x\nlone$=$\n"
                                  "big=4294967296\nfullhex=$FFFFFFFF\nempty=\n");
-    EXPECT_EQ(21000, ini.integer("main", "hex", 1));
-    EXPECT_EQ(21000, ini.integer("main", "hexup", 1));
-    EXPECT_EQ(21000, ini.integer("main", "dollar", 1));
-    EXPECT_EQ(21000, ini.integer("main", "dec", 1));
-    EXPECT_EQ(-5, ini.integer("main", "neg", 1));
-    EXPECT_EQ(7, ini.integer("main", "word", 7));
-    EXPECT_EQ(7, ini.integer("main", "trail", 7));
-    EXPECT_EQ(7, ini.integer("main", "short0x", 7));
-    EXPECT_EQ(7, ini.integer("main", "lone$", 7));
-    EXPECT_EQ(7, ini.integer("main", "big", 7));
-    EXPECT_EQ(-1, ini.integer("main", "fullhex", 7));
-    EXPECT_EQ(7, ini.integer("main", "empty", 7));
-    EXPECT_EQ(7, ini.integer("main", "missing", 7));
-    EXPECT_EQ(7, ini.integer("other", "dec", 7));
+    struct Row
+    {
+        const char* section;
+        const char* key;
+        int fallback;
+        int expected;
+    };
+    const Row rows[] = {
+        {"main", "hex", 1, 21000}, {"main", "hexup", 1, 21000}, {"main", "dollar", 1, 21000},
+        {"main", "dec", 1, 21000}, {"main", "neg", 1, -5},      {"main", "word", 7, 7},
+        {"main", "trail", 7, 7},   {"main", "short0x", 7, 7},   {"main", "lone$", 7, 7},
+        {"main", "big", 7, 7},     {"main", "fullhex", 7, -1},  {"main", "empty", 7, 7},
+        {"main", "missing", 7, 7}, {"other", "dec", 7, 7},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.section) + "/" + row.key);
+        EXPECT_EQ(row.expected, ini.integer(row.section, row.key, row.fallback));
+    }
 }
 
 TEST(IniFileTest, NamesIgnoreCaseAndValuesLoseBlanksAndOnePairOfQuotes)

@@ -10,6 +10,7 @@
 
 #include "app/Gateway.h"
 #include "platform/MainThread.h"
+#include "tests/app/LoopbackGateway.h"
 #include "tests/fakes/TempDir.h"
 #include "tools/gt20sim/Simulation.h"
 #include "tools/msgserver/MessageServer.h"
@@ -70,21 +71,7 @@ protected:
 
     std::unique_ptr<app::Gateway> startGateway()
     {
-        app::GatewayOptions options;
-        options.calibration = std::chrono::milliseconds(10);
-        options.workingDirectory = m_dir.path();
-        options.listener.receiveWaitMs = 20;
-        options.listener.acceptWaitMs = 20;
-        msglink::ClientOptions client;
-        client.workingDirectory = m_dir.path();
-        options.makeClient = [client](msglink::LinkView& v, msglink::Outbox& outbox,
-                                      const app::Settings& settings) {
-            return std::make_unique<msglink::LinkClient>(v, outbox, settings.main.firstNumber,
-                                                         client);
-        };
-        auto gateway = std::make_unique<app::Gateway>(m_view, options);
-        gateway->start();
-        return gateway;
+        return fakes::startedGateway(m_view, fakes::loopbackGatewayOptions(m_dir.path()));
     }
 
     std::vector<std::string> messages()

@@ -12,6 +12,18 @@ using fakes::fromHex;
 
 class TrackerListenerTest : public IntakeFixture
 {
+protected:
+    // Still open once the clock has moved on by stillOpenMs and the limits were checked; closed
+    // by the listener, with its notice, once the clock moves on by pastMs more.
+    void expectClosedOnlyAfter(fakes::TrackerClient& t, double stillOpenMs, double pastMs)
+    {
+        m_clock.advanceMs(stillOpenMs);
+        ASSERT_TRUE(limitsChecked());
+        EXPECT_FALSE(t.closedByPeer(0));
+        m_clock.advanceMs(pastMs);
+        EXPECT_TRUE(t.closedByPeer(2000));
+        ASSERT_TRUE(waitNotices(1));
+    }
 };
 
 // What a worker sends back for what a tracker sends; which packet the intake acknowledges is
@@ -139,12 +151,7 @@ TEST_F(TrackerListenerTest, InactivityLimitIs180000MsAfterTheLastGoodPacket)
     bad.back() ^= 0xFF;
     ASSERT_TRUE(t->send(bad));
     ASSERT_TRUE(fakes::eventually([&] { return m_listener->counts().dropped.get() == 1; }));
-    m_clock.advanceMs(10000);
-    ASSERT_TRUE(limitsChecked());
-    EXPECT_FALSE(t->closedByPeer(0));
-    m_clock.advanceMs(0.01);
-    EXPECT_TRUE(t->closedByPeer(2000));
-    ASSERT_TRUE(waitNotices(1));
+    expectClosedOnlyAfter(*t, 10000, 0.01);
 }
 
 TEST_F(TrackerListenerTest, SilentTrackerIsDroppedAfterTheLimitSinceAccept)
@@ -154,12 +161,7 @@ TEST_F(TrackerListenerTest, SilentTrackerIsDroppedAfterTheLimitSinceAccept)
     // The Connect line is written once the worker has noted the time of the accept.
     ASSERT_TRUE(
         fakes::eventually([&] { return dayLogText().find("Connect") != std::string::npos; }));
-    m_clock.advanceMs(179999);
-    ASSERT_TRUE(limitsChecked());
-    EXPECT_FALSE(t->closedByPeer(0));
-    m_clock.advanceMs(2);
-    EXPECT_TRUE(t->closedByPeer(2000));
-    ASSERT_TRUE(waitNotices(1));
+    expectClosedOnlyAfter(*t, 179999, 2);
 }
 
 TEST_F(TrackerListenerTest, ExactlyOneNoticePerConnectionWithNumbersNeverReused)

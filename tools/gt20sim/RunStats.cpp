@@ -12,16 +12,10 @@ RunStats::RunStats(std::uint64_t trackers)
     m_totals.trackers = trackers;
 }
 
-void RunStats::connected()
+void RunStats::countOne(std::uint64_t Totals::*counter)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_totals.connections;
-}
-
-void RunStats::identificationSent()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_totals.identifications;
+    ++(m_totals.*counter);
 }
 
 void RunStats::identificationAcknowledged(bool firstForTracker)
@@ -32,36 +26,12 @@ void RunStats::identificationAcknowledged(bool firstForTracker)
         ++m_totals.trackersIdentified;
 }
 
-void RunStats::dataSent()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_totals.sent;
-}
-
 void RunStats::dataAcknowledged(double latencyMs, std::uint64_t records)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_totals.acknowledged;
     m_totals.recordsAcknowledged += records;
     m_totals.latenciesMs.push_back(latencyMs);
-}
-
-void RunStats::dataUnacknowledged()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_totals.unacknowledged;
-}
-
-void RunStats::brokenSent()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_totals.brokenSent;
-}
-
-void RunStats::brokenAcknowledged()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_totals.brokenAcknowledged;
 }
 
 Totals RunStats::totals() const

@@ -30,20 +30,22 @@ class RunStats
 public:
     explicit RunStats(std::uint64_t trackers);
 
-    void connected();
-    void identificationSent();
+    void connected() { countOne(&Totals::connections); }
+    void identificationSent() { countOne(&Totals::identifications); }
     // firstForTracker: this tracker's first identification to be acknowledged.
     void identificationAcknowledged(bool firstForTracker);
-    void dataSent();
+    void dataSent() { countOne(&Totals::sent); }
     void dataAcknowledged(double latencyMs, std::uint64_t records);
-    void dataUnacknowledged();
-    void brokenSent();
-    void brokenAcknowledged();
+    void dataUnacknowledged() { countOne(&Totals::unacknowledged); }
+    void brokenSent() { countOne(&Totals::brokenSent); }
+    void brokenAcknowledged() { countOne(&Totals::brokenAcknowledged); }
 
     Totals totals() const;
     std::uint64_t connections() const;
 
 private:
+    void countOne(std::uint64_t Totals::*counter);
+
     mutable std::mutex m_mutex;
     Totals m_totals; // guarded by m_mutex
 };

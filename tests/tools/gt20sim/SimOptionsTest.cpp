@@ -3,18 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/common/CommandLineChecks.h"
+
 #include "tools/common/OptionReader.h"
 
 using namespace gt20sim;
 
-namespace {
-
-SimOptionsResult parse(std::vector<std::string> args)
-{
-    return parseSimOptions(args);
-}
-
-} // namespace
+constexpr auto parse = &parseSimOptions;
 
 TEST(SimOptionsTest, DefaultsAreOneTrackerTenPacketsEveryFiveSeconds)
 {
@@ -98,35 +93,33 @@ TEST(SimOptionsTest, HelpAndVersionHaveShortFormsAndSkipTheCrossChecks)
     EXPECT_EQ("--version takes no value", parse({"--version=7"}).error);
     EXPECT_EQ("unknown option -v", parse({"-v"}).error);
     EXPECT_EQ("gt20sim " GPSBRIDGE_FILE_VERSION "\n", tools::versionText("gt20sim"));
-    for (const char* shown : {"--firmware V", "-h, --help", "-V, --version"})
-        EXPECT_NE(std::string::npos, simUsage().find(shown)) << shown;
+    tooltest::expectUsageShows(simUsage(), {"--firmware V", "-h, --help", "-V, --version"});
 }
 
 TEST(SimOptionsTest, RefusesValuesOutOfRange)
 {
-    for (auto args : std::vector<std::vector<std::string>>{{"--host", "gateway.local"},
-                                                           {"--port", "0"},
-                                                           {"--port", "65536"},
-                                                           {"--trackers", "0"},
-                                                           {"--records", "0"},
-                                                           {"--records", "256"},
-                                                           {"--interval", "-1"},
-                                                           {"--duration", "0"},
-                                                           {"--count", "0"},
-                                                           {"--imei-base", "35630704244000"},
-                                                           {"--imei-base", "35630704244000x"},
-                                                           {"--firmware", "256"},
-                                                           {"--fields", "16,15"},
-                                                           {"--fields", "16,27"},
-                                                           {"--fields", "16,"},
-                                                           {"--fields", "16,,17"},
-                                                           {"--ack-timeout-ms", "0"},
-                                                           {"--bad-checksum", "1.5"},
-                                                           {"--garbage", "-0.5"},
-                                                           {"--seed", "-1"},
-                                                           {"--acked", ""},
-                                                           {"--quiet=yes"}})
-        EXPECT_NE("", parse(args).error) << args[0] << " " << args.back();
+    tooltest::expectEachRefused(parse, {{"--host", "gateway.local"},
+                                        {"--port", "0"},
+                                        {"--port", "65536"},
+                                        {"--trackers", "0"},
+                                        {"--records", "0"},
+                                        {"--records", "256"},
+                                        {"--interval", "-1"},
+                                        {"--duration", "0"},
+                                        {"--count", "0"},
+                                        {"--imei-base", "35630704244000"},
+                                        {"--imei-base", "35630704244000x"},
+                                        {"--firmware", "256"},
+                                        {"--fields", "16,15"},
+                                        {"--fields", "16,27"},
+                                        {"--fields", "16,"},
+                                        {"--fields", "16,,17"},
+                                        {"--ack-timeout-ms", "0"},
+                                        {"--bad-checksum", "1.5"},
+                                        {"--garbage", "-0.5"},
+                                        {"--seed", "-1"},
+                                        {"--acked", ""},
+                                        {"--quiet=yes"}});
 }
 
 TEST(SimOptionsTest, ChecksOptionsThatMustFitTogether)

@@ -3,16 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/common/CommandLineChecks.h"
+
 using namespace msgserver;
 
-namespace {
-
-ServerOptionsResult parse(std::vector<std::string> args)
-{
-    return parseServerOptions(args);
-}
-
-} // namespace
+constexpr auto parse = &parseServerOptions;
 
 TEST(ServerOptionsTest, DefaultsListenOnLoopbackWithoutEvents)
 {
@@ -79,24 +74,23 @@ TEST(ServerOptionsTest, HelpAndVersionInBothForms)
     EXPECT_TRUE(parse({"-V"}).options.version);
     EXPECT_TRUE(parse({"--version"}).options.version);
     EXPECT_FALSE(parse({"--help"}).options.version);
-    for (const char* shown : {"--stamp", "-h, --help", "-V, --version", "first number N"})
-        EXPECT_NE(std::string::npos, serverUsage().find(shown)) << shown;
+    tooltest::expectUsageShows(serverUsage(),
+                               {"--stamp", "-h, --help", "-V, --version", "first number N"});
 }
 
 TEST(ServerOptionsTest, RefusesWhatItCannotServe)
 {
-    for (auto args : std::vector<std::vector<std::string>>{{"--bind", "192.168.1.9"},
-                                                           {"--bind", "localhost"},
-                                                           {"--port", "65536"},
-                                                           {"--delay", "-5"},
-                                                           {"--echo-every", "0"},
-                                                           {"--count", "0"},
-                                                           {"--drop-after", "x"},
-                                                           {"--port-file", ""},
-                                                           {"--no-login=1"},
-                                                           {"--verbose"},
-                                                           {"-v"},
-                                                           {"--stamp=1"},
-                                                           {"12543"}})
-        EXPECT_NE("", parse(args).error) << args[0];
+    tooltest::expectEachRefused(parse, {{"--bind", "192.168.1.9"},
+                                        {"--bind", "localhost"},
+                                        {"--port", "65536"},
+                                        {"--delay", "-5"},
+                                        {"--echo-every", "0"},
+                                        {"--count", "0"},
+                                        {"--drop-after", "x"},
+                                        {"--port-file", ""},
+                                        {"--no-login=1"},
+                                        {"--verbose"},
+                                        {"-v"},
+                                        {"--stamp=1"},
+                                        {"12543"}});
 }
