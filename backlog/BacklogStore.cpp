@@ -5,6 +5,7 @@
 #include <cassert>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace backlog {
 
@@ -196,6 +197,7 @@ StoreStatus BacklogStore::removeFilesBeforeReadFile(const std::vector<std::int32
 
 StoreStatus BacklogStore::open()
 {
+    std::lock_guard<std::mutex> syncing(m_syncMutex); // no sync is flushing what it lets go
     std::lock_guard<std::mutex> lock(m_mutex);
     const InvariantCheck check{*this};
     StoreStatus status = openLocked();
@@ -221,7 +223,8 @@ void BacklogStore::resetState()
     setCount(0);
     m_countOnDisk = 0;
     m_pending = 0;
-    m_dataToSync = m_directoryToSync = m_indexToSync = m_indexBehind = false;
+    m_unsynced.clear();
+    m_directoryToSync = m_indexToSync = m_baseToSync = m_indexBehind = false;
 }
 
 StoreStatus BacklogStore::openLocked()
@@ -232,6 +235,9 @@ StoreStatus BacklogStore::openLocked()
     m_directory = platform::joinPath(m_base, m_subdirectory);
     if (!m_files.directoryExists(m_directory) && !m_files.createDirectory(m_directory))
         return fail("create " + m_directory);
+    // The directory's entry is flushed by the first sync of every run, as the run that made it
+    // may have lost the power before it was on the disk.
+    m_baseToSync = true;
     if (StoreStatus s = lockIndex(); !s)
         return s;
     std::vector<std::string> names;
@@ -441,10 +447,10 @@ StoreStatus BacklogStore::reserveCount()
     return StoreStatus::ok();
 }
 
-StoreStatus BacklogStore::createDataFile(std::int32_t n, std::unique_ptr<File>& file)
+StoreStatus BacklogStore::createDataFile(std::int32_t n, std::shared_ptr<File>& file)
 {
     const std::string path = dataFilePath(n);
-    std::unique_ptr<File> created = m_files.open(path, FileSystem::Open::OrCreate);
+    std::shared_ptr<File> created = m_files.open(path, FileSystem::Open::OrCreate);
     if (!created)
         return fail("create " + path);
     std::optional<std::uint64_t> size = created->size();
@@ -463,14 +469,11 @@ StoreStatus BacklogStore::rollOver()
 {
     if (m_writeNumber == std::numeric_limits<std::int32_t>::max())
         return StoreStatus::damaged("the backlog has run out of data file numbers");
-    // The finished file goes to the disk before records go elsewhere.
-    if (m_dataToSync && m_writeFile && !m_writeFile->sync())
-        return fail("flush " + dataFilePath(m_writeNumber));
-    m_dataToSync = false;
-    // The new file exists before the index names it, so the files never point at a data file
-    // that is not there; a crash in between leaves an empty file past the write number, which
-    // the next open removes.
-    std::unique_ptr<File> next;
+    // The finished file is flushed by the next sync, which keeps it open till then. The new
+    // file exists before the index names it, so the files never point at a data file that is
+    // not there; a crash in between leaves an empty file past the write number, which the next
+    // open removes.
+    std::shared_ptr<File> next;
     if (StoreStatus s = createDataFile(m_writeNumber + 1, next); !s)
         return s;
     if (StoreStatus s = writeIndex(kWriteNumberOffset, {m_writeNumber + 1}); !s)
@@ -512,7 +515,7 @@ StoreStatus BacklogStore::append(std::uint32_t code, const Bytes& body)
     m_writeSize += record.size();
     setCount(static_cast<std::int64_t>(recordCount()) + 1);
     ++m_pending;
-    m_dataToSync = true;
+    noteUnsynced(m_writeFile, m_writeNumber);
     return StoreStatus::ok();
 }
 
@@ -697,6 +700,8 @@ StoreStatus BacklogStore::writeMarks()
         platform::writeU32(&piece[static_cast<std::size_t>(code - m_markedOffset)], 0);
     if (!m_readFile->writeAt(m_markedOffset, piece.data(), piece.size()))
         return fail("mark taken records in " + dataFilePath(m_readNumber));
+    const bool inWriteFile = m_readNumber == m_writeNumber && m_writeFile;
+    noteUnsynced(inWriteFile ? m_writeFile : m_readFile, m_readNumber);
     m_unmarkedCodes.clear();
     m_cache.erase(m_cache.begin(), m_cache.begin() + static_cast<std::ptrdiff_t>(to));
     m_markedOffset = m_readOffset;
@@ -733,12 +738,37 @@ StoreStatus BacklogStore::renumberFromZero()
     return StoreStatus::ok();
 }
 
+void BacklogStore::noteUnsynced(const std::shared_ptr<File>& file, std::int32_t n)
+{
+    for (const Unsynced& written : m_unsynced)
+        if (written.file == file)
+            return;
+    m_unsynced.push_back({file, n});
+}
+
 StoreStatus BacklogStore::sync()
 {
+    // Under the lock only the writes; the flushes, which wait for the disk, run without it.
+    std::lock_guard<std::mutex> syncing(m_syncMutex);
+    StoreStatus first;
+    FlushPlan plan;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const InvariantCheck check{*this};
+        if (!m_open)
+            return StoreStatus::ok();
+        first = settleTakes();
+        plan = takeFlushPlan();
+    }
+    keepFirst(first, flush(plan));
     std::lock_guard<std::mutex> lock(m_mutex);
     const InvariantCheck check{*this};
-    if (!m_open)
-        return StoreStatus::ok();
+    keepUnflushed(std::move(plan));
+    return first;
+}
+
+StoreStatus BacklogStore::settleTakes()
+{
     StoreStatus first;
     if (m_indexBehind)
         keepFirst(first, catchUpIndex());
@@ -752,7 +782,12 @@ StoreStatus BacklogStore::sync()
     // And the numbers start over at 0, as when the store was new, so they never run out.
     if (allTaken && m_writeSize == 0 && m_writeNumber != 0)
         keepFirst(first, renumberFromZero());
-    keepFirst(first, flushToDisk());
+    if (m_countOnDisk != recordCount() && !m_indexBehind) {
+        StoreStatus s = writeIndex(kCountOffset, {recordCount()});
+        if (s)
+            m_countOnDisk = recordCount();
+        keepFirst(first, std::move(s));
+    }
     return first;
 }
 
@@ -773,6 +808,7 @@ StoreStatus BacklogStore::emptyWriteFile()
 {
     if (!m_writeFile->truncate(0))
         return fail("empty " + dataFilePath(m_writeNumber));
+    noteUnsynced(m_writeFile, m_writeNumber);
     m_writeSize = 0;
     resetReadPosition();
     m_olderGone = true;
@@ -781,34 +817,60 @@ StoreStatus BacklogStore::emptyWriteFile()
     return StoreStatus::ok();
 }
 
-StoreStatus BacklogStore::flushToDisk()
+BacklogStore::FlushPlan BacklogStore::takeFlushPlan()
+{
+    FlushPlan plan;
+    plan.files = std::exchange(m_unsynced, {});
+    if (std::exchange(m_indexToSync, false))
+        plan.index = m_index;
+    plan.directory = std::exchange(m_directoryToSync, false);
+    plan.base = std::exchange(m_baseToSync, false);
+    return plan;
+}
+
+StoreStatus BacklogStore::flush(FlushPlan& plan) const
 {
     StoreStatus first;
-    if (m_dataToSync && m_writeFile) {
-        if (m_writeFile->sync())
-            m_dataToSync = false;
-        else
-            keepFirst(first, fail("flush " + dataFilePath(m_writeNumber)));
+    std::vector<Unsynced> failed;
+    for (Unsynced& written : plan.files) {
+        if (!written.file->sync()) {
+            keepFirst(first, fail("flush " + dataFilePath(written.number)));
+            failed.push_back(std::move(written));
+        }
     }
-    if (m_countOnDisk != recordCount() && !m_indexBehind) {
-        StoreStatus s = writeIndex(kCountOffset, {recordCount()});
-        if (s)
-            m_countOnDisk = recordCount();
-        keepFirst(first, std::move(s));
-    }
-    if (m_indexToSync) {
-        if (m_index->sync())
-            m_indexToSync = false;
+    plan.files = std::move(failed);
+    // The index only once the data files are on the disk: there it never counts records as
+    // taken (Count down to nothing) before the emptied write file shows it.
+    if (plan.index && first) {
+        if (plan.index->sync())
+            plan.index.reset();
         else
             keepFirst(first, fail("flush " + indexFilePath()));
     }
-    if (m_directoryToSync) {
-        if (m_files.syncDirectory(m_directory))
-            m_directoryToSync = false;
-        else
-            keepFirst(first, fail("flush " + m_directory));
-    }
+    keepFirst(first, flushDirectory(plan.directory, m_directory));
+    keepFirst(first, flushDirectory(plan.base, m_base));
     return first;
+}
+
+StoreStatus BacklogStore::flushDirectory(bool& toSync, const std::string& path) const
+{
+    if (!toSync)
+        return StoreStatus::ok();
+    if (!m_files.syncDirectory(path))
+        return fail("flush " + path);
+    toSync = false;
+    return StoreStatus::ok();
+}
+
+void BacklogStore::keepUnflushed(FlushPlan plan)
+{
+    // What the flush missed goes again with the next sync, before what was written since.
+    std::vector<Unsynced> since = std::exchange(m_unsynced, std::move(plan.files));
+    for (const Unsynced& written : since)
+        noteUnsynced(written.file, written.number);
+    m_indexToSync = m_indexToSync || plan.index;
+    m_directoryToSync = m_directoryToSync || plan.directory;
+    m_baseToSync = m_baseToSync || plan.base;
 }
 
 void BacklogStore::checkInvariants() const

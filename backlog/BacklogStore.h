@@ -37,15 +37,19 @@ inline constexpr const char* kStoreDirectory = "dd8";
 // records in the files from the read file on, taken or not, as every reader of these files
 // counts them; between two syncs the index may count a few records too many, never too few.
 // A process killed at any instant leaves files that open with nothing lost; records taken since
-// the last sync come back and go again (duplicates, never losses).
+// the last sync come back and go again (duplicates, never losses). A power cut loses only what
+// no sync made last: every record appended before a sync that returned ok was called comes
+// back, unless it was taken and a sync ran after that (one called, or still flushing, after the
+// take); none taken before a sync that returned ok was called comes back.
 //
 // Opening trusts a consistent index and looks only at the read and the write file, so it costs
 // the same for ten records as for a million; an index that is missing or contradicts the files
 // is rebuilt from all of them. The index file stays locked while the store is open, so a second
 // gateway in the same directory cannot open it.
 //
-// append runs on the window's thread, oldest and takeOldest on the client thread, sync
-// on either; they serialise on the store's lock. Every operation that touches the disk reports a
+// append runs on the window's thread, oldest and takeOldest on the client thread, sync on any;
+// they serialise on the store's lock, which a sync lets go while the disk flushes (syncs run one
+// at a time, and open waits for a running one). Every operation that touches the disk reports a
 // StoreStatus with the system's reason; a failed operation changes nothing that the files or a
 // later operation depend on. Only a data file that is not there counts as missing, and is
 // stepped past; one that cannot be opened or read for any other reason (too many open files,
@@ -95,9 +99,15 @@ public:
     // fails (the record could not be read).
     StoreStatus takeOldest();
 
-    // Makes what was done since the last sync last: marks the taken records, empties the write
-    // file when everything in it is taken, flushes appended records and the index to the disk.
-    // The caller decides how often (the gateway: at most every 50 ms).
+    // Makes what was done before the call last: marks the taken records, empties the write file
+    // when everything in it is taken, and flushes the data files, the index and the directory.
+    // Ok: every record appended before the call is on the disk (its data file's bytes, and the
+    // directory entries of the files and the directory made for it), and every take before the
+    // call is too (its mark, the emptied write file, or the index past its used-up file). Not
+    // ok: some of that may not be on the disk; the next sync tries all of it again.
+    // Any thread. The flushes run without the store's lock: appends and takes go on meanwhile,
+    // and what they do waits for the next sync (a take may be made last by this one). The caller
+    // decides how often (the gateway: at most every 50 ms).
     StoreStatus sync();
 
     // Any thread, without the lock: records from the read file on, taken or not (the index's
@@ -157,7 +167,7 @@ private:
     StoreStatus reserveCount();
     // Data file n as a new write file: created, or an empty one taken as it is; never one that
     // holds bytes.
-    StoreStatus createDataFile(std::int32_t n, std::unique_ptr<platform::File>& file);
+    StoreStatus createDataFile(std::int32_t n, std::shared_ptr<platform::File>& file);
     StoreStatus rollOver();
 
     // Reading. openReadFile steps over the marked records at the file's front.
@@ -178,21 +188,44 @@ private:
     void consumeHead(const HeadRecord& head);
     StoreStatus retireReadFile();
 
-    // Syncing.
+    // Syncing. A data file written since the last sync, kept open until a sync has flushed it,
+    // whatever happens to it meanwhile (a roll-over, its removal, the numbers starting over).
+    struct Unsynced
+    {
+        std::shared_ptr<platform::File> file;
+        std::int32_t number; // its name when it was written
+    };
+    // What one sync flushes, without the lock; what is left in it after the flush failed.
+    struct FlushPlan
+    {
+        std::vector<Unsynced> files;
+        std::shared_ptr<platform::File> index; // null: the index needs no flush
+        bool directory = false;
+        bool base = false;
+    };
+    void noteUnsynced(const std::shared_ptr<platform::File>& file, std::int32_t n);
+    // Under the lock: the marks, the emptied write file, the numbers starting over and Count.
+    StoreStatus settleTakes();
     StoreStatus catchUpIndex();
     StoreStatus emptyWriteFile();
     StoreStatus writeMarks();
     StoreStatus renumberFromZero();
-    StoreStatus flushToDisk();
+    FlushPlan takeFlushPlan();
+    // Without the lock.
+    StoreStatus flush(FlushPlan& plan) const;
+    StoreStatus flushDirectory(bool& toSync, const std::string& path) const;
+    // Under the lock again.
+    void keepUnflushed(FlushPlan plan);
 
     platform::FileSystem& m_files;
     const std::string m_base;
     std::string m_subdirectory;
     std::string m_directory; // base / subdirectory, once open
 
+    std::mutex m_syncMutex; // held through a sync, and by open; taken before m_mutex
     mutable std::mutex m_mutex;
     bool m_open = false; // guarded by m_mutex, like everything below but the atomics
-    std::unique_ptr<platform::File> m_index; // kept open: it holds the lock
+    std::shared_ptr<platform::File> m_index; // kept open: it holds the lock
     std::int32_t m_readNumber = 0;
     std::int32_t m_writeNumber = 0;
     std::atomic<std::int32_t> m_count{0};
@@ -200,17 +233,20 @@ private:
     std::atomic<std::int64_t> m_pending{0};
 
     // Writing.
-    std::unique_ptr<platform::File> m_writeFile;
+    std::shared_ptr<platform::File> m_writeFile;
     std::uint64_t m_writeSize = 0;
     bool m_rollBeforeAppend = false; // the write file holds damage: the next record starts a file
-    bool m_dataToSync = false;
+
+    // What the next sync flushes.
+    std::vector<Unsynced> m_unsynced; // in the order they were first written
     bool m_directoryToSync = false;
     bool m_indexToSync = false;
+    bool m_baseToSync = false;  // the base directory, where the store's directory is
     bool m_indexBehind = false; // a read file retired in memory whose index write failed
 
     // Reading: the read file, the read position and the bytes from the first taken record that
     // is not yet marked on disk.
-    std::unique_ptr<platform::File> m_readFile;
+    std::shared_ptr<platform::File> m_readFile;
     std::uint64_t m_readFileSize = 0; // when it is not the write file
     std::uint64_t m_readOffset = 0;
     std::uint64_t m_markedOffset = 0;

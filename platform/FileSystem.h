@@ -30,7 +30,8 @@ public:
 
     virtual bool truncate(std::uint64_t size) = 0;
 
-    // Flushes the file's data to the disk.
+    // Flushes the file's data to the disk, whichever open file wrote it. May run on one thread
+    // while another reads or writes the file.
     virtual bool sync() = 0;
 
     // An exclusive lock on the whole file, held while this object lives, also against other
