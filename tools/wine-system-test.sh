@@ -18,11 +18,8 @@ set -euo pipefail
 win=$(cd "${1:-build-win}" && pwd)
 linux=$(cd "${2:-build}" && pwd)
 
-wine=${WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
-[ -x "$wine" ] || { echo "wine-system-test: no wine64 (make deps installs it)" >&2; exit 2; }
-export WINEPREFIX="$win/wine" WINEDEBUG=-all WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+source "$(dirname "$0")/wine-env.sh"
+wine_env "$win" wine-system-test
 [ -f "$WINEPREFIX/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/gpsbridge-wine.XXXXXX")

@@ -9,12 +9,8 @@
 set -euo pipefail
 build=$(cd "${1:-build-win}" && pwd)
 
-wine=${WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
-[ -x "$wine" ] || { echo "wine-tests: no wine64 (make deps installs it)" >&2; exit 2; }
-export WINEPREFIX="$build/wine" WINEDEBUG=-all WINEARCH=win64
-# No prompts to install Wine's .NET and HTML engines: nothing here needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+source "$(dirname "$0")/wine-env.sh"
+wine_env "$build" wine-tests
 
 # Cases left out under Wine, as GoogleTest negative filters per program. Each needs a reason;
 # none do today. Example:
