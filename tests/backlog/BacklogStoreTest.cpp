@@ -91,13 +91,9 @@ TEST_F(BacklogStoreTest, RecordLongerThanOneReadComesBackWhole)
         big[i] = static_cast<std::uint8_t>('a' + i % 26);
     ASSERT_TRUE(store.append(kData, big));
     ASSERT_TRUE(store.append(kData, text("next")));
-    std::uint32_t code = 0;
-    Bytes body;
-    ASSERT_TRUE(peekFrom(store, code, body));
-    EXPECT_EQ(big, body);
+    EXPECT_EQ(big, oldestBody(store));
     ASSERT_TRUE(store.takeOldest());
-    ASSERT_TRUE(peekFrom(store, code, body));
-    EXPECT_EQ(text("next"), body);
+    EXPECT_EQ(text("next"), oldestBody(store));
 }
 
 TEST_F(BacklogStoreTest, WriteFileRollsOverOnlyWhenLongerThanAMillionBytes)
@@ -205,10 +201,7 @@ TEST_F(BacklogStoreTest, ARecordCutOffAtTheEndOfTheWriteFileIsCutAwayAtOpen)
     write(data(0), fromHex("FF")); // a single byte, and no index
     auto& store = open();
     ASSERT_TRUE(store.append(kData, text("after the crash")));
-    std::uint32_t code = 0;
-    Bytes body;
-    ASSERT_TRUE(peekFrom(store, code, body));
-    EXPECT_EQ(text("after the crash"), body);
+    EXPECT_EQ(text("after the crash"), oldestBody(store));
     ASSERT_TRUE(store.takeOldest());
     open(); // nothing was lost with it, and nothing is left
     EXPECT_EQ(std::vector<std::string>{}, drain());
@@ -358,13 +351,9 @@ TEST_F(BacklogStoreTest, AFullDiskRefusesAppendsButNotTakingRecords)
 
     fs.refuseChanges(0); // room again
     ASSERT_TRUE(store.append(kData, text("d")));
-    std::uint32_t code = 0;
-    Bytes body;
-    ASSERT_TRUE(peekFrom(store, code, body));
-    EXPECT_EQ(text("b"), body);
+    EXPECT_EQ(text("b"), oldestBody(store));
     ASSERT_TRUE(store.takeOldest());
-    ASSERT_TRUE(peekFrom(store, code, body));
-    EXPECT_EQ(text("d"), body);
+    EXPECT_EQ(text("d"), oldestBody(store));
 }
 
 // A read-only disk: nothing can be added, with the system's reason; what is there can still
@@ -431,10 +420,7 @@ TEST_F(BacklogStoreTest, AGapInTheDataFileNumbersIsCrossedInOneStep)
     store.setSubdirectoryName(backlog::kStoreDirectory);
     ASSERT_TRUE(store.open());
     take(store, 1);
-    std::uint32_t code = 0;
-    Bytes body;
-    ASSERT_TRUE(peekFrom(store, code, body));
-    EXPECT_EQ(text("after"), body);
+    EXPECT_EQ(text("after"), oldestBody(store));
     EXPECT_LT(fs.changes(), 10);
 }
 

@@ -43,6 +43,15 @@ protected:
         return p.good;
     }
 
+    // The oldest record's body, which must be whole.
+    static Bytes oldestBody(backlog::BacklogStore& store)
+    {
+        std::uint32_t code = 0;
+        Bytes body;
+        EXPECT_TRUE(peekFrom(store, code, body)) << "the oldest record is not whole";
+        return body;
+    }
+
     std::string path(const std::string& name) const { return m_dir.file("dd8/" + name); }
     std::string data(int n) const { return "bs" + std::to_string(n) + ".dat"; }
     bool exists(const std::string& name) const { return std::ifstream(path(name)).good(); }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "tests/tools/common/CommandLineChecks.h"
 
 #include "tools/common/OptionReader.h"
@@ -11,65 +13,57 @@ using namespace gt20sim;
 
 constexpr auto parse = &parseSimOptions;
 
-TEST(SimOptionsTest, DefaultsAreOneTrackerTenPacketsEveryFiveSeconds)
+// Every option on one line, so that a row can say all a command line must come to.
+std::string summary(const SimOptions& o)
 {
-    SimOptionsResult r = parse({});
-    ASSERT_EQ("", r.error);
-    const SimOptions& o = r.options;
-    EXPECT_EQ("127.0.0.1", o.host);
-    EXPECT_EQ(21000, o.port);
-    EXPECT_EQ(1u, o.trackers);
-    EXPECT_EQ(1u, o.records);
-    EXPECT_EQ(5.0, o.intervalS);
-    EXPECT_EQ(10u, packetsPerTracker(o));
-    EXPECT_EQ("356307042440000", o.imeiBase);
-    EXPECT_EQ(25, o.firmware);
-    EXPECT_EQ((Bytes{16, 17, 18, 19, 20, 21, 26}), o.fields);
-    EXPECT_EQ(5000, o.ackTimeoutMs);
-    EXPECT_FALSE(o.damage.any());
-    EXPECT_FALSE(o.seed.has_value());
+    std::ostringstream out;
+    out << o.host << ":" << o.port << " trackers " << o.trackers << " records " << o.records
+        << " every " << o.intervalS << " s for ";
+    if (o.durationS)
+        out << *o.durationS << " s";
+    else
+        out << packetsPerTracker(o) << " packets";
+    out << " imei " << imeiFor(o.imeiBase, 0) << "," << imeiFor(o.imeiBase, 1) << " firmware "
+        << int(o.firmware) << " fields";
+    for (std::uint8_t f : o.fields)
+        out << " " << int(f);
+    out << " ack " << o.ackTimeoutMs << " ms log '" << o.ackedPath << "' damage "
+        << o.damage.badChecksum << "/" << o.damage.truncate << "/" << o.damage.garbage
+        << " seed " << (o.seed ? std::to_string(*o.seed) : "time") << (o.quiet ? " quiet" : "");
+    return out.str();
 }
 
-TEST(SimOptionsTest, ReadsEveryOption)
+TEST(SimOptionsTest, ReadsEveryOptionAndDefaultsTheRest)
 {
-    SimOptionsResult r = parse({"--host",           "10.0.0.7",
-                                "--port",           "21777",
-                                "--trackers",       "200",
-                                "--records",        "3",
-                                "--interval",       "0.25",
-                                "--duration",       "90",
-                                "--imei-base",      "000000000000099",
-                                "--firmware",       "7",
-                                "--fields",         "17,16,22",
-                                "--ack-timeout-ms", "250",
-                                "--acked",          "a.txt",
-                                "--bad-checksum",   "0.1",
-                                "--truncate",       "0.2",
-                                "--garbage",        "0.3",
-                                "--seed",           "18446744073709551615",
-                                "--quiet"});
-    ASSERT_EQ("", r.error);
-    const SimOptions& o = r.options;
-    EXPECT_EQ("10.0.0.7", o.host);
-    EXPECT_EQ(21777, o.port);
-    EXPECT_EQ(200u, o.trackers);
-    EXPECT_EQ(3u, o.records);
-    EXPECT_EQ(0.25, o.intervalS);
-    EXPECT_EQ(90.0, o.durationS.value_or(0));
-    EXPECT_EQ(0u, packetsPerTracker(o)); // a duration: no packet limit
-    EXPECT_EQ(7, o.firmware);
-    EXPECT_EQ((Bytes{17, 16, 22}), o.fields);
-    EXPECT_EQ(250, o.ackTimeoutMs);
-    EXPECT_EQ("a.txt", o.ackedPath);
-    EXPECT_EQ(0.2, o.damage.truncate);
-    EXPECT_EQ(0.3, o.damage.garbage);
-    EXPECT_EQ(UINT64_MAX, o.seed.value_or(0));
-    EXPECT_TRUE(o.quiet);
-    EXPECT_EQ("000000000000099", imeiFor(o.imeiBase, 0));
-    EXPECT_EQ("000000000000100", imeiFor(o.imeiBase, 1));
-
-    EXPECT_EQ(4u, packetsPerTracker(parse({"--count", "4"}).options));
-    EXPECT_TRUE(parse({"--fields", ""}).options.fields.empty()); // records with no fields
+    struct Row
+    {
+        std::vector<std::string> args;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {{},
+         "127.0.0.1:21000 trackers 1 records 1 every 5 s for 10 packets imei "
+         "356307042440000,356307042440001 firmware 25 fields 16 17 18 19 20 21 26 ack 5000 ms "
+         "log '' damage 0/0/0 seed time"},
+        {{"--host", "10.0.0.7", "--port", "21777", "--trackers", "200", "--records", "3",
+          "--interval", "0.25", "--duration", "90", "--imei-base", "000000000000099",
+          "--firmware", "7", "--fields", "17,16,22", "--ack-timeout-ms", "250", "--acked",
+          "a.txt", "--bad-checksum", "0.1", "--truncate", "0.2", "--garbage", "0.3", "--seed",
+          "18446744073709551615", "--quiet"},
+         "10.0.0.7:21777 trackers 200 records 3 every 0.25 s for 90 s imei "
+         "000000000000099,000000000000100 firmware 7 fields 17 16 22 ack 250 ms log 'a.txt' "
+         "damage 0.1/0.2/0.3 seed 18446744073709551615 quiet"},
+        {{"--count", "4", "--fields", ""}, // records with no fields
+         "127.0.0.1:21000 trackers 1 records 1 every 5 s for 4 packets imei "
+         "356307042440000,356307042440001 firmware 25 fields ack 5000 ms log '' damage 0/0/0 "
+         "seed time"},
+    };
+    for (const Row& row : rows) {
+        SimOptionsResult r = parse(row.args);
+        ASSERT_EQ("", r.error) << row.expected;
+        EXPECT_EQ(row.expected, summary(r.options));
+    }
+    EXPECT_EQ(0u, packetsPerTracker(parse(rows[1].args).options)); // a duration: no packet limit
 }
 
 TEST(SimOptionsTest, HelpAndVersionHaveShortFormsAndSkipTheCrossChecks)
