@@ -67,7 +67,17 @@ bool LinkTransport::openLink(const std::string& dottedAddress, std::uint16_t por
     }
     // Every frame is one request awaiting one reply; coalescing would only delay it.
     platform::setNoDelay(m_socket);
+    learnChunkSize();
     return true;
+}
+
+// Payload pieces are read in receive-buffer sizes. The size is asked once a connection: it does
+// not change while the socket lives, and asking before every piece cost a system call a reply.
+// When the query fails the previous size stays in force.
+void LinkTransport::learnChunkSize()
+{
+    if (auto rcvbuf = platform::receiveBufferSize(m_socket); rcvbuf && *rcvbuf > 0)
+        m_chunkSize = *rcvbuf;
 }
 
 bool LinkTransport::adoptSocket(platform::SocketHandle connected)
@@ -76,6 +86,7 @@ bool LinkTransport::adoptSocket(platform::SocketHandle connected)
         return false;
     m_failure.clear();
     m_socket = connected;
+    learnChunkSize();
     return true;
 }
 
@@ -120,10 +131,6 @@ ReceiveStatus LinkTransport::receiveFrame(Bytes& payload)
 ReceiveStatus LinkTransport::readPayload(Bytes& payload, std::size_t length)
 {
     while (payload.size() < length) {
-        // The receive-buffer size is asked before every piece; when the query fails the
-        // previous size stays in force.
-        if (auto rcvbuf = platform::receiveBufferSize(m_socket); rcvbuf && *rcvbuf > 0)
-            m_chunkSize = *rcvbuf;
         std::size_t want = std::min(static_cast<std::size_t>(m_chunkSize), length - payload.size());
         ReceiveStatus s = waitFor(m_socket, m_options.replyWaitMs);
         if (s != ReceiveStatus::Ok)

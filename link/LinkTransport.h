@@ -68,11 +68,12 @@ public:
 
     const std::string& failure() const override { return m_failure; }
 
-    // The chunk size the next payload piece starts from (the last receive-buffer size seen).
+    // The size payload pieces are read in: the connection's receive-buffer size.
     int chunkSize() const { return m_chunkSize; }
 
 private:
     ReceiveStatus readPayload(Bytes& payload, std::size_t length);
+    void learnChunkSize();
 
     LinkOptions m_options;
     platform::SocketHandle m_socket = platform::kInvalidSocket;
