@@ -2,7 +2,6 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -160,21 +159,6 @@ FileSystem& osFileSystem()
 {
     static OsFileSystem fs;
     return fs;
-}
-
-std::string errorText(int osError)
-{
-    return std::strerror(osError);
-}
-
-bool isDiskFullError(int osError)
-{
-    return osError == ENOSPC || osError == EDQUOT;
-}
-
-bool isNotFoundError(int osError)
-{
-    return osError == ENOENT;
 }
 
 } // namespace platform

@@ -45,6 +45,28 @@ OVERLAPPED at(std::uint64_t offset)
     return o;
 }
 
+// The bytes one ReadFile or WriteFile moved; nothing when it failed (errno set).
+using Moved = std::optional<DWORD>;
+
+// Reads or writes count bytes at offset in chunks of at most kMaxChunk: transfer(done, ask, o)
+// moves ask bytes at done, o placing them in the file. Stops at a chunk that moves nothing;
+// answers the bytes moved, or nothing when a chunk failed.
+template <typename Transfer>
+std::optional<std::size_t> inChunks(std::uint64_t offset, std::size_t count, Transfer transfer)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        OVERLAPPED o = at(offset + done);
+        Moved n = transfer(done, static_cast<DWORD>(std::min(count - done, kMaxChunk)), &o);
+        if (!n)
+            return std::nullopt;
+        if (*n == 0)
+            break;
+        done += *n;
+    }
+    return done;
+}
+
 class OsFile final : public File
 {
 public:
@@ -76,41 +98,33 @@ public:
                                       std::size_t count) const override
     {
         auto* out = static_cast<char*>(buffer);
-        std::size_t got = 0;
-        while (got < count) {
-            OVERLAPPED o = at(offset + got);
+        return inChunks(offset, count, [&](std::size_t done, DWORD ask, OVERLAPPED* o) -> Moved {
             DWORD n = 0;
-            DWORD ask = static_cast<DWORD>(std::min(count - got, kMaxChunk));
-            if (!::ReadFile(m_handle, out + got, ask, &n, &o)) {
-                if (::GetLastError() == ERROR_HANDLE_EOF)
-                    break;
-                takeLastError();
-                return std::nullopt;
-            }
-            if (n == 0)
-                break;
-            got += n;
-        }
-        return got;
+            if (::ReadFile(m_handle, out + done, ask, &n, o))
+                return n;
+            if (::GetLastError() == ERROR_HANDLE_EOF)
+                return 0;
+            takeLastError();
+            return std::nullopt;
+        });
     }
 
     bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override
     {
         const auto* in = static_cast<const char*>(data);
-        std::size_t done = 0;
-        while (done < count) {
-            OVERLAPPED o = at(offset + done);
-            DWORD n = 0;
-            DWORD ask = static_cast<DWORD>(std::min(count - done, kMaxChunk));
-            if (!::WriteFile(m_handle, in + done, ask, &n, &o)) {
+        std::optional<std::size_t> written =
+            inChunks(offset, count, [&](std::size_t done, DWORD ask, OVERLAPPED* o) -> Moved {
+                DWORD n = 0;
+                if (::WriteFile(m_handle, in + done, ask, &n, o))
+                    return n;
                 takeLastError();
-                return false;
-            }
-            if (n == 0) {
-                errno = EIO; // nothing written and no reason given
-                return false;
-            }
-            done += n;
+                return std::nullopt;
+            });
+        if (!written)
+            return false;
+        if (*written < count) {
+            errno = EIO; // nothing written and no reason given
+            return false;
         }
         return true;
     }
@@ -301,22 +315,6 @@ FileSystem& osFileSystem()
 {
     static OsFileSystem fs;
     return fs;
-}
-
-std::string errorText(int osError)
-{
-    return std::strerror(osError);
-}
-
-bool isDiskFullError(int osError)
-{
-    return osError == ENOSPC;
-}
-
-// ERROR_FILE_NOT_FOUND and ERROR_PATH_NOT_FOUND both arrive here as ENOENT.
-bool isNotFoundError(int osError)
-{
-    return osError == ENOENT;
 }
 
 } // namespace platform

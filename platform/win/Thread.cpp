@@ -1,16 +1,15 @@
 // platform/win/Thread.cpp: Windows threads; std::thread cannot set a stack size.
-#include "platform/Thread.h"
+#include "platform/ThreadOs.h"
 
 #include <process.h>
 #include <windows.h>
 
-namespace platform {
+#include <cstdint>
+#include <type_traits>
 
-struct Thread::Native
-{
-    HANDLE handle = nullptr;
-    std::function<void()> body;
-};
+namespace platform::os {
+
+static_assert(std::is_same_v<ThreadId, HANDLE>, "ThreadId must hold a HANDLE");
 
 namespace {
 
@@ -23,37 +22,20 @@ unsigned __stdcall run(void* arg)
 
 } // namespace
 
-Thread::Thread() = default;
-
-Thread::~Thread()
+bool launchThread(std::function<void()>* body, std::size_t stackBytes, ThreadId* id)
 {
-    if (m_started)
-        join();
-}
-
-bool Thread::start(std::function<void()> body, std::size_t stackBytes)
-{
-    if (m_started)
-        return false;
-    m_native = std::make_unique<Native>();
-    m_native->body = std::move(body);
     // _beginthreadex rather than CreateThread, so the C runtime is set up for the thread. The size
     // is what the thread may grow to (reserved), not what it takes at once.
-    std::uintptr_t h =
-        ::_beginthreadex(nullptr, static_cast<unsigned>(stackBytes), run, &m_native->body,
-                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    m_native->handle = reinterpret_cast<HANDLE>(h);
-    m_started = h != 0;
-    return m_started;
+    std::uintptr_t h = ::_beginthreadex(nullptr, static_cast<unsigned>(stackBytes), run, body,
+                                        STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    *id = reinterpret_cast<HANDLE>(h);
+    return h != 0;
 }
 
-void Thread::join()
+void joinThread(ThreadId id)
 {
-    if (!m_started)
-        return;
-    ::WaitForSingleObject(m_native->handle, INFINITE);
-    ::CloseHandle(m_native->handle);
-    m_started = false;
+    ::WaitForSingleObject(id, INFINITE);
+    ::CloseHandle(id);
 }
 
-} // namespace platform
+} // namespace platform::os

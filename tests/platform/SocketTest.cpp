@@ -98,4 +98,5 @@ TEST(SocketTest, DottedIPv4IsFourNumbersUpTo255AndNothingElse)
                             "1..2.3", "host.example", "localhost", "1.2.3.4 ", "-1.2.3.4",
                             "1.2.3.-4", "1.2.3.2560", "1.2.3.256", "1.2.3.0004"})
         EXPECT_FALSE(isDottedIPv4(bad)) << bad;
+    EXPECT_FALSE(isDottedIPv4(std::string_view("1.2.3.4\0", 8))); // not cut short at a NUL
 }
