@@ -60,6 +60,21 @@ std::string portFailure(Gateway& gateway)
            gateway.listener().openFailure() + ")";
 }
 
+std::string backlogFailure(const Gateway& gateway)
+{
+    const std::string problem = gateway.backlogProblem();
+    if (problem.empty())
+        return {};
+    return "backlog: cannot use " + gateway.workingDirectory() + "/dd8 (" + problem + ")";
+}
+
+std::string backlogWaiting(Gateway& gateway)
+{
+    const std::int64_t waiting = gateway.outbox().depth();
+    return "backlog: " + std::to_string(waiting) + (waiting == 1 ? " message" : " messages") +
+           " waiting in dd8/";
+}
+
 bool startGateway(const std::function<void()>& start)
 {
     try {
