@@ -34,9 +34,21 @@ std::FILE* eventOutput()
 
 int checkConfig(const std::string& workdir)
 {
-    const Settings settings = loadSettings(workdir);
-    std::fputs(checkReport(settings.file, settings.check).c_str(), stdout);
-    return checkExitStatus(settings.file, settings.check);
+    // The check makes nothing; a directory that a start could not use is said as the start
+    // would say it.
+    std::string problem;
+    try {
+        problem = workdirProblem(workdir);
+        if (problem.empty()) {
+            const Settings settings = loadSettings(workdir);
+            std::fputs(checkReport(settings.file, settings.check).c_str(), stdout);
+            return checkExitStatus(settings.file, settings.check);
+        }
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    note("cannot use working directory " + workdir + " (" + problem + ")");
+    return kExitStartFailed;
 }
 
 Settings readSettings(const std::string& workdir)
@@ -95,7 +107,12 @@ std::string prepareWorkdir(const std::string& given)
 {
     std::string dir = resolvedWorkdir(given);
     bool created = false;
-    std::string problem = createWorkdir(dir, &created);
+    std::string problem;
+    try {
+        problem = createWorkdir(dir, &created);
+    } catch (const std::exception& e) { // out of memory, or a path the system will not take
+        problem = e.what();
+    }
     if (!problem.empty()) {
         note("cannot use working directory " + dir + " (" + problem + ")");
         return {};

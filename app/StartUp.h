@@ -23,7 +23,8 @@ void sendOutputTo(std::FILE* file);
 // Where the headless run prints its event lines: standard output, or that file.
 std::FILE* eventOutput();
 
-// --check-config: the report on standard output; returns the exit status.
+// --check-config: the report on standard output; returns the exit status. A working directory
+// that a start could not use is said on standard error instead (kExitStartFailed).
 int checkConfig(const std::string& workdir);
 
 // The settings, read once for the whole run, with start-up's notes on them: the file when it
