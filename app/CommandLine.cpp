@@ -50,8 +50,9 @@ On Windows it has no status window and no metrics endpoint (MetricsAddress is no
                   README.txt for sc.exe); its stop and the system's shutdown stop it in order.
                   Output goes to log\service.log in the working directory
   --workdir DIR   the working directory (default: the current one); created when missing
-  --check-config  read the settings, print what each key resolves to and every value that
-                  does not parse or is out of range, and exit: 0 when all is well, 1 when not
+  --check-config  read the settings, print what each key resolves to, every value that does
+                  not parse or is out of range and every section or key that is not read
+                  (with the nearest known name), and exit: 0 when all is well, 1 when not
   -h, --help      show this text
   -V, --version   show the version
 
@@ -73,8 +74,9 @@ directory and writes its day logs (dd.MM.yyyy.log) and its backlog (dd8/) beside
                   SIGINT, SIGTERM or SIGHUP stop it in order
   --workdir DIR   the working directory (default: the current one); created when missing;
                   a leading ~/ stands for the home directory
-  --check-config  read the settings, print what each key resolves to and every value that
-                  does not parse or is out of range, and exit: 0 when all is well, 1 when not
+  --check-config  read the settings, print what each key resolves to, every value that does
+                  not parse or is out of range and every section or key that is not read
+                  (with the nearest known name), and exit: 0 when all is well, 1 when not
   --service       Windows only (the Windows service); under systemd use --headless
   -h, --help      show this text
   -V, --version   show the version
@@ -111,13 +113,39 @@ std::string resolveWorkdir(const std::string& dir, const std::string& current,
     return out;
 }
 
+std::string workdirProblem(const std::string& dir)
+{
+    namespace fs = std::filesystem;
+    // Only the calls that give an error code: the throwing ones end the process on a directory
+    // it may not look into.
+    std::error_code ec;
+    const fs::path path(dir);
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        // Missing: it can be made when its nearest existing parent is a directory to make it in.
+        const fs::path parent = path.parent_path();
+        return parent.empty() || parent == path ? std::string() : workdirProblem(parent.string());
+    }
+    if (ec)
+        return ec.message();
+    if (!fs::is_directory(status))
+        return "not a directory";
+    // A directory it may see but not enter (no search permission) is of no use either.
+    if (fs::status(path / ".", ec).type() == fs::file_type::directory)
+        return {};
+    return ec ? ec.message() : "cannot be entered";
+}
+
 std::string createWorkdir(const std::string& dir, bool* created)
 {
+    *created = false;
+    if (std::string problem = workdirProblem(dir); !problem.empty())
+        return problem;
     std::error_code ec;
     *created = std::filesystem::create_directories(dir, ec);
-    if (std::filesystem::is_directory(dir))
-        return {};
-    return ec ? ec.message() : "not a directory";
+    if (ec)
+        return ec.message();
+    return workdirProblem(dir);
 }
 
 } // namespace app

@@ -39,8 +39,14 @@ std::string usageText();
 std::string resolveWorkdir(const std::string& dir, const std::string& current,
                            const std::string& home);
 
+// Why dir cannot be had as the working directory, without making anything: it is not a
+// directory, or one this process may not enter, or it is missing below something that is not a
+// directory, or below one it may not enter; the system's reason, or "not a directory". Empty when
+// it is usable, or missing and can be made (as far as can be told without trying). Never throws.
+std::string workdirProblem(const std::string& dir);
+
 // Makes dir and its parents when missing; created tells whether it had to. The reason when it
-// cannot be used as a directory, empty when it can.
+// cannot be used as a directory, empty when it can. Never throws.
 std::string createWorkdir(const std::string& dir, bool* created);
 
 } // namespace app

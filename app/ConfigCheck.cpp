@@ -28,7 +28,65 @@ std::string fileLine(const SettingsFile& file)
            "); every key takes its default";
 }
 
+std::string hexByte(unsigned char c)
+{
+    const char* digits = "0123456789ABCDEF";
+    return std::string("0x") + digits[c >> 4] + digits[c & 0xF];
+}
+
+// The length of the UTF-8 sequence that s starts with; 0 when it starts with none (a stray
+// continuation byte, a cut or overlong sequence, a surrogate, a code point beyond U+10FFFF).
+std::size_t utf8Length(std::string_view s)
+{
+    const auto byte = [s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = byte(0);
+    if (c < 0x80)
+        return 1;
+    const std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                          : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4
+                                                   : 0;
+    if (n == 0 || s.size() < n)
+        return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+    // The second byte's range is what rules out the overlong forms, the surrogates and what
+    // lies beyond U+10FFFF.
+    if ((c == 0xE0 && byte(1) < 0xA0) || (c == 0xED && byte(1) > 0x9F) ||
+        (c == 0xF0 && byte(1) < 0x90) || (c == 0xF4 && byte(1) > 0x8F))
+        return 0;
+    return n;
+}
+
 } // namespace
+
+std::string textProblem(std::string_view bytes)
+{
+    if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")
+        return "the file is UTF-16; save it as UTF-8";
+    // Control characters first: a binary file is not text at all, whatever its bytes.
+    std::size_t line = 1;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        line += c == '\n';
+        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F)
+            return "the file is not text (" +
+                   (c == 0 ? std::string("a NUL byte") : "control character " + hexByte(c)) +
+                   " on line " + std::to_string(line) + ")";
+    }
+    line = 1;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = utf8Length(bytes.substr(i));
+        if (n == 0)
+            return "the file is not UTF-8 (byte " +
+                   hexByte(static_cast<unsigned char>(bytes[i])) + " on line " +
+                   std::to_string(line) + "); save it as UTF-8";
+        line += bytes[i] == '\n';
+        i += n;
+    }
+    return {};
+}
 
 SettingsFile readSettingsFile(const std::string& path)
 {
@@ -61,6 +119,7 @@ SettingsFile readSettingsFile(const std::string& path)
         return f;
     }
     f.state = SettingsFile::State::Read;
+    f.textProblem = textProblem(text.str());
     f.ini = platform::IniFile::parse(text.str());
     return f;
 }
@@ -77,6 +136,9 @@ Settings loadSettings(const platform::IniFile& ini)
     Settings s;
     s.main = readMainSettings(reader);
     s.server = msglink::readServerSettings(reader);
+    // After every reader: what none of them read is unknown (the link reads [ServerHost] again
+    // before every attempt, but these are the same keys).
+    reader.checkNames();
     s.check.settings = reader.resolved();
     s.check.problems = reader.problems();
     return s;
@@ -86,6 +148,8 @@ Settings loadSettings(const std::string& workingDirectory)
 {
     SettingsFile file = readSettingsFile(platform::joinPath(workingDirectory, kSettingsFileName));
     Settings s = loadSettings(file.ini);
+    if (!file.textProblem.empty())
+        s.check.problems.insert(s.check.problems.begin(), file.textProblem);
     s.file = std::move(file);
     return s;
 }

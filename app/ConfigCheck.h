@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Settings.h"
@@ -23,11 +24,19 @@ struct SettingsFile
     State state = State::Missing;
     std::string path;
     std::string reason; // the system's reason when unreadable
+    // Why the file read is not UTF-8 text: "the file is not UTF-8 (...)"; empty when it is.
+    std::string textProblem;
     platform::IniFile ini;
 };
 
 // Reads the file once. Never fails: a missing or unreadable file gives an empty set.
 SettingsFile readSettingsFile(const std::string& path);
+
+// Why these bytes are not a settings file's text: "the file is not text (a NUL byte on line 1)"
+// when they hold control characters other than tab, carriage return and line feed (a binary
+// file), "the file is UTF-16 ..." or "the file is not UTF-8 (...)"; empty when they are UTF-8
+// text.
+std::string textProblem(std::string_view bytes);
 
 using ResolvedSetting = platform::SettingsReader::Resolved;
 
@@ -35,7 +44,9 @@ struct SettingsCheck
 {
     std::vector<ResolvedSetting> settings; // every key that has an effect, in file order
     // One line per value that fell back to its default or does not do what it says:
-    // "[main] DefaultPort = abc: not an integer; the default 21000 is used".
+    // "[main] DefaultPort = abc: not an integer; the default 21000 is used"; per section or key
+    // that no reader reads: "[main] DefaultPortt = 1: unknown key, not read; did you mean
+    // DefaultPort?"; and the file's text problem first, when it has one.
     std::vector<std::string> problems;
 };
 

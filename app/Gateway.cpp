@@ -108,6 +108,9 @@ GatewayFigures Gateway::figures() const
     if (const msglink::LinkFigures* link = m_client->figures()) {
         const std::uint64_t attempts = link->attempts.get();
         f.reconnects = attempts > 0 ? attempts - 1 : 0;
+        for (std::size_t i = 0; i < msglink::kDropReasons; ++i)
+            f.linkDrops.emplace_back(
+                msglink::dropReasonName(static_cast<msglink::DropReason>(i)), link->drops[i].get());
     }
     return f;
 }

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Stats.h"
 
@@ -27,6 +30,8 @@ struct GatewayFigures
     double backlogOldestAgeSeconds = 0;    // how long the oldest of them has waited; 0 if none
     LinkFigure link = LinkFigure::Down;
     platform::Histogram::Snapshot storedToDelivered; // storing in the backlog to delivery, seconds
+    // Message-server links dropped or not had, by reason ("no_login", ...); empty without a client.
+    std::vector<std::pair<std::string, std::uint64_t>> linkDrops;
 };
 
 } // namespace app

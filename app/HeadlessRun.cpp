@@ -53,19 +53,20 @@ int runHeadless(const HeadlessOptions& options)
     Gateway gateway(view, gatewayOptions(options.workdir, options.settings));
     if (!startGateway([&] { gateway.start(); }))
         return kExitStartFailed;
-    if (std::string problem = gateway.backlogProblem(); !problem.empty()) {
+    if (std::string failure = backlogFailure(gateway); !failure.empty()) {
         // Nothing could be acknowledged without a backlog to keep it in.
-        note("cannot use the backlog in " + gateway.workingDirectory() + "/dd8 (" + problem +
-             "); stopping");
+        note(failure + "; stopping");
         gateway.stop();
         return kExitStartFailed;
     }
+    note(backlogWaiting(gateway));
     if (!gateway.listening()) {
         // Without its port the gateway is of no use to anyone; ending lets the service manager
         // restart it until the port is free. The client is stopped in order first.
         note(portFailure(gateway) + "; stopping");
         options.manager->notify("STATUS=" + portFailure(gateway));
         gateway.stop();
+        note(backlogWaiting(gateway));
         return kExitPortClosed;
     }
     note("listening on tracker port " + std::to_string(gateway.listener().boundPort()));
@@ -80,9 +81,10 @@ int runHeadless(const HeadlessOptions& options)
     duties.stopping();
     gateway.stop();
     if (gateway.unkeptAtStop() > 0)
-        note(std::to_string(gateway.unkeptAtStop()) +
-             " messages and packets could not be kept by the backlog before the stop; none of "
-             "them was acknowledged, the trackers send them again");
+        note("backlog: " + std::to_string(gateway.unkeptAtStop()) +
+             " messages and packets could not be kept before the stop; none of them was "
+             "acknowledged, the trackers send them again");
+    note(backlogWaiting(gateway));
     note("stopped in order");
     return kExitStopped;
 }

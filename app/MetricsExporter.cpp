@@ -89,6 +89,17 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
     out.push_back(family("gpsbridge_link_reconnects_total",
                          "Connection attempts to the message server after the first.",
                          MetricType::Counter, number(f.reconnects)));
+    MetricFamily drops{"gpsbridge_link_drops_total",
+                       "Message-server links dropped, or attempts that failed, by reason.",
+                       MetricType::Counter,
+                       {}};
+    for (const auto& [reason, count] : f.linkDrops) {
+        ClientMetric m;
+        m.label = {{"reason", reason}};
+        m.counter.value = number(count);
+        drops.metric.push_back(m);
+    }
+    out.push_back(drops);
 
     ClientMetric h;
     h.histogram.sample_count = f.storedToDelivered.count;

@@ -83,6 +83,11 @@ MainSettings readMainSettings(platform::SettingsReader& reader)
     s.identifyLimitMs =
         tuning(reader, "IdentifyLimitMs", static_cast<int>(shipped.identifyLimitMs));
     s.idleWorkerMs = tuning(reader, "IdleWorkerMs", shipped.idleWorkerMs);
+    // Older settings files carry these; they have no effect, and are no misspellings either.
+    for (const char* key : {"n_abs", "name", "NotSendInfOko", "Keyboard", "PathForSoob",
+                            "LogKestor", "NetTest", "Log", "Stat"})
+        reader.accept(kSection, key);
+    reader.accept("port", "BaudRate");
     return s;
 }
 

@@ -34,9 +34,21 @@ std::FILE* eventOutput()
 
 int checkConfig(const std::string& workdir)
 {
-    const Settings settings = loadSettings(workdir);
-    std::fputs(checkReport(settings.file, settings.check).c_str(), stdout);
-    return checkExitStatus(settings.file, settings.check);
+    // The check makes nothing; a directory that a start could not use is said as the start
+    // would say it.
+    std::string problem;
+    try {
+        problem = workdirProblem(workdir);
+        if (problem.empty()) {
+            const Settings settings = loadSettings(workdir);
+            std::fputs(checkReport(settings.file, settings.check).c_str(), stdout);
+            return checkExitStatus(settings.file, settings.check);
+        }
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    note("cannot use working directory " + workdir + " (" + problem + ")");
+    return kExitStartFailed;
 }
 
 Settings readSettings(const std::string& workdir)
@@ -60,6 +72,21 @@ std::string portFailure(Gateway& gateway)
            gateway.listener().openFailure() + ")";
 }
 
+std::string backlogFailure(const Gateway& gateway)
+{
+    const std::string problem = gateway.backlogProblem();
+    if (problem.empty())
+        return {};
+    return "backlog: cannot use " + gateway.workingDirectory() + "/dd8 (" + problem + ")";
+}
+
+std::string backlogWaiting(Gateway& gateway)
+{
+    const std::int64_t waiting = gateway.outbox().depth();
+    return "backlog: " + std::to_string(waiting) + (waiting == 1 ? " message" : " messages") +
+           " waiting in dd8/";
+}
+
 bool startGateway(const std::function<void()>& start)
 {
     try {
@@ -80,7 +107,12 @@ std::string prepareWorkdir(const std::string& given)
 {
     std::string dir = resolvedWorkdir(given);
     bool created = false;
-    std::string problem = createWorkdir(dir, &created);
+    std::string problem;
+    try {
+        problem = createWorkdir(dir, &created);
+    } catch (const std::exception& e) { // out of memory, or a path the system will not take
+        problem = e.what();
+    }
     if (!problem.empty()) {
         note("cannot use working directory " + dir + " (" + problem + ")");
         return {};

@@ -23,7 +23,8 @@ void sendOutputTo(std::FILE* file);
 // Where the headless run prints its event lines: standard output, or that file.
 std::FILE* eventOutput();
 
-// --check-config: the report on standard output; returns the exit status.
+// --check-config: the report on standard output; returns the exit status. A working directory
+// that a start could not use is said on standard error instead (kExitStartFailed).
 int checkConfig(const std::string& workdir);
 
 // The settings, read once for the whole run, with start-up's notes on them: the file when it
@@ -35,6 +36,14 @@ GatewayOptions gatewayOptions(const std::string& workdir, const Settings& settin
 
 // "cannot open tracker port 21000 on 0.0.0.0 (<reason>)".
 std::string portFailure(Gateway& gateway);
+
+// After start: "backlog: cannot use /var/lib/gpsbridge/dd8 (<reason>)"; empty while the backlog
+// is open and writable.
+std::string backlogFailure(const Gateway& gateway);
+
+// After start, once the backlog is open, and after the stop: "backlog: 1234 messages waiting in
+// dd8/".
+std::string backlogWaiting(Gateway& gateway);
 
 // Runs start-up; false, with the reason on standard error, when it threw.
 bool startGateway(const std::function<void()>& start);

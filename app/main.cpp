@@ -68,9 +68,10 @@ int runWindow(int argc, char** argv, const std::string& workdir, const app::Sett
         return app::kExitStartFailed;
     if (!form->gateway().listening())
         note(app::portFailure(form->gateway()) + "; the window shows the port in red");
-    if (std::string problem = form->gateway().backlogProblem(); !problem.empty())
-        note("cannot use the backlog in " + form->gateway().workingDirectory() + "/dd8 (" +
-             problem + "); nothing is acknowledged until it can be written");
+    if (std::string failure = app::backlogFailure(form->gateway()); !failure.empty())
+        note(failure + "; nothing is acknowledged until it can be written");
+    else
+        note(app::backlogWaiting(form->gateway()));
 
     app::SystemdManager manager;
     app::ServiceDuties duties(form->gateway(), manager, startMetrics(form->gateway().settings()));
@@ -79,6 +80,7 @@ int runWindow(int argc, char** argv, const std::string& workdir, const app::Sett
     form->onEnded = [&] {
         dutiesTimer.stop();
         duties.stopping();
+        note(app::backlogWaiting(form->gateway())); // the gateway has stopped: the last sync is done
         QCoreApplication::quit();
     };
 

@@ -61,7 +61,8 @@ void LinkClient::execute()
         } catch (const std::exception& e) {
             // Out of memory, or a fault of ours: said, and the next turn goes on.
             if (m_options.diagnostic)
-                m_options.diagnostic(std::string("message-server client: ") + e.what());
+                m_options.diagnostic(std::string("a turn of the client failed (") + e.what() +
+                                     "); the next one goes on");
         }
         m_turns.fetch_add(1, std::memory_order_relaxed);
         // While frames wait, the next turn starts at once; the link's pace is then the

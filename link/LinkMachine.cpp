@@ -10,7 +10,76 @@ namespace {
 
 constexpr const char* kSettingsFile = "gpsbridge.ini";
 
+// "10 s", "0.5 s".
+std::string seconds(double ms)
+{
+    std::string text = std::to_string(ms / 1000.0);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.')
+        text.pop_back();
+    return text + " s";
+}
+
+struct ReceiveFailure
+{
+    DropReason reason;
+    const char* what;
+};
+
+ReceiveFailure receiveFailure(ReceiveStatus status)
+{
+    switch (status) {
+    case ReceiveStatus::TimedOut:
+        return {DropReason::Silence, "no reply in time"};
+    case ReceiveStatus::Closed:
+        return {DropReason::ServerClosed, "the server closed the connection"};
+    case ReceiveStatus::ShortEnvelope:
+        return {DropReason::NotAFrame, "a reply that is not a frame (shorter than an envelope)"};
+    case ReceiveStatus::BadMarker:
+        return {DropReason::NotAFrame, "a reply that is not a frame (wrong envelope marker)"};
+    case ReceiveStatus::EmptyPayload:
+        return {DropReason::NotAFrame, "a reply that is not a frame (no payload)"};
+    case ReceiveStatus::Oversized:
+        return {DropReason::NotAFrame, "a reply that is not a frame (payload above the limit)"};
+    case ReceiveStatus::WaitFailed:
+        return {DropReason::NetworkError, "the wait for the reply failed"};
+    case ReceiveStatus::ReadFailed:
+        return {DropReason::NetworkError, "reading the reply failed"};
+    case ReceiveStatus::NotOpen:
+    case ReceiveStatus::Ok:
+        break;
+    }
+    return {DropReason::NetworkError, "no connection"};
+}
+
 } // namespace
+
+const char* dropReasonName(DropReason reason)
+{
+    switch (reason) {
+    case DropReason::ConnectFailed:
+        return "connect_failed";
+    case DropReason::NoLogin:
+        return "no_login";
+    case DropReason::NotAFrame:
+        return "not_a_frame";
+    case DropReason::Silence:
+        return "silence";
+    case DropReason::MarkerMismatch:
+        return "marker_mismatch";
+    case DropReason::ErrorLimit:
+        return "error_limit";
+    case DropReason::ServerClosed:
+        return "server_closed";
+    case DropReason::NetworkError:
+        return "network_error";
+    case DropReason::CloseOrder:
+        return "close_order";
+    case DropReason::DisconnectCommand:
+        break;
+    }
+    return "disconnect_command";
+}
 
 LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock, Outbox& outbox,
                          std::int32_t gatewayNumber, std::string workingDirectory,
@@ -83,40 +152,78 @@ void LinkMachine::exchange()
     // and never confirms it would stop delivery for good: after the wait it goes again.
     if (m_awaiting && msSince(m_dataSentAt) > m_timings.confirmWaitMs)
         m_awaiting = false;
-    if (m_errors > m_timings.maxErrors || msSince(m_lastValidReply) > m_timings.silenceLimitMs) {
+    if (std::optional<DropReason> why = silenceCheck()) {
         m_errors = 0;
         m_view.appendLinkEvent(kEventNetworkErrors);
-        dropLink();
+        drop(*why, silenceText(*why));
         return;
     }
+    m_sendFailed = false;
     const Sent sent = sendNext();
     if (sent == Sent::Nothing)
         return;
     Bytes payload;
-    if (m_transport->receiveFrame(payload) != ReceiveStatus::Ok) {
+    if (const ReceiveStatus status = m_transport->receiveFrame(payload);
+        status != ReceiveStatus::Ok) {
         // The message that went, if any, stays in the backlog and goes again after the next
         // login: it may arrive twice, it is not lost.
         ++m_errors;
-        dropLink();
+        const ReceiveFailure failure =
+            m_sendFailed ? ReceiveFailure{DropReason::NetworkError, "sending failed"}
+                         : receiveFailure(status);
+        drop(failure.reason, failure.what);
         return;
     }
     handleReply(payload, sent);
+}
+
+std::optional<DropReason> LinkMachine::silenceCheck() const
+{
+    if (m_errors > m_timings.maxErrors)
+        return DropReason::ErrorLimit;
+    if (msSince(m_lastValidReply) <= m_timings.silenceLimitMs)
+        return std::nullopt;
+    if (m_wrongMarkers)
+        return DropReason::MarkerMismatch;
+    return m_authorised ? DropReason::Silence : DropReason::NoLogin;
+}
+
+std::string LinkMachine::silenceText(DropReason reason) const
+{
+    const std::string limit = seconds(m_timings.silenceLimitMs);
+    switch (reason) {
+    case DropReason::ErrorLimit:
+        return "more than " + std::to_string(m_timings.maxErrors) + " failed exchanges";
+    case DropReason::MarkerMismatch:
+        return "only replies with wrong header markers for " + limit;
+    case DropReason::NoLogin:
+        return "no login accepted within " + limit;
+    default:
+        break;
+    }
+    return "no valid reply for " + limit;
+}
+
+void LinkMachine::sendFrame(const Bytes& frame)
+{
+    if (!m_transport->sendFrame(frame)) {
+        ++m_errors;
+        m_sendFailed = true;
+    }
 }
 
 LinkMachine::Sent LinkMachine::sendNext()
 {
     if (std::optional<Bytes> frame = m_queue.peek()) {
         m_queue.pop(); // gone whatever the send does; never sent again
-        if (!m_transport->sendFrame(*frame))
-            ++m_errors;
+        sendFrame(*frame);
         return Sent::Control;
     }
     if (m_authorised && dataMayGo() && sendData())
         return Sent::Data;
     if (m_authorised && msSince(m_lastPoll) > m_timings.pollIntervalMs) {
         m_lastPoll = now();
-        if (!m_transport->sendFrame(buildPoll()))
-            ++m_errors;
+        sendFrame(buildPoll());
         return Sent::Control;
     }
     return Sent::Nothing;
@@ -132,8 +239,7 @@ bool LinkMachine::sendData()
     ++m_copies;
     if (!m_dataLive)
         m_awaiting = true;
-    if (!m_transport->sendFrame(m_queue.numberedFrame(oldest->code, oldest->body)))
-        ++m_errors;
+    sendFrame(m_queue.numberedFrame(oldest->code, oldest->body));
     return true;
 }
 
@@ -146,9 +252,11 @@ void LinkMachine::handleReply(const Bytes& payload, Sent sent)
         // wait.
         if (sent == Sent::Data)
             m_awaiting = true;
+        m_wrongMarkers = true;
         return;
     }
     m_lastValidReply = now();
+    m_wrongMarkers = false;
     m_view.advanceLinkIndicator();
     const bool confirmation = reply->kind == ReplyKind::DeliveryConfirmation;
     if (sent == Sent::Data) {
@@ -172,12 +280,12 @@ void LinkMachine::handleCode(ReplyKind kind)
         m_queue.pushFrame(kEchoReply, {});
         break;
     case ReplyKind::CloseOrder:
-        dropLink();
+        drop(DropReason::CloseOrder, "the server's close order");
         break;
     case ReplyKind::DisconnectCommand:
         m_errors = 0;
         m_lastConnectAttempt = now();
-        dropLink();
+        drop(DropReason::DisconnectCommand, "the server's disconnect command");
         m_view.appendLinkEvent(kEventServerDisconnect);
         break;
     case ReplyKind::DeliveryConfirmation:
@@ -195,6 +303,14 @@ void LinkMachine::messageDone(bool confirmed)
     m_staleOwed = m_copies > 1 ? m_copies - 1 : 0;
     m_staleSince = now();
     m_copies = 0;
+}
+
+void LinkMachine::drop(DropReason reason, const std::string& what)
+{
+    m_figures.drops[static_cast<std::size_t>(reason)].add();
+    if (m_diagnostic)
+        m_diagnostic("link to " + m_server + " dropped (" + dropReasonName(reason) + "): " + what);
+    dropLink();
 }
 
 void LinkMachine::dropLink()
@@ -236,6 +352,7 @@ void LinkMachine::connectionAttempt()
     m_view.appendLinkEvent(kEventConnecting);
     m_lastConnectAttempt = now();
     m_lastValidReply = m_lastConnectAttempt;
+    m_wrongMarkers = false;
     setAuthorised(false);
 
     // The server keys are read again before every attempt: edits apply at the next one.
@@ -243,16 +360,12 @@ void LinkMachine::connectionAttempt()
     std::string address = nextServerAddress(settings);
     m_view.showServerAddress(address);
     const std::uint16_t port = settings.port;
+    m_server = address + " port " + std::to_string(port);
 
     bool ok = m_transport->openLink(address, port);
     m_connected = ok;
     if (!ok) {
-        // Once per reason, not at every attempt of a server that stays away.
-        std::string why = "cannot connect to the message server at " + address + " port " +
-                          std::to_string(port) + ": " + m_transport->failure();
-        if (why != m_lastConnectFailure && m_diagnostic)
-            m_diagnostic(why);
-        m_lastConnectFailure = why;
+        connectFailed();
         return;
     }
     m_lastConnectFailure.clear();
@@ -263,6 +376,17 @@ void LinkMachine::connectionAttempt()
     m_queue.clear();
     for (const Message& m : loginMessages(m_gatewayNumber))
         m_queue.pushFrame(m.code, m.body);
+}
+
+void LinkMachine::connectFailed()
+{
+    m_figures.drops[static_cast<std::size_t>(DropReason::ConnectFailed)].add();
+    // Once per reason, not at every attempt of a server that stays away.
+    std::string why =
+        "cannot connect to the message server at " + m_server + ": " + m_transport->failure();
+    if (why != m_lastConnectFailure && m_diagnostic)
+        m_diagnostic(why);
+    m_lastConnectFailure = why;
 }
 
 } // namespace msglink

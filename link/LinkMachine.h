@@ -3,10 +3,13 @@
 // runs it, so it can be stepped turn by turn with a clock and a transport in hand.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/Frames.h"
@@ -34,10 +37,32 @@ struct LinkTimings
     int maxErrors = 20;
 };
 
+// Why the link went down, or could not be had.
+enum class DropReason
+{
+    ConnectFailed,     // a connection attempt failed
+    NoLogin,           // no login accepted within the silence limit
+    NotAFrame,         // a reply that is not a frame (its envelope is broken)
+    Silence,           // no reply within the reply wait, or no valid one within the silence limit
+    MarkerMismatch,    // replies, but only with wrong header markers, for the silence limit
+    ErrorLimit,        // more failed exchanges than the limit since the count was last reset
+    ServerClosed,      // the server ended the connection
+    NetworkError,      // a send, the wait for the reply or its read failed
+    CloseOrder,        // the server's close order
+    DisconnectCommand, // the server's disconnect command
+};
+inline constexpr std::size_t kDropReasons = 10;
+
+// The reason as a metric label: "connect_failed", "no_login", "not_a_frame", "silence",
+// "marker_mismatch", "error_limit", "server_closed", "network_error", "close_order",
+// "disconnect_command".
+const char* dropReasonName(DropReason reason);
+
 // What the client has done so far; any thread reads them.
 struct LinkFigures
 {
-    platform::Counter attempts; // connection attempts
+    platform::Counter attempts;                       // connection attempts
+    std::array<platform::Counter, kDropReasons> drops; // by DropReason
 };
 
 // The link's side of delivery: the outbox hands it the oldest message, one at a time, each as
@@ -51,7 +76,9 @@ public:
 
     // The server keys are read from <workingDirectory>/gpsbridge.ini before every attempt. The
     // view, the clock and the outbox must outlive the machine. gatewayNumber is the FirstNumber
-    // setting.
+    // setting. diagnostic is told, on the runner's thread, why an attempt failed (once while the
+    // reason stays) and why the link went down (every time, with the reason's label:
+    // "link to 10.0.0.5 port 12543 dropped (no_login): no login accepted within 10 s").
     LinkMachine(LinkView& view, const platform::TickClock& clock, Outbox& outbox,
                 std::int32_t gatewayNumber, std::string workingDirectory, LinkTimings timings = {},
                 Diagnostic diagnostic = {});
@@ -101,7 +128,14 @@ private:
     // The message that went is delivered: confirmed, or sent as it came and answered.
     void messageDone(bool confirmed);
     void setAuthorised(bool authorised);
+    // The link goes down for that reason: counted, and told with what.
+    void drop(DropReason reason, const std::string& what);
     void dropLink();
+    // Why the silence check drops the link now; nothing while it may stay.
+    std::optional<DropReason> silenceCheck() const;
+    std::string silenceText(DropReason reason) const;
+    void sendFrame(const Bytes& frame); // counts a failed send
+    void connectFailed(); // counted, and told once while its reason stays
     bool dataMayGo() const;
     std::string nextServerAddress(const ServerSettings& settings);
 
@@ -131,6 +165,9 @@ private:
     std::uint8_t m_addressSlot = 0;
     bool m_accessNoticeShown = false;
     std::string m_lastConnectFailure; // told once until the link comes up or the reason changes
+    std::string m_server;             // "10.0.0.5 port 12543": of the current or last attempt
+    bool m_sendFailed = false;        // in this exchange
+    bool m_wrongMarkers = false;      // a reply since the last valid one had wrong markers
     std::unique_ptr<Transport> m_transport;
     SendQueue m_queue;
     // The oldest message while it is out: when it went, how often on this connection, and

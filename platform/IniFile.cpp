@@ -91,8 +91,10 @@ IniFile IniFile::parse(std::string_view text)
             continue;
         if (line.front() == '[') {
             std::size_t close = line.find(']');
-            section = lower(trim(
-                line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)));
+            const std::string_view written = trim(
+                line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+            section = lower(written);
+            ini.m_sections.emplace_back(written);
             inSection = true;
             continue;
         }
@@ -103,8 +105,9 @@ IniFile IniFile::parse(std::string_view text)
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
+        const std::string_view key = trim(line.substr(0, eq));
         ini.m_entries.push_back(
-            {section, lower(trim(line.substr(0, eq))), cutValue(value, kMaxValueLength)});
+            {section, lower(key), cutValue(value, kMaxValueLength), std::string(key)});
     }
     return ini;
 }
@@ -116,6 +119,16 @@ std::optional<std::string> IniFile::value(std::string_view section, std::string_
         if (e.section == s && e.key == k)
             return e.value;
     return std::nullopt;
+}
+
+std::vector<std::string> IniFile::keys(std::string_view section) const
+{
+    const std::string s = lower(section);
+    std::vector<std::string> out;
+    for (const Entry& e : m_entries)
+        if (e.section == s)
+            out.push_back(e.writtenKey);
+    return out;
 }
 
 std::string IniFile::text(std::string_view section, std::string_view key,

@@ -40,14 +40,21 @@ public:
     // The integer parse alone, for values from elsewhere.
     static std::optional<std::int32_t> parseInteger(std::string_view value);
 
+    // Every section header as written, in file order (one that stands twice, twice).
+    const std::vector<std::string>& sections() const { return m_sections; }
+    // The keys under every header of that section (any letter case), as written, in file order.
+    std::vector<std::string> keys(std::string_view section) const;
+
 private:
     struct Entry
     {
         std::string section; // lower case
         std::string key;     // lower case
         std::string value;
+        std::string writtenKey;
     };
     std::vector<Entry> m_entries;
+    std::vector<std::string> m_sections;
 };
 
 } // namespace platform

@@ -40,11 +40,30 @@ public:
     // A value that does not do what it says: "[main] DefaultPort = abc: <what>".
     void problem(std::string_view section, std::string_view key, const std::string& what);
 
+    // A key that may stand in the file without having an effect (older files carry it): known,
+    // so that the name check does not call it unknown.
+    void accept(std::string_view section, std::string_view key);
+
+    // Once every reader has read: a problem for every section and key of the file that no reader
+    // asked for, with the nearest name that one did ask for, when one is near enough to be a
+    // slip of the keyboard.
+    void checkNames();
+
     const std::vector<Resolved>& resolved() const { return m_resolved; }
     const std::vector<std::string>& problems() const { return m_problems; }
 
 private:
+    // Sections and keys asked for so far, as the readers spell them, in reading order.
+    struct Section
+    {
+        std::string name;
+        std::vector<std::string> keys;
+    };
+
+    void checkKeys(const std::string& written, const Section& section);
+
     IniFile m_ini;
+    std::vector<Section> m_asked;
     std::vector<Resolved> m_resolved;
     std::vector<std::string> m_problems;
 };

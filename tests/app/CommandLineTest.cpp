@@ -71,4 +71,10 @@ TEST(CommandLineTest, MissingWorkdirIsCreatedWithItsParentsAndAFileIsRefused)
     std::ofstream(dir.file("plain")) << "x";
     EXPECT_NE("", app::createWorkdir(dir.file("plain"), &created));
     EXPECT_NE("", app::createWorkdir(dir.file("plain/below"), &created));
+    // What the settings check says of a directory it does not make.
+    for (auto [name, problem] : {std::pair{"share", ""}, std::pair{"new/deeper", ""},
+                                 std::pair{"plain", "not a directory"},
+                                 std::pair{"plain/below/deeper", "not a directory"}})
+        EXPECT_EQ(problem, app::workdirProblem(dir.file(name))) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new")));
 }

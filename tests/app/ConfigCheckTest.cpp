@@ -131,3 +131,52 @@ TEST(ConfigCheckTest, ReportListsEveryKeyThenTheProblems)
     EXPECT_EQ(std::vector<std::string>{"settings: " + check.problems[0]},
               app::startUpNotes(file, check));
 }
+
+TEST(ConfigCheckTest, UnknownSectionsAndKeysAreNamedWithTheNearestKnownOne)
+{
+    const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
+        {"[main]\nDefaultPortt=21001\n",
+         {"[main] DefaultPortt = 21001: unknown key, not read; did you mean DefaultPort?"}},
+        {"[main]\nmetricaddres=9464\nFirstNubmer=3\n",
+         {"[main] metricaddres = 9464: unknown key, not read; did you mean MetricsAddress?",
+          "[main] FirstNubmer = 3: unknown key, not read; did you mean FirstNumber?"}},
+        {"[ServerHst]\nPort=1\n[Weird]\n",
+         {"[ServerHst]: unknown section, not read; did you mean [ServerHost]?",
+          "[Weird]: unknown section, not read"}},
+        {"[main]\nPort=1\nFrobnicate=1\nFrobnicate=2\n",
+         {"[main] Port = 1: unknown key, not read; did you mean [ServerHost] Port?",
+          "[main] Frobnicate = 1: unknown key, not read"}},
+        {"[MAIN]\ndefaultport=1\nn_abs=1\nLog=0\n[port]\nBaudRate=9600\n"
+         "[serverhost]\naddress3=10.0.0.1\nport=12543\n",
+         {}},
+    };
+    for (const auto& [text, expected] : rows) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(expected, problemsOf(text));
+    }
+}
+
+TEST(ConfigCheckTest, AFileThatIsNotUtf8TextIsSaidToBeSo)
+{
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"\xEF\xBB\xBF[main]\r\ncaption=\tСклад \xF0\x9F\x9A\x9A\r\n", ""},
+        {"[main]\ncaption=\xD1\xEA\xEB\xE0\xE4\n",
+         "the file is not UTF-8 (byte 0xD1 on line 2); save it as UTF-8"},
+        {"a=\xC0\xAF", "the file is not UTF-8 (byte 0xC0 on line 1); save it as UTF-8"},
+        {"a=\xED\xA0\x80", "the file is not UTF-8 (byte 0xED on line 1); save it as UTF-8"},
+        {"a=\xE2\x82", "the file is not UTF-8 (byte 0xE2 on line 1); save it as UTF-8"},
+        {std::string("[main]\nx\0y", 10), "the file is not text (a NUL byte on line 2)"},
+        {"\xD1\n\n\x1B[0m", "the file is not text (control character 0x1B on line 3)"},
+        {"\xFF\xFE[", "the file is UTF-16; save it as UTF-8"},
+    };
+    for (const auto& [bytes, expected] : rows) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(expected, app::textProblem(bytes));
+    }
+    fakes::TempDir dir;
+    std::ofstream(dir.file("gpsbridge.ini")) << "[main]\ncaption=\xD1\xEA\n";
+    const app::Settings settings = app::loadSettings(dir.path());
+    ASSERT_FALSE(settings.check.problems.empty());
+    EXPECT_EQ(rows[1].second, settings.check.problems[0]);
+    EXPECT_EQ(1, app::checkExitStatus(settings.file, settings.check));
+}

@@ -1,4 +1,7 @@
 // tests/app/HeadlessTest.cpp: the real program, headless, in a scratch directory.
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -93,4 +96,55 @@ TEST(HeadlessTest, ServesATrackerOnTheReportedPortAndEndsSoonAfterSigterm)
     EXPECT_NE(std::string::npos, log.find(" Disconnect "));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("log")));
     EXPECT_TRUE(gateway.terminate(6000ms).has_value()) << "no clean exit within 6 s of SIGTERM";
+    // The start and the stop each say what waits in the backlog: nothing, as nothing was stored.
+    const std::string err = dir.read("err.txt"), waiting = "backlog: 0 messages waiting in dd8/\n";
+    std::size_t told = 0;
+    for (std::size_t at = err.find(waiting); at != std::string::npos; at = err.find(waiting, at + 1))
+        ++told;
+    EXPECT_EQ(2u, told) << err;
+}
+
+// A working directory it cannot have ends any run with status 4 and one line saying why, never
+// with an uncaught error (status 134 on SIGABRT); a misspelt key fails the settings check.
+TEST(HeadlessTest, ChecksAndWorkingDirectoriesEndWithTheirStatusAndSayWhy)
+{
+    namespace fs = std::filesystem;
+    fakes::TempDir dir;
+    std::ofstream(dir.file("plain")) << "x";
+    std::ofstream(dir.file("gpsbridge.ini")) << "[main]\nDefaultPortt=21001\n";
+    // Below a directory it may not enter; root may enter any, so root runs the gateway as nobody.
+    fs::create_directory(dir.file("shut"));
+    fs::permissions(dir.file("shut"), ::geteuid() == 0 ? fs::perms::owner_all : fs::perms::none);
+    const std::vector<std::string> asNobody = {"/usr/sbin/runuser", "-u", "nobody", "--"};
+    struct Run
+    {
+        std::vector<std::string> args;
+        int status;
+        std::string said;
+    };
+    std::vector<Run> runs = {
+        {{"--check-config"}, 1, "[main] DefaultPortt = 21001: unknown key, not read; did you mean "
+                                "DefaultPort?"},
+        {{"--headless", "--workdir", dir.file("plain")}, 4, "(not a directory)"},
+        {{"--headless", "--workdir", dir.file("plain/below")}, 4, "(not a directory)"},
+        {{"--check-config", "--workdir", dir.file("plain")}, 4, "(not a directory)"},
+        {{"--headless", "--workdir", dir.file("shut/gw")}, 4, "(Permission denied)"},
+        {{"--check-config", "--workdir", dir.file("shut/gw")}, 4, "(Permission denied)"},
+    };
+    for (const Run& run : runs) {
+        std::vector<std::string> command = {GPSBRIDGE_BINARY};
+        if (::geteuid() == 0 && run.args.back().find("/shut/") != std::string::npos)
+            command.insert(command.begin(), asNobody.begin(), asNobody.end());
+        command.insert(command.end(), run.args.begin(), run.args.end());
+        SCOPED_TRACE(command.back());
+        fakes::Process p(command[0], {command.begin() + 1, command.end()}, dir.path(),
+                         dir.file("out.txt"), dir.file("err.txt"));
+        EXPECT_EQ(run.status, p.wait(10s).value_or(-1));
+        const std::string said = dir.read(run.status == 1 ? "out.txt" : "err.txt");
+        EXPECT_NE(std::string::npos, said.find(run.said)) << said;
+        if (run.status == 4) {
+            EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        }
+    }
+    fs::permissions(dir.file("shut"), fs::perms::owner_all);
 }

@@ -28,6 +28,7 @@ app::GatewayFigures sampleFigures()
     h.observe(0.2);
     h.observe(30);
     f.storedToDelivered = h.snapshot();
+    f.linkDrops = {{"no_login", 2}, {"not_a_frame", 0}, {"silence", 7}};
     return f;
 }
 
@@ -60,7 +61,10 @@ TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
                          {"gpsbridge_backlog_messages", "19"},
                          {"gpsbridge_backlog_oldest_age_seconds", "42.5"},
                          {"gpsbridge_link_state", "2"},
-                         {"gpsbridge_link_reconnects_total", "3"}});
+                         {"gpsbridge_link_reconnects_total", "3"},
+                         {"gpsbridge_link_drops_total{reason=\"no_login\"}", "2"},
+                         {"gpsbridge_link_drops_total{reason=\"not_a_frame\"}", "0"},
+                         {"gpsbridge_link_drops_total{reason=\"silence\"}", "7"}});
 }
 
 TEST(MetricsExporterTest, LatencyHistogramHasCumulativeBucketsUpToInfinity)

@@ -45,6 +45,7 @@ TEST_F(LinkMachineTest, FirstAttemptAtOnceThenMoreThan5000MsApart)
     EXPECT_EQ("cannot connect to the message server at 127.0.0.1 port 12543: connect: "
               "Connection refused",
               m_diagnostics[0]);
+    EXPECT_EQ(2u, m_machine->figures().drops[std::size_t(DropReason::ConnectFailed)].get());
 }
 
 TEST_F(LinkMachineTest, FreshRunSendsTheFourLoginFramesNumbered0To3)
@@ -139,6 +140,8 @@ TEST_F(LinkMachineTest, ErrorCountAbove20DropsTheNextConnectionAtOnce)
     EXPECT_EQ(0, m_machine->errorCount());
     EXPECT_FALSE(m_machine->connected());
     EXPECT_EQ(framesBefore, m_link->frames().size()); // dropped before sending anything
+    EXPECT_EQ("link to 127.0.0.1 port 12543 dropped (error_limit): more than 20 failed exchanges",
+              m_diagnostics.back());
 }
 
 TEST_F(LinkMachineTest, EchoReplyGoesBeforeTheNextDataMessage)
@@ -287,4 +290,57 @@ TEST_F(LinkMachineTest, BacklogRecordWithCode0IsDeletedUnsent)
     logIn();
     turnUntil([&] { return m_outbox->depth() == 0 && !m_machine->inFlight(); });
     EXPECT_EQ(std::vector<std::string>{"kept"}, m_link->dataTexts());
+}
+
+// Every way the link goes down is counted under its reason and told once with it; the event
+// list says what it always said.
+TEST_F(LinkMachineTest, EveryDropIsCountedAndToldWithItsReason)
+{
+    const auto onPortReport = [](ServerAnswer answer) {
+        return [answer](const ServerFrame& f) {
+            return f.code == kPortReport ? answer : fakes::usualAnswer(f);
+        };
+    };
+    Bytes wrongMarkers = fakes::replyPayload(kLoginAccepted);
+    wrongMarkers[kHeaderEndOffset] = 0xFD;
+    struct Row
+    {
+        DropReason reason;
+        fakes::FakeTransport::Handler handler;
+        double thenMs; // waited after the login exchanges, before one more turn
+        std::string told;
+    };
+    const std::vector<Row> rows = {
+        {DropReason::NoLogin, withholdLogin, 10000.01, "no login accepted within 10 s"},
+        {DropReason::MarkerMismatch,
+         [wrongMarkers](const ServerFrame&) {
+             return ServerAnswer{ServerAnswer::Kind::Reply, wrongMarkers};
+         },
+         10000.01, "only replies with wrong header markers for 10 s"},
+        {DropReason::NotAFrame, onPortReport({ServerAnswer::Kind::Raw, Bytes{0xFF, 1, 2}}), 0,
+         "a reply that is not a frame (shorter than an envelope)"},
+        {DropReason::Silence, onPortReport(fakes::silence()), 0, "no reply in time"},
+        {DropReason::ServerClosed, onPortReport(fakes::closeConnection()), 0,
+         "the server closed the connection"},
+        {DropReason::CloseOrder, onPortReport(fakes::answer(kCloseOrder)), 0,
+         "the server's close order"},
+        {DropReason::DisconnectCommand, onPortReport(fakes::answer(kDisconnectCommand)), 0,
+         "the server's disconnect command"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(dropReasonName(row.reason));
+        m_handler = row.handler;
+        m_diagnostics.clear();
+        begin();
+        turns(5);
+        m_clock.advanceMs(row.thenMs);
+        turns();
+        EXPECT_FALSE(m_machine->connected());
+        EXPECT_EQ(std::vector<std::string>{"link to 127.0.0.1 port 12543 dropped (" +
+                                           std::string(dropReasonName(row.reason)) +
+                                           "): " + row.told},
+                  m_diagnostics);
+        for (std::size_t i = 0; i < kDropReasons; ++i)
+            EXPECT_EQ(i == std::size_t(row.reason), m_machine->figures().drops[i].get() == 1) << i;
+    }
 }

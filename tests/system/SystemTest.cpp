@@ -409,7 +409,7 @@ TEST_F(SystemTest, ABacklogThatCannotBeUsedEndsTheStart)
     fakes::Process blocked(GPSBRIDGE_BINARY, {"--headless"}, m_dir.path(), "",
                            m_dir.file("blocked.err"));
     EXPECT_EQ(4, blocked.wait(20s).value_or(-1));
-    EXPECT_NE(std::string::npos, m_dir.read("blocked.err").find("cannot use the backlog"))
+    EXPECT_NE(std::string::npos, m_dir.read("blocked.err").find("backlog: cannot use"))
         << m_dir.read("blocked.err");
 
     std::filesystem::remove(m_dir.file("dd8"));
