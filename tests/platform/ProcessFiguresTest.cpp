@@ -29,19 +29,15 @@ TEST(ProcessFiguresTest, StatLineGivesCpuMemoryThreadsAndStartWhateverTheName)
         std::string line;
         bool parses;
     };
+    const std::string fields = kFieldsAfterName;
+    std::string notNumber = fields;
+    notNumber.replace(notNumber.find(" 250 "), 5, " 2x0 ");
     const Row rows[] = {
-        {"plain name", std::string("1234 (gpsbridge)") + kFieldsAfterName, true},
-        {"name with blanks and parentheses", std::string("1234 (gps) S 1 (x y)") + kFieldsAfterName,
-         true},
-        {"cut before the resident pages",
-         std::string("1234 (gpsbridge)") +
-             " S 1 1234 1234 0 -1 4194560 500 0 0 0 250 50 0 0 20 0 7 0 12345 1",
-         false},
-        {"a figure that is no number",
-         std::string("1234 (gpsbridge)") +
-             " S 1 1234 1234 0 -1 4194560 500 0 0 0 2x0 50 0 0 20 0 7 0 12345 1 2560",
-         false},
-        {"no name", kFieldsAfterName, false},
+        {"plain name", "1234 (gpsbridge)" + fields, true},
+        {"name with blanks and parentheses", "1234 (gps) S 1 (x y)" + fields, true},
+        {"cut before the resident pages", "1 (a)" + fields.substr(0, fields.find(" 2560")), false},
+        {"a figure that is no number", "1234 (gpsbridge)" + notNumber, false},
+        {"no name", fields, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -64,7 +60,6 @@ TEST(ProcessFiguresTest, ReadingFollowsTheProcessOwnFilesAndThreads)
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     const platform::ProcessFigures before = platform::readProcessFigures();
     ASSERT_TRUE(before.cpuSeconds && before.startTimeSeconds);
-    EXPECT_GE(*before.cpuSeconds, 0);
     EXPECT_LE(*before.startTimeSeconds, now + 1);
     EXPECT_GT(*before.startTimeSeconds, now - 3600);
 #ifndef _WIN32
