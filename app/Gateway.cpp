@@ -88,18 +88,25 @@ void Gateway::start()
 GatewayFigures Gateway::figures() const
 {
     GatewayFigures f;
+    f.process = platform::readProcessFigures();
     if (m_listener) {
         f.trackersConnected = m_listener->servingCount();
-        f.packetsAcknowledged = m_listener->counts().acknowledged.get();
+        const tracker::IntakeCounts& counts = m_listener->counts();
+        f.packetsAcknowledged = counts.acknowledged.get();
+        f.refusedWrongChecksum = counts.wrongChecksum.get();
+        f.refusedStalled = counts.stalled.get();
+        f.refusedQueueFull = counts.refusedQueueFull.get();
+        f.refusedWithheld = counts.withheld.get();
     }
     if (m_dispatcher)
-        f.recordsDispatched = m_dispatcher->recordsTaken();
+        f.recordsDispatched = m_dispatcher->positionsDispatched();
     if (m_outbox) {
         f.backlogDepth = m_outbox->depth();
         f.backlogOldestAgeSeconds = m_outbox->oldestWaitingSeconds();
         f.deliveredLive = m_outbox->figures().deliveredLive.get();
         f.deliveredBacklog = m_outbox->figures().deliveredBacklog.get();
         f.storedToDelivered = m_outbox->figures().storedToDelivered.snapshot();
+        f.backlogWriteErrors = m_outbox->figures().writeErrors.get();
     }
     if (!m_client)
         return f;
@@ -111,6 +118,7 @@ GatewayFigures Gateway::figures() const
         for (std::size_t i = 0; i < msglink::kDropReasons; ++i)
             f.linkDrops.emplace_back(
                 msglink::dropReasonName(static_cast<msglink::DropReason>(i)), link->drops[i].get());
+        f.resends = link->resends.get();
     }
     return f;
 }

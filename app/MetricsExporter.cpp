@@ -5,7 +5,9 @@
 #include <prometheus/exposer.h>
 #include <prometheus/metric_family.h>
 
+#include <initializer_list>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace app {
@@ -29,6 +31,63 @@ MetricFamily family(const char* name, const char* help, MetricType type, double 
 double number(std::uint64_t v)
 {
     return static_cast<double>(v);
+}
+
+// One counter family with a sample per value of one label.
+MetricFamily labelledCounter(const char* name, const char* help, const char* label,
+                             std::initializer_list<std::pair<const char*, std::uint64_t>> values)
+{
+    MetricFamily out{name, help, MetricType::Counter, {}};
+    for (auto [value, count] : values) {
+        ClientMetric m;
+        m.label = {{label, value}};
+        m.counter.value = number(count);
+        out.metric.push_back(m);
+    }
+    return out;
+}
+
+// The version is the project's; the revision, the commit the build was configured at, where
+// the source was a git checkout.
+MetricFamily buildInfo()
+{
+    ClientMetric m;
+    m.label = {{"version", GPSBRIDGE_FILE_VERSION}};
+#ifdef GPSBRIDGE_REVISION
+    m.label.push_back({"revision", GPSBRIDGE_REVISION});
+#endif
+    m.gauge.value = 1;
+    return {"gpsbridge_build_info",
+            "The gateway's version (and git revision), as labels; always 1.",
+            MetricType::Gauge,
+            {m}};
+}
+
+// The figures the system gave; an absent one is left out.
+void addProcessFamilies(std::vector<MetricFamily>& out, const platform::ProcessFigures& p)
+{
+    struct Figure
+    {
+        const char* name;
+        const char* help;
+        MetricType type;
+        const std::optional<double>& value;
+    };
+    const Figure figures[] = {
+        {"process_cpu_seconds_total", "Total user and system CPU time spent in seconds.",
+         MetricType::Counter, p.cpuSeconds},
+        {"process_resident_memory_bytes", "Resident memory size in bytes.", MetricType::Gauge,
+         p.residentBytes},
+        {"process_open_fds", "Number of open file descriptors.", MetricType::Gauge, p.openFiles},
+        {"process_max_fds", "Maximum number of open file descriptors.", MetricType::Gauge,
+         p.maxOpenFiles},
+        {"process_start_time_seconds", "Start time of the process since unix epoch in seconds.",
+         MetricType::Gauge, p.startTimeSeconds},
+        {"process_threads", "Number of OS threads in the process.", MetricType::Gauge, p.threads},
+    };
+    for (const Figure& f : figures)
+        if (f.value)
+            out.push_back(family(f.name, f.help, f.type, *f.value));
 }
 
 } // namespace
@@ -62,7 +121,8 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
                          "Tracker packets acknowledged since start.", MetricType::Counter,
                          number(f.packetsAcknowledged)));
     out.push_back(family("gpsbridge_records_dispatched_total",
-                         "Packet records the dispatcher has taken since start.",
+                         "Position records decoded from data packets and handed on for "
+                         "delivery (stored in the backlog) since start.",
                          MetricType::Counter, number(f.recordsDispatched)));
 
     MetricFamily delivered{"gpsbridge_messages_delivered_total",
@@ -110,9 +170,34 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
     h.histogram.bucket.push_back(
         {f.storedToDelivered.count, std::numeric_limits<double>::infinity()});
     out.push_back({"gpsbridge_stored_to_delivered_seconds",
-                   "Time from storing a message in the backlog until the server took it.",
+                   "Seconds from storing a position message in the backlog (dd8/; its tracker is "
+                   "acknowledged once it is synced) until the message server took it: answered "
+                   "as it went live, or confirmed from the backlog.",
                    MetricType::Histogram,
                    {h}});
+
+    out.push_back(labelledCounter(
+        "gpsbridge_packets_refused_total",
+        "Tracker packets not acknowledged since start, by reason: checksum (wrong checksum), "
+        "stalled (stopped coming midway for a whole receive wait), queue_full (the hand-over "
+        "queue was full), withheld (not kept in time, or records before the tracker identified "
+        "itself).",
+        "reason",
+        {{"checksum", f.refusedWrongChecksum},
+         {"stalled", f.refusedStalled},
+         {"queue_full", f.refusedQueueFull},
+         {"withheld", f.refusedWithheld}}));
+    out.push_back(family("gpsbridge_backlog_write_errors_total",
+                         "Failed openings, appends and syncs of the backlog store (dd8/) since "
+                         "start.",
+                         MetricType::Counter, number(f.backlogWriteErrors)));
+    out.push_back(family("gpsbridge_resends_total",
+                         "Position messages sent to the message server again since start: after "
+                         "a lost link, or when no confirmation or valid reply came for the last "
+                         "copy.",
+                         MetricType::Counter, number(f.resends)));
+    out.push_back(buildInfo());
+    addProcessFamilies(out, f.process);
     return out;
 }
 

@@ -237,6 +237,10 @@ bool LinkMachine::sendData()
     m_dataLive = oldest->live;
     m_dataSentAt = now();
     ++m_copies;
+    // The outbox gives the same message until it is done: one that went before goes again.
+    if (m_dataUndone)
+        m_figures.resends.add();
+    m_dataUndone = true;
     if (!m_dataLive)
         m_awaiting = true;
     sendFrame(m_queue.numberedFrame(oldest->code, oldest->body));
@@ -298,6 +302,7 @@ void LinkMachine::handleCode(ReplyKind kind)
 void LinkMachine::messageDone(bool confirmed)
 {
     m_outbox.done(confirmed);
+    m_dataUndone = false;
     m_awaiting = false;
     // Every other copy of this message sent on this connection may still be confirmed.
     m_staleOwed = m_copies > 1 ? m_copies - 1 : 0;

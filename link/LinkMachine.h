@@ -61,8 +61,10 @@ const char* dropReasonName(DropReason reason);
 // What the client has done so far; any thread reads them.
 struct LinkFigures
 {
-    platform::Counter attempts;                       // connection attempts
+    platform::Counter attempts;                        // connection attempts
     std::array<platform::Counter, kDropReasons> drops; // by DropReason
+    platform::Counter resends; // data messages sent again: after a lost link, or when no
+                               // confirmation or no valid reply came for the last copy
 };
 
 // The link's side of delivery: the outbox hands it the oldest message, one at a time, each as
@@ -175,6 +177,8 @@ private:
     std::uint64_t m_dataSentAt = 0;
     int m_copies = 0;
     bool m_dataLive = false;
+    // The oldest message has gone at least once, on any connection, and is not done yet.
+    bool m_dataUndone = false;
     // Confirmations that may still come for the other copies of a message that went more than
     // once on this connection. They must not count for the next message, so that one waits
     // until they came or the reply wait has passed.

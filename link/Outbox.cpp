@@ -53,6 +53,8 @@ void Outbox::open()
         m_marks.clear();
         told = noteStatus(opened, Trouble::Keeping);
     }
+    if (!opened)
+        m_figures.writeErrors.add();
     m_openTried = true;
     tell(told);
 }
@@ -104,6 +106,8 @@ bool Outbox::storeMessage(const std::string& text)
     }
     if (status)
         m_appendsEver.fetch_add(1);
+    else
+        m_figures.writeErrors.add();
     tell(told);
     return status.isOk();
 }
@@ -155,6 +159,7 @@ bool Outbox::commit()
     const std::uint64_t appends = m_appendsEver.load();
     const std::uint64_t takes = m_takesEver.load();
     if (backlog::StoreStatus s = m_store.sync(); !s) {
+        m_figures.writeErrors.add();
         report(s.text());
         return false;
     }
@@ -176,7 +181,10 @@ bool Outbox::commit()
 void Outbox::noteStored(std::int64_t index)
 {
     const std::uint64_t now = m_clock.read();
-    if (m_marks.empty() || m_clock.msBetween(m_marks.back().at, now) >= kMarkSpacingMs)
+    // A mark whose first message is already delivered would date this one too early: by up
+    // to a second, which would swamp a live delivery's milliseconds.
+    if (m_marks.empty() || m_marks.back().firstIndex < m_nextUndone ||
+        m_clock.msBetween(m_marks.back().at, now) >= kMarkSpacingMs)
         m_marks.push_back({index, now});
     // Nothing older waits and the link is logged in: this one goes as it came.
     if (m_linkReady && m_liveFrom < 0 && m_store.pendingCount() <= 1)

@@ -45,6 +45,7 @@ struct OutboxFigures
     platform::Counter deliveredBacklog;    // confirmed by the server, sent from the backlog
     platform::Counter damagedDropped;      // damaged records taken away unsent
     platform::Histogram storedToDelivered; // seconds from storing a message to its delivery
+    platform::Counter writeErrors;         // store openings, appends and syncs that failed
 };
 
 // The oldest message, ready to go.
@@ -185,7 +186,9 @@ private:
     std::uint64_t m_readFailedAt = 0;
 
     // When this run's appends were stored: each mark holds the first append index stored in
-    // its second. Memory grows with the seconds of an outage, not with its messages.
+    // its second, or the first one stored after the first message of the mark before it was
+    // delivered (so a message stored while the link keeps up has its own time, to the tick).
+    // Memory grows with the seconds of an outage, not with its messages.
     struct TimeMark
     {
         std::int64_t firstIndex;

@@ -25,8 +25,11 @@ private:
 class Histogram
 {
 public:
-    static constexpr std::array<double, 12> kBounds = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
-                                                       0.1,   0.25,   0.5,   1.0,  2.5,   10.0};
+    // From a live delivery over a near link (milliseconds) to a backlog drained after an
+    // outage of hours; a delivery of more than four hours counts only in +Inf.
+    static constexpr std::array<double, 20> kBounds = {
+        0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,  0.1,    0.25,   0.5,    1.0,
+        2.5,   10.0,   30.0,  60.0, 300.0, 900.0, 1800.0, 3600.0, 7200.0, 14400.0};
 
     struct Snapshot
     {

@@ -29,6 +29,7 @@ bool Dispatcher::offerHeld()
             return false;
         }
         m_held.pop_front();
+        m_positions.fetch_add(1, std::memory_order_relaxed); // this thread is its only writer
     }
     return true;
 }

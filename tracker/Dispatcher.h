@@ -53,6 +53,12 @@ public:
     // Any thread. Records taken from the queue since start.
     std::uint64_t recordsTaken() const { return m_taken.load(std::memory_order_relaxed); }
 
+    // Any thread. Position messages the sink has kept since start: one per decoded record.
+    std::uint64_t positionsDispatched() const
+    {
+        return m_positions.load(std::memory_order_relaxed);
+    }
+
     // Messages held because the sink could not keep them.
     std::size_t heldMessages() const { return m_held.size(); }
 
@@ -73,8 +79,9 @@ private:
     const platform::TickClock& m_clock;
     const DispatchBudget m_budget;
     TrackerTable m_table;
-    bool m_emptied = false;                // the last tick found the packet queue empty
-    std::atomic<std::uint64_t> m_taken{0}; // records taken from the queue since start
+    bool m_emptied = false;                    // the last tick found the packet queue empty
+    std::atomic<std::uint64_t> m_taken{0};     // records taken from the queue since start
+    std::atomic<std::uint64_t> m_positions{0}; // position messages the sink kept since start
     std::deque<std::string> m_held;
     std::uint64_t m_refusedAt = 0; // when the sink last refused a message
     Bytes m_record;                // reused

@@ -17,6 +17,8 @@ struct IntakeCounts
     platform::Counter evicted;          // unidentified connections ended for a new one
     platform::Counter refusedAtCeiling; // connections closed at once at the ceiling
     platform::Counter workerFailures;   // workers ended by an unexpected error
+    platform::Counter wrongChecksum;    // of the dropped: whole packets with a wrong checksum
+    platform::Counter stalled;          // of the dropped: packets that stopped coming midway
 };
 
 } // namespace tracker

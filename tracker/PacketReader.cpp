@@ -52,7 +52,7 @@ CycleResult PacketReader::step(ByteSource& source)
     m_buffer.resize(m_have);
     m_have = 0;
     return checksumMatches(m_buffer.data(), m_buffer.size()) ? CycleResult::Packet
-                                                             : CycleResult::Dropped;
+                                                             : CycleResult::WrongChecksum;
 }
 
 } // namespace tracker

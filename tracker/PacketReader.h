@@ -34,11 +34,12 @@ public:
 
 enum class CycleResult
 {
-    Packet,  // packet() holds one whole packet with a right checksum
-    Partial, // bytes arrived; the packet is not complete yet
-    Idle,    // the wait ran out with no packet begun
-    Dropped, // a begun packet stalled for a whole wait, or its checksum was wrong
-    Ended    // the peer closed, or a receive or wait failed: the connection is over
+    Packet,       // packet() holds one whole packet with a right checksum
+    Partial,      // bytes arrived; the packet is not complete yet
+    Idle,         // the wait ran out with no packet begun
+    Dropped,      // a begun packet stalled for a whole wait
+    Ended,        // the peer closed, or a receive or wait failed: the connection is over
+    WrongChecksum // a whole packet whose checksum was wrong: dropped
 };
 
 // One connection's packet being assembled. Each step makes one receive and asks it for no more

@@ -113,6 +113,7 @@ TEST_F(LinkMachineDeliveryTest, AMessageWhoseExchangeFailedGoesAgainAfterTheNext
         logIn();
         drainAll();
         EXPECT_EQ(2u, m_link->sent("lost?"));
+        EXPECT_EQ(1u, m_machine->figures().resends.get());
         m_machine.reset();
         m_outbox.reset();
     }
@@ -140,6 +141,7 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
     m_link->setHandler(fakes::usualAnswer);
     turns(); // after the wait it goes again, and is confirmed this time
     EXPECT_EQ(2u, m_link->sent("stored while down"));
+    EXPECT_EQ(1u, m_machine->figures().resends.get());
     EXPECT_EQ(0, m_outbox->depth());
 
     m_link->setHandler(noConfirmations);
@@ -152,6 +154,23 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
     EXPECT_EQ(1u, m_outbox->figures().deliveredLive.get());
     EXPECT_EQ(1u, m_outbox->figures().deliveredBacklog.get());
     EXPECT_EQ(2u, m_outbox->figures().storedToDelivered.snapshot().count);
+    EXPECT_EQ(1u, m_machine->figures().resends.get()); // the live one went once
+}
+
+// Each of two live messages in the same second is timed from its own storing: the second one
+// is not dated back to the first one's second.
+TEST_F(LinkMachineDeliveryTest, ALiveMessageIsTimedFromItsOwnStoring)
+{
+    begin();
+    logIn();
+    for (const char* text : {"first", "second"}) {
+        m_clock.advanceMs(400);
+        ASSERT_TRUE(m_outbox->storeMessage(text));
+        turns(); // the clock stands still: delivered in no time
+    }
+    const platform::Histogram::Snapshot s = m_outbox->figures().storedToDelivered.snapshot();
+    EXPECT_EQ(2u, s.count);
+    EXPECT_EQ(2u, s.cumulative[0]) << "sum " << s.sum;
 }
 
 // A reply with bad markers does not say the server took a live message: it is not counted
@@ -337,6 +356,7 @@ TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenR
     EXPECT_TRUE(m_outbox->storeMessage("kept"));
     EXPECT_EQ("", m_outbox->problem());
     EXPECT_EQ(1, m_view.count(kEventBacklogRecovered));
+    EXPECT_EQ(1u, m_outbox->figures().writeErrors.get()); // the opening; a retry waits its time
     logIn();
     drainAll();
     EXPECT_EQ(std::vector<std::string>{"kept"}, m_link->dataTexts());

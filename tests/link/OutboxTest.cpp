@@ -36,5 +36,10 @@ TEST(OutboxTest, RecordsAreDurableOnlyAfterASyncThatWorked)
     ASSERT_TRUE(outbox.commit());
     EXPECT_EQ(std::vector<std::uint64_t>{3}, durable); // one sync serves both
     EXPECT_TRUE(outbox.commit());
-    EXPECT_EQ(1u, durable.size()); // nothing new, nothing said
+    EXPECT_EQ(1u, durable.size());                     // nothing new, nothing said
+    EXPECT_EQ(1u, outbox.figures().writeErrors.get()); // the failed sync
+
+    files.refuseChanges(ENOSPC);
+    EXPECT_FALSE(outbox.storeMessage("c"));
+    EXPECT_EQ(2u, outbox.figures().writeErrors.get());
 }

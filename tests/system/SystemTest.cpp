@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Socket.h"
+#include "tests/app/HttpGet.h"
 #include "tests/fakes/Packets.h"
 #include "tests/fakes/Process.h"
 #include "tests/fakes/TempDir.h"
@@ -112,6 +113,40 @@ TEST_F(SystemTest, WorkedExampleArrivesAsItsJson)
     }
     ASSERT_EQ(1u, out.size());
     EXPECT_EQ(expected, out[0]);
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
+}
+
+// Position records are counted one by one, not by the packet that carried them, and the
+// process's own figures are there beside them.
+TEST_F(SystemTest, MetricsCountPositionRecordsNotPackets)
+{
+    const std::uint16_t metricsPort = fakes::freeLoopbackPort();
+    writeSettings("MetricsAddress=" + std::to_string(metricsPort) + "\n");
+    auto server = startServer("server.out");
+    auto gateway = startGateway();
+    auto sim =
+        startSimulator({"--trackers", "2", "--count", "4", "--records", "3", "--interval", "0.05"});
+    ASSERT_EQ(0, sim->wait(60s).value_or(-1)) << m_dir.read("sim.out");
+    std::string text;
+    auto number = [&](const std::string& series) {
+        return std::atof(fakes::sampleValue(text, series).c_str());
+    };
+    EXPECT_TRUE(fakes::eventually(
+        [&] {
+            text = fakes::httpGet(metricsPort, "/metrics");
+            return number("gpsbridge_messages_delivered_total{source=\"live\"}") +
+                       number("gpsbridge_messages_delivered_total{source=\"backlog\"}") ==
+                   24;
+        },
+        15000))
+        << text;
+    EXPECT_EQ("24", fakes::sampleValue(text, "gpsbridge_records_dispatched_total"));
+    EXPECT_EQ("10", fakes::sampleValue(text, "gpsbridge_packets_acknowledged_total"));
+    EXPECT_EQ("0",
+              fakes::sampleValue(text, "gpsbridge_packets_refused_total{reason=\"checksum\"}"));
+    EXPECT_GT(number("process_resident_memory_bytes"), 1e6);
+    EXPECT_GT(number("process_threads"), 2);
+    EXPECT_GT(number("process_open_fds"), 3);
     EXPECT_TRUE(gateway->terminate(8s).has_value());
 }
 

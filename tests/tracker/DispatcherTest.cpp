@@ -155,6 +155,7 @@ TEST_F(DispatcherTest, ThreeRecordsInOrderAndSkippedFieldsMoveTheOffset)
                       ",\"hdop\":" + std::to_string((i + 1) * 10) + "}",
                   m_sink.messages[static_cast<std::size_t>(i)]);
     EXPECT_EQ(3, row(0).dataCount);
+    EXPECT_EQ(3u, m_dispatcher.positionsDispatched()); // records, not packets (2)
 }
 
 TEST_F(DispatcherTest, UnknownIdInThirdPlaceSendsNothingButCountsRecords)
@@ -165,6 +166,7 @@ TEST_F(DispatcherTest, UnknownIdInThirdPlaceSendsNothingButCountsRecords)
     m_dispatcher.tick();
     EXPECT_TRUE(m_sink.messages.empty());
     EXPECT_EQ(6, row(0).dataCount);
+    EXPECT_EQ(0u, m_dispatcher.positionsDispatched());
 }
 
 TEST_F(DispatcherTest, EmptyFieldListGivesTheFixedMembersPerRecord)
@@ -350,6 +352,7 @@ TEST_F(DispatcherTest, MessagesTheSinkCannotKeepAreHeldAndNothingMoreIsTaken)
     EXPECT_EQ(1, m_sink.refused);
     EXPECT_EQ(2u, m_dispatcher.heldMessages());
     EXPECT_EQ(1u, m_dispatcher.keptRecords()); // the identification packet
+    EXPECT_EQ(0u, m_dispatcher.positionsDispatched());
     Bytes waiting;
     std::uint32_t connection = 0;
     EXPECT_TRUE(m_queue.peekPacket(&waiting, &connection)); // the third packet stays queued
@@ -363,6 +366,7 @@ TEST_F(DispatcherTest, MessagesTheSinkCannotKeepAreHeldAndNothingMoreIsTaken)
     EXPECT_NE(std::string::npos, m_sink.messages[0].find(R"("lat":0.000001,"lon":0.000002)"));
     EXPECT_NE(std::string::npos, m_sink.messages[2].find(R"("lat":0.000005,"lon":0.000006)"));
     EXPECT_EQ(3u, m_dispatcher.keptRecords());
+    EXPECT_EQ(3u, m_dispatcher.positionsDispatched());
     EXPECT_EQ(3, row(0).dataCount);
     std::string log = m_dir.read("03.05.2017.log");
     EXPECT_EQ(3, std::count(log.begin(), log.end(), '\n'));

@@ -75,6 +75,8 @@ TEST_F(TrackerListenerSegmentsTest, PacketStalledLongerThanTheWaitIsDropped)
     Bytes stalled = fakes::makePacket(2, Bytes(100, 7)), next = fakes::makePacket(0, {1});
     ASSERT_TRUE(t->send(Bytes(stalled.begin(), stalled.begin() + 10)));
     ASSERT_TRUE(fakes::eventually([&] { return m_listener->counts().dropped.get() == 1; }));
+    EXPECT_EQ(1u, m_listener->counts().stalled.get());
+    EXPECT_EQ(0u, m_listener->counts().wrongChecksum.get());
     EXPECT_EQ(10u, m_listener->counts().bytesRead.get());
     exchange(*t, next);
     auto r = takeRecords();

@@ -58,6 +58,7 @@ TEST_F(TrackerListenerTest, AcknowledgesExactlyThePacketsTheIntakeAllows)
         const tracker::IntakeCounts& counts = m_listener->counts();
         const std::uint64_t acknowledged = counts.acknowledged.get();
         const std::uint64_t dropped = counts.dropped.get(), withheld = counts.withheld.get();
+        const std::uint64_t wrongChecksum = counts.wrongChecksum.get();
         auto t = connect();
         Bytes stream;
         for (const Bytes& p : row.sent)
@@ -67,6 +68,7 @@ TEST_F(TrackerListenerTest, AcknowledgesExactlyThePacketsTheIntakeAllows)
             EXPECT_EQ(ackFor(p), t->receive(3));
         EXPECT_EQ(row.queued, takeRecords().size());
         EXPECT_EQ(row.dropped, counts.dropped.get() - dropped);
+        EXPECT_EQ(row.dropped, counts.wrongChecksum.get() - wrongChecksum); // all are checksums
         EXPECT_EQ(row.withheld, counts.withheld.get() - withheld);
         // Counted once sent, just after the tracker may have read it.
         EXPECT_TRUE(fakes::eventually(
