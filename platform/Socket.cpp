@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -70,6 +71,14 @@ bool bindAny(SocketHandle s, std::uint16_t port)
 bool bindLoopback(SocketHandle s, std::uint16_t port)
 {
     return bindTo(s, INADDR_LOOPBACK, port);
+}
+
+bool bindAddress(SocketHandle s, const std::string& dottedAddress, std::uint16_t port)
+{
+    in_addr addr{};
+    if (::inet_pton(AF_INET, dottedAddress.c_str(), &addr) != 1)
+        return false;
+    return bindTo(s, ntohl(addr.s_addr), port);
 }
 
 bool listenMax(SocketHandle s)
@@ -202,6 +211,14 @@ std::optional<int> receiveBufferSize(SocketHandle s)
     if (::getsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, &len) != 0)
         return std::nullopt;
     return size;
+}
+
+bool setSendTimeout(SocketHandle s, int timeoutMs)
+{
+    timeval tv{};
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = (timeoutMs % 1000) * 1000;
+    return ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
 bool setNoDelay(SocketHandle s)

@@ -122,6 +122,17 @@ bool bindLoopback(SocketHandle s, std::uint16_t port)
     return bindTo(s, INADDR_LOOPBACK, port);
 }
 
+bool bindAddress(SocketHandle s, const std::string& dottedAddress, std::uint16_t port)
+{
+    std::uint8_t b[4];
+    if (!parseDotted(dottedAddress, b))
+        return false;
+    return bindTo(s,
+                  (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) |
+                      (std::uint32_t{b[2]} << 8) | b[3],
+                  port);
+}
+
 bool listenMax(SocketHandle s)
 {
     // Non-blocking, so an accept after a connection was reset in the queue cannot hang.
@@ -256,6 +267,13 @@ std::optional<int> receiveBufferSize(SocketHandle s)
     if (::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) != 0)
         return std::nullopt;
     return size;
+}
+
+bool setSendTimeout(SocketHandle s, int timeoutMs)
+{
+    DWORD ms = static_cast<DWORD>(timeoutMs);
+    return ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
+                        sizeof ms) == 0;
 }
 
 bool setNoDelay(SocketHandle s)
