@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace platform {
 
@@ -143,8 +144,12 @@ void HttpServer::serve()
     while (!m_stop) {
         bool timedOut = false;
         SocketHandle connection = acceptConnection(m_listening, m_options.stopCheckMs, &timedOut);
-        if (connection == kInvalidSocket)
+        if (connection == kInvalidSocket) {
+            // Out of descriptors or memory: pausing keeps the loop from spinning on it.
+            if (!timedOut)
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_options.stopCheckMs));
             continue;
+        }
         try {
             answer(connection);
         } catch (...) {
