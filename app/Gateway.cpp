@@ -123,6 +123,12 @@ GatewayFigures Gateway::figures() const
     return f;
 }
 
+StatusSnapshot Gateway::statusSnapshot(LinkFigure link) const
+{
+    return takeStatusSnapshot(m_view, m_caption, link, *m_options.listener.clock,
+                              platform::localNow());
+}
+
 bool Gateway::dispatchTick()
 {
     ++m_dispatcherTicks;

@@ -13,6 +13,7 @@
 #include "app/GatewayFigures.h"
 #include "app/MainThreadLinkView.h"
 #include "app/Settings.h"
+#include "app/StatusPage.h"
 #include "app/StatusView.h"
 #include "link/LinkClient.h"
 #include "link/LinkControl.h"
@@ -104,6 +105,10 @@ public:
 
     // Any thread once started. A reading of the running figures.
     GatewayFigures figures() const;
+
+    // Main thread, after start. What the window shows, for the status page; link as figures()
+    // read it.
+    StatusSnapshot statusSnapshot(LinkFigure link) const;
 
 private:
     StatusView& m_view;

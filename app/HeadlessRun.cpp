@@ -71,7 +71,7 @@ int runHeadless(const HeadlessOptions& options)
     }
     note("listening on tracker port " + std::to_string(gateway.listener().boundPort()));
 
-    std::function<void(const GatewayFigures&)> publish;
+    PublishStatus publish;
     if (options.startMetrics)
         publish = options.startMetrics(gateway.settings());
     ServiceDuties duties(gateway, *options.manager, std::move(publish));

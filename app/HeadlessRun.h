@@ -11,6 +11,7 @@
 #include "app/GatewayFigures.h"
 #include "app/ServiceManager.h"
 #include "app/Settings.h"
+#include "app/StatusPage.h"
 
 namespace app {
 
@@ -20,9 +21,9 @@ struct HeadlessOptions
     Settings settings;
     // Told of readiness, status, watchdog and stopping; outlives the run.
     ServiceManager* manager = nullptr;
-    // Called once the gateway listens: what publishes the running figures (an empty function:
-    // no metrics). Empty: no metrics.
-    std::function<std::function<void(const GatewayFigures&)>(const MainSettings&)> startMetrics;
+    // Called once the gateway listens: what publishes the running figures and the status page
+    // (an empty function: no endpoint). Empty: no endpoint.
+    std::function<PublishStatus(const MainSettings&)> startMetrics;
 };
 
 // Main thread, with no other main-thread loop installed. Returns the exit status (CommandLine.h):

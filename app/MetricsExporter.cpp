@@ -1,13 +1,13 @@
 // app/MetricsExporter.cpp
 #include "app/MetricsExporter.h"
 
-#include <prometheus/collectable.h>
-#include <prometheus/exposer.h>
 #include <prometheus/metric_family.h>
+#include <prometheus/text_serializer.h>
 
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 namespace app {
@@ -91,26 +91,6 @@ void addProcessFamilies(std::vector<MetricFamily>& out, const platform::ProcessF
 }
 
 } // namespace
-
-class MetricsExporter::Collector final : public prometheus::Collectable
-{
-public:
-    std::vector<MetricFamily> Collect() const override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return metricFamilies(m_figures);
-    }
-
-    void set(const GatewayFigures& figures)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_figures = figures;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    GatewayFigures m_figures; // guarded by m_mutex
-};
 
 std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
 {
@@ -201,27 +181,63 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
     return out;
 }
 
-MetricsExporter::MetricsExporter(const std::string& bindAddress)
-    : m_collector(std::make_shared<Collector>()),
-      m_exposer(std::make_unique<prometheus::Exposer>(bindAddress, 1))
+MetricsExporter::MetricsExporter(const std::string& bindAddress,
+                                 platform::HttpServerOptions options)
+    : m_status(std::make_shared<const StatusSnapshot>()),
+      m_server([this](const platform::HttpRequest& r) { return answer(r); }, options)
 {
-    m_exposer->RegisterCollectable(m_collector);
+    const std::size_t colon = bindAddress.rfind(':');
+    const std::string host = bindAddress.substr(0, colon);
+    const std::string port = colon == std::string::npos ? "" : bindAddress.substr(colon + 1);
+    if (port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
+        throw std::runtime_error("not a.b.c.d:port");
+    std::string failure;
+    if (!m_server.start(host, static_cast<std::uint16_t>(std::stoi(port)), &failure))
+        throw std::runtime_error(failure);
 }
 
 MetricsExporter::~MetricsExporter()
 {
-    m_exposer.reset();
+    m_server.stop();
 }
 
-void MetricsExporter::publish(const GatewayFigures& figures)
+void MetricsExporter::publish(const GatewayFigures& figures, StatusSnapshot status)
 {
-    m_collector->set(figures);
+    auto shared = std::make_shared<const StatusSnapshot>(std::move(status));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_figures = figures;
+    m_status = std::move(shared);
 }
 
 std::uint16_t MetricsExporter::port() const
 {
-    std::vector<int> ports = m_exposer->GetListeningPorts();
-    return ports.empty() ? 0 : static_cast<std::uint16_t>(ports.front());
+    return m_server.port();
+}
+
+platform::HttpResponse MetricsExporter::answer(const platform::HttpRequest& request) const
+{
+    const bool known =
+        request.path == "/" || request.path == "/status.json" || request.path == "/metrics";
+    if (!known)
+        return {404, "text/plain; charset=utf-8", "Not Found\n", {}};
+    if (request.method != "GET")
+        return {405, "text/plain; charset=utf-8", "Method Not Allowed\n", "GET"};
+    GatewayFigures figures;
+    std::shared_ptr<const StatusSnapshot> status;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        figures = m_figures;
+        status = m_status;
+    }
+    if (request.path == "/metrics")
+        return {200,
+                "text/plain; version=0.0.4; charset=utf-8",
+                prometheus::TextSerializer().Serialize(metricFamilies(figures)),
+                {}};
+    if (request.path == "/status.json")
+        return {200, "application/json; charset=utf-8", statusJson(*status), {}};
+    return {200, "text/html; charset=utf-8", statusPageHtml(*status), {}};
 }
 
 } // namespace app

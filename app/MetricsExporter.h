@@ -1,5 +1,6 @@
-// app/MetricsExporter.h: the gateway's running figures for Prometheus, served over HTTP at
-// /metrics on the address the MetricsAddress setting names.
+// app/MetricsExporter.h: the endpoint at the address the MetricsAddress setting names: the
+// gateway's running figures for Prometheus at /metrics, and the status page (what the window
+// shows) at / and as JSON at /status.json. Read-only: GET only, no password.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,10 @@
 #include <vector>
 
 #include "app/GatewayFigures.h"
+#include "app/StatusPage.h"
+#include "platform/HttpServer.h"
 
 namespace prometheus {
-class Exposer;
 struct MetricFamily;
 } // namespace prometheus
 
@@ -23,24 +25,30 @@ std::vector<prometheus::MetricFamily> metricFamilies(const GatewayFigures& figur
 class MetricsExporter
 {
 public:
-    // Starts serving at once, on its own threads. bindAddress is "a.b.c.d:port" (port 0: any
+    // Starts serving at once, on its own thread. bindAddress is "a.b.c.d:port" (port 0: any
     // free one). Throws std::runtime_error when the address cannot be bound.
-    explicit MetricsExporter(const std::string& bindAddress);
-    ~MetricsExporter(); // stops serving; no scrape runs afterwards
+    explicit MetricsExporter(const std::string& bindAddress,
+                             platform::HttpServerOptions options = {});
+    ~MetricsExporter(); // stops serving; no request is answered afterwards
 
     MetricsExporter(const MetricsExporter&) = delete;
     MetricsExporter& operator=(const MetricsExporter&) = delete;
 
-    // Any thread. The figures the next scrape answers with; until the first call, all zero.
-    void publish(const GatewayFigures& figures);
+    // Any thread. What the next requests answer with: until the first call, all zero and a
+    // page with nothing in it.
+    void publish(const GatewayFigures& figures, StatusSnapshot status);
 
     // The port being served.
     std::uint16_t port() const;
 
 private:
-    class Collector;
-    std::shared_ptr<Collector> m_collector;
-    std::unique_ptr<prometheus::Exposer> m_exposer;
+    // The server's thread. Copies what was published under the lock, renders outside it.
+    platform::HttpResponse answer(const platform::HttpRequest& request) const;
+
+    mutable std::mutex m_mutex;
+    GatewayFigures m_figures;                       // guarded by m_mutex
+    std::shared_ptr<const StatusSnapshot> m_status; // guarded by m_mutex; never null
+    platform::HttpServer m_server;
 };
 
 } // namespace app

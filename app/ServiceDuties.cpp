@@ -6,8 +6,7 @@
 
 namespace app {
 
-ServiceDuties::ServiceDuties(Gateway& gateway, ServiceManager& manager,
-                             std::function<void(const GatewayFigures&)> publishMetrics)
+ServiceDuties::ServiceDuties(Gateway& gateway, ServiceManager& manager, PublishStatus publishStatus)
     : m_manager(manager)
 {
     const MainSettings& settings = gateway.settings();
@@ -22,7 +21,13 @@ ServiceDuties::ServiceDuties(Gateway& gateway, ServiceManager& manager,
             return c->turns();
         return std::nullopt;
     };
-    sources.publishMetrics = std::move(publishMetrics);
+    // The snapshot is taken here, on the main thread, with each reading of the figures; the
+    // endpoint's thread only ever sees the copy.
+    if (publishStatus)
+        sources.publishMetrics = [&gateway,
+                                  publish = std::move(publishStatus)](const GatewayFigures& f) {
+            publish(f, gateway.statusSnapshot(f.link));
+        };
     sources.retention = m_retention.get();
     m_housekeeping = std::make_unique<Housekeeping>(std::move(sources), m_manager);
 }

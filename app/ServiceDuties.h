@@ -1,6 +1,7 @@
 // app/ServiceDuties.h: what the gateway does for the service manager that runs it while it runs:
-// readiness and stopping, the status line and watchdog (Housekeeping), the metrics' figures and
-// day-log retention. Driven by the main thread's loop, whichever it is.
+// readiness and stopping, the status line and watchdog (Housekeeping), the metrics' figures with
+// the status page's snapshot, and day-log retention. Driven by the main thread's loop, whichever it
+// is.
 #pragma once
 
 #include <chrono>
@@ -15,10 +16,9 @@ namespace app {
 class ServiceDuties
 {
 public:
-    // gateway and manager outlive this; publishMetrics empty: no metrics endpoint. Day-log
+    // gateway and manager outlive this; publishStatus empty: no metrics endpoint. Day-log
     // retention as [main] KeepDayLogs says; its removals are noted on standard error.
-    ServiceDuties(Gateway& gateway, ServiceManager& manager,
-                  std::function<void(const GatewayFigures&)> publishMetrics = {});
+    ServiceDuties(Gateway& gateway, ServiceManager& manager, PublishStatus publishStatus = {});
     ~ServiceDuties();
 
     // Main thread, once the tracker port is open and the backlog store is usable: tells the

@@ -27,15 +27,19 @@ namespace {
 
 using app::note;
 
-// The Prometheus endpoint at [main] MetricsAddress, when set: what publishes the figures there.
-std::function<void(const app::GatewayFigures&)> startMetrics(const app::MainSettings& settings)
+// The endpoint at [main] MetricsAddress, when set (metrics and the status page): what publishes
+// the figures and the status there.
+app::PublishStatus startMetrics(const app::MainSettings& settings)
 {
     if (settings.metricsAddress.empty())
         return {};
     try {
         auto metrics = std::make_shared<app::MetricsExporter>(settings.metricsAddress);
-        note("metrics at http://" + settings.metricsAddress + "/metrics");
-        return [metrics](const app::GatewayFigures& f) { metrics->publish(f); };
+        note("metrics at http://" + settings.metricsAddress + "/metrics, status page at http://" +
+             settings.metricsAddress + "/");
+        return [metrics](const app::GatewayFigures& f, app::StatusSnapshot status) {
+            metrics->publish(f, std::move(status));
+        };
     } catch (const std::exception& e) {
         note("metrics: cannot serve on " + settings.metricsAddress + " (" + e.what() +
              "); running without them");

@@ -2,6 +2,7 @@
 // depends on the environment the gateway was started in.
 #include "platform/Formats.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace platform {
@@ -25,6 +26,15 @@ std::tm localNow()
     std::time_t now = std::time(nullptr);
     std::tm t{};
     ::localtime_r(&now, &t);
+    return t;
+}
+
+std::tm localSecondsBefore(std::tm t, std::int64_t seconds)
+{
+    // mktime carries the shifted seconds into minutes, hours and days, and fills in the rest.
+    t.tm_sec -= static_cast<int>(std::clamp<std::int64_t>(seconds, 0, 1'000'000'000));
+    t.tm_isdst = -1;
+    std::mktime(&t);
     return t;
 }
 

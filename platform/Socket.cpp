@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -106,5 +107,13 @@ bool connectInProgress()
 }
 
 } // namespace os
+
+bool setSendTimeout(SocketHandle s, int timeoutMs)
+{
+    timeval tv{};
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = (timeoutMs % 1000) * 1000;
+    return ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
 
 } // namespace platform

@@ -54,6 +54,9 @@ bool bindAny(SocketHandle s, std::uint16_t port);
 // Binds to 127.0.0.1:port; for tests and tools that must stay on loopback.
 bool bindLoopback(SocketHandle s, std::uint16_t port);
 
+// Binds to a dotted IPv4 address ("0.0.0.0" for all) and port. False on a malformed address.
+bool bindAddress(SocketHandle s, const std::string& dottedAddress, std::uint16_t port);
+
 // Listens with the system's largest backlog.
 bool listenMax(SocketHandle s);
 
@@ -90,6 +93,9 @@ void closeSocket(SocketHandle s);
 
 // The socket's receive-buffer size (SO_RCVBUF), or nothing when the query fails.
 std::optional<int> receiveBufferSize(SocketHandle s);
+
+// A send that cannot go on for timeoutMs fails instead of waiting for the peer to read.
+bool setSendTimeout(SocketHandle s, int timeoutMs);
 
 // Sends small frames at once instead of coalescing them.
 bool setNoDelay(SocketHandle s);

@@ -98,6 +98,12 @@ bool bindLoopback(SocketHandle s, std::uint16_t port)
     return bindTo(s, kLoopbackAddress, port);
 }
 
+bool bindAddress(SocketHandle s, const std::string& dottedAddress, std::uint16_t port)
+{
+    std::optional<std::uint32_t> address = parseDotted(dottedAddress);
+    return address && bindTo(s, *address, port);
+}
+
 bool listenMax(SocketHandle s)
 {
     // Non-blocking, so an accept after a connection was reset in the queue cannot hang.

@@ -44,7 +44,9 @@ bool Dispatcher::tick()
         (m_clock.msBetween(m_refusedAt, start) <= m_budget.retryMs || !offerHeld()))
         return changed;
     for (std::size_t taken = 0; taken < m_budget.maxRecords && m_held.empty(); ++taken) {
-        if (m_clock.msSince(start) > m_budget.maxMs)
+        // The one clock reading per record serves the budget and the row's last-seen time.
+        const std::uint64_t now = m_clock.read();
+        if (m_clock.msBetween(start, now) > m_budget.maxMs)
             break;
         if (!m_queue.peekPacket(&m_record, &connection)) {
             m_emptied = true;
@@ -53,7 +55,7 @@ bool Dispatcher::tick()
         // Out of the queue before anything else: from here on the dispatcher holds it.
         m_queue.popPacket();
         m_taken.fetch_add(1, std::memory_order_relaxed); // this thread is its only writer
-        changed |= handleRecord(m_record, connection);
+        changed |= handleRecord(m_record, connection, now);
         // A notice queued right behind this record may apply now; later records of other
         // trackers must not wait for it.
         changed |= applyReadyNotices();
@@ -86,7 +88,7 @@ bool Dispatcher::applyReadyNotices()
     return changed;
 }
 
-bool Dispatcher::handleRecord(const Bytes& record, std::uint32_t connection)
+bool Dispatcher::handleRecord(const Bytes& record, std::uint32_t connection, std::uint64_t seenAt)
 {
     if (record.size() < kImeiFieldSize + kHeaderSize + kChecksumSize)
         return false;
@@ -97,15 +99,16 @@ bool Dispatcher::handleRecord(const Bytes& record, std::uint32_t connection)
     writeHexLine(packet, size);
     switch (packetType(readU16(packet))) {
     case kIdentificationPacket:
-        return identify(packet, size, connection);
+        return identify(packet, size, connection, seenAt);
     case kDataPacket:
-        return dispatchData(imei, packet, size);
+        return dispatchData(imei, packet, size, seenAt);
     default:
         return false;
     }
 }
 
-bool Dispatcher::identify(const std::uint8_t* packet, std::size_t size, std::uint32_t connection)
+bool Dispatcher::identify(const std::uint8_t* packet, std::size_t size, std::uint32_t connection,
+                          std::uint64_t seenAt)
 {
     // Nothing is read beyond the packet: without the IMEI there is no row to touch, and a
     // field list is taken only as far as it stands before the checksum.
@@ -121,6 +124,7 @@ bool Dispatcher::identify(const std::uint8_t* packet, std::size_t size, std::uin
     row->linked = true;
     row->connection = connection;
     row->version = packet[kVersionOffset];
+    row->lastSeen = seenAt;
 
     // Field ids the packet announces but does not hold are unknown ids: decoding stops where a
     // record reaches one, rather than reading later records at the wrong widths. A packet too
@@ -136,7 +140,8 @@ bool Dispatcher::identify(const std::uint8_t* packet, std::size_t size, std::uin
     return true;
 }
 
-bool Dispatcher::dispatchData(const ImeiField& imei, const std::uint8_t* packet, std::size_t size)
+bool Dispatcher::dispatchData(const ImeiField& imei, const std::uint8_t* packet, std::size_t size,
+                              std::uint64_t seenAt)
 {
     if (size < 5)
         return false;
@@ -146,6 +151,7 @@ bool Dispatcher::dispatchData(const ImeiField& imei, const std::uint8_t* packet,
         return false;
     // The count grows by K even when decoding stops early.
     row->dataCount += count;
+    row->lastSeen = seenAt;
     decodeDataPacket(*row, packet, size, [this](const std::string& m) { m_held.push_back(m); });
     offerHeld();
     return true;

@@ -66,9 +66,12 @@ public:
 
 private:
     bool applyReadyNotices();
-    bool handleRecord(const Bytes& record, std::uint32_t connection);
-    bool identify(const std::uint8_t* packet, std::size_t size, std::uint32_t connection);
-    bool dispatchData(const ImeiField& imei, const std::uint8_t* packet, std::size_t size);
+    // seenAt: the tick-clock reading the budget was checked with, kept as the row's last seen.
+    bool handleRecord(const Bytes& record, std::uint32_t connection, std::uint64_t seenAt);
+    bool identify(const std::uint8_t* packet, std::size_t size, std::uint32_t connection,
+                  std::uint64_t seenAt);
+    bool dispatchData(const ImeiField& imei, const std::uint8_t* packet, std::size_t size,
+                      std::uint64_t seenAt);
     // Offers the held messages in order; false when the sink refused one.
     bool offerHeld();
     void writeHexLine(const std::uint8_t* packet, std::size_t size);

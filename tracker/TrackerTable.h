@@ -21,6 +21,7 @@ struct TrackerRow
     std::array<std::uint8_t, 256> fields{}; // the first fieldCount entries are used
     bool linked = false;
     std::int64_t dataCount = 0; // records of all data packets dispatched for this IMEI
+    std::uint64_t lastSeen = 0; // dispatcher's tick-clock reading at its latest packet
 
     std::string imeiText() const;
 };

@@ -124,4 +124,11 @@ bool connectInProgress()
 
 } // namespace os
 
+bool setSendTimeout(SocketHandle s, int timeoutMs)
+{
+    DWORD ms = static_cast<DWORD>(timeoutMs);
+    return ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
+                        sizeof ms) == 0;
+}
+
 } // namespace platform

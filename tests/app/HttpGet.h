@@ -1,4 +1,5 @@
-// tests/app/HttpGet.h: one plain HTTP/1.0 GET over loopback, for scraping the metrics endpoint.
+// tests/app/HttpGet.h: one plain HTTP/1.0 GET (or any raw request) over loopback, for the
+// metrics endpoint and its status page.
 #pragma once
 
 #include <chrono>
@@ -9,15 +10,15 @@
 
 namespace fakes {
 
-// The whole response (status line, headers and body), or "" when nothing answered in time.
-inline std::string httpGet(std::uint16_t port, const std::string& path, int waitMs = 5000)
+// Sends request as it is; the whole response (status line, headers and body), or "" when
+// nothing answered in time.
+inline std::string httpExchange(std::uint16_t port, const std::string& request, int waitMs = 5000)
 {
     platform::SocketHandle s = platform::createTcpSocket();
     if (s == platform::kInvalidSocket)
         return {};
     std::string response;
     if (platform::connectWithTimeout(s, "127.0.0.1", port, waitMs)) {
-        std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
         if (platform::sendOnce(s, request.data(), request.size()) ==
             static_cast<long>(request.size())) {
             auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
@@ -33,6 +34,11 @@ inline std::string httpGet(std::uint16_t port, const std::string& path, int wait
     }
     platform::closeSocket(s);
     return response;
+}
+
+inline std::string httpGet(std::uint16_t port, const std::string& path, int waitMs = 5000)
+{
+    return httpExchange(port, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", waitMs);
 }
 
 // The value of the first sample line that begins with series ("name" or "name{labels}").

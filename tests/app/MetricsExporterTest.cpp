@@ -1,4 +1,4 @@
-// tests/app/MetricsExporterTest.cpp: the Prometheus endpoint, scraped over loopback.
+// tests/app/MetricsExporterTest.cpp: the Prometheus endpoint and the status page, over loopback.
 #include "app/MetricsExporter.h"
 
 #include <fstream>
@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Socket.h"
 #include "tests/app/HttpGet.h"
 
 using fakes::sampleValue;
@@ -107,7 +108,7 @@ TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
     ASSERT_EQ(0u, before.find("HTTP/1.1 200")) << before;
     EXPECT_EQ("0", sampleValue(before, "gpsbridge_trackers_connected"));
 
-    exporter.publish(sampleFigures());
+    exporter.publish(sampleFigures(), {});
     std::string text = fakes::httpGet(exporter.port(), "/metrics");
     EXPECT_NE(std::string::npos, text.find("# TYPE gpsbridge_packets_acknowledged_total counter"));
     expectSamples(text, {{"gpsbridge_trackers_connected", "12"},
@@ -143,7 +144,7 @@ TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
 TEST(MetricsExporterTest, LatencyHistogramHasCumulativeBucketsUpToInfinity)
 {
     app::MetricsExporter exporter("127.0.0.1:0");
-    exporter.publish(sampleFigures());
+    exporter.publish(sampleFigures(), {});
     std::string text = fakes::httpGet(exporter.port(), "/metrics");
     EXPECT_NE(std::string::npos,
               text.find("# TYPE gpsbridge_stored_to_delivered_seconds histogram"));
@@ -172,9 +173,6 @@ TEST(MetricsExporterTest, DashboardAndAlertRulesUseOnlyExportedMetrics)
     std::set<std::string> exported;
     for (const prometheus::MetricFamily& family : app::metricFamilies(sampleFigures()))
         exported.insert(family.name);
-    // TODO: goes when the link drops by reason are exported (the change that adds them is
-    // being made beside this one).
-    exported.insert("gpsbridge_link_drops_total");
 
     QJsonParseError error{};
     const std::string dashboard = fileText(GPSBRIDGE_DASHBOARD);
@@ -197,4 +195,51 @@ TEST(MetricsExporterTest, DashboardAndAlertRulesUseOnlyExportedMetrics)
     // The dashboard's figures and the rules' between them leave none of the gateway's out.
     for (const std::string& name : exported)
         EXPECT_EQ(1u, used.count(name)) << name << " is on no panel and in no rule";
+}
+
+TEST(MetricsExporterTest, AnswersOnlyGetsOfItsThreePaths)
+{
+    app::MetricsExporter exporter("127.0.0.1:0");
+    const std::string rest = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const struct
+    {
+        std::string request, statusLine, header;
+    } rows[] = {
+        {"GET /" + rest, "HTTP/1.1 200 OK", "Content-Type: text/html; charset=utf-8"},
+        {"GET /status.json?x=1" + rest, "HTTP/1.1 200 OK", "Content-Type: application/json"},
+        {"GET /metrics" + rest, "HTTP/1.1 200 OK", "Content-Type: text/plain; version=0.0.4"},
+        {"GET /index.html" + rest, "HTTP/1.1 404 Not Found", ""},
+        {"POST /" + rest, "HTTP/1.1 405 Method Not Allowed", "Allow: GET"},
+        {"HEAD /metrics" + rest, "HTTP/1.1 405 Method Not Allowed", "Allow: GET"},
+        {"GET / HTTP/1.1\r\nCookie: " + std::string(7000, 'a') + "\r\n\r\n", "HTTP/1.1 200 OK", ""},
+        {"GET / HTTP/1.1\r\nCookie: " + std::string(9000, 'a') + "\r\n\r\n",
+         "HTTP/1.1 431 Request Header Fields Too Large", ""},
+        {"hello\r\n\r\n", "HTTP/1.1 400 Bad Request", ""},
+        {"GET http://127.0.0.1/" + rest, "HTTP/1.1 400 Bad Request", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.request.substr(0, 40));
+        const std::string response = fakes::httpExchange(exporter.port(), row.request);
+        EXPECT_EQ(0u, response.find(row.statusLine + "\r\n")) << response.substr(0, 200);
+        if (!row.header.empty()) {
+            EXPECT_NE(std::string::npos, response.find("\r\n" + row.header)) << row.header;
+        }
+    }
+}
+
+TEST(MetricsExporterTest, AnIdleClientIsCutOffAndTheNextOneServed)
+{
+    platform::HttpServerOptions quick;
+    quick.readTimeoutMs = 300;
+    app::MetricsExporter exporter("127.0.0.1:0", quick);
+    platform::SocketHandle idle = platform::createTcpSocket();
+    ASSERT_TRUE(platform::connectWithTimeout(idle, "127.0.0.1", exporter.port(), 2000));
+    // Accepted first and sending nothing: it holds the server for the read timeout only.
+    EXPECT_EQ(0u, fakes::httpGet(exporter.port(), "/status.json").find("HTTP/1.1 200 OK"));
+    char buf[16] = {};
+    ASSERT_EQ(platform::WaitResult::Readable, platform::waitReadable(idle, 5000));
+    const platform::RecvResult r = platform::recvOnce(idle, buf, 12);
+    EXPECT_EQ("HTTP/1.1 408",
+              std::string(buf, r.kind == platform::RecvResult::Kind::Data ? r.bytes : 0));
+    platform::closeSocket(idle);
 }

@@ -1,6 +1,6 @@
 // tests/system/ServiceTest.cpp: the real gateway as a service runs it: systemd's notifications,
-// a closed standard output, SIGHUP, a taken tracker port, --workdir, --check-config and the
-// metrics endpoint.
+// a closed standard output, SIGHUP, a taken tracker port, --workdir, --check-config, the
+// metrics endpoint and its status page.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -274,6 +275,46 @@ TEST_F(ServiceTest, WorkdirHoldsSettingsLogsAndBacklogAndMetricsShowTheTracker)
     EXPECT_TRUE(std::filesystem::is_directory(m_dir.file("gw/log")));
     EXPECT_TRUE(dayLogs(m_dir.path()).empty());
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("dd8")));
+}
+
+TEST_F(ServiceTest, StatusPageShowsEveryConnectedTrackerAndTheLink)
+{
+    const std::uint16_t metricsPort = fakes::freeLoopbackPort();
+    writeSettings(m_dir.path(), "MetricsAddress=127.0.0.1:" + std::to_string(metricsPort) + "\n");
+    auto gateway = startGateway();
+    ASSERT_TRUE(waitListening(m_trackerPort)) << m_dir.read("gateway.err");
+    const std::vector<std::string> imeis = {"356307042441013", "356307042441024",
+                                            "356307042441035"};
+    std::vector<std::unique_ptr<fakes::TrackerClient>> trackers;
+    for (const std::string& imei : imeis) {
+        trackers.push_back(std::make_unique<fakes::TrackerClient>(m_trackerPort));
+        ASSERT_TRUE(trackers.back()->send(fakes::makeIdentification(imei)));
+        ASSERT_EQ(3u, trackers.back()->receive(3).size());
+    }
+    // The page follows the main thread's snapshot, taken about once a second.
+    std::string json;
+    EXPECT_TRUE(fakes::eventually(
+        [&] {
+            json = fakes::httpGet(metricsPort, "/status.json");
+            return json.find(R"("link":"logged in")") != std::string::npos &&
+                   countOf(json, R"("linked":true)") == imeis.size();
+        },
+        15000))
+        << json;
+    EXPECT_NE(std::string::npos, json.find("Content-Type: application/json"));
+    EXPECT_NE(std::string::npos, json.find(R"("serverAddress":"127.0.0.1")"));
+    const std::string page = fakes::httpGet(metricsPort, "/");
+    EXPECT_EQ(0u, page.find("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8"));
+    EXPECT_NE(std::string::npos, page.find("logged in"));
+    EXPECT_NE(std::string::npos, page.find("<dd>127.0.0.1</dd>"));
+    for (const std::string& imei : imeis) {
+        EXPECT_NE(std::string::npos, json.find(R"("linked":true,"imei":")" + imei + "\""));
+        EXPECT_NE(std::string::npos, page.find("<td>" + imei + "</td>")) << imei;
+    }
+    const std::string metrics = fakes::httpGet(metricsPort, "/metrics");
+    EXPECT_EQ("3", fakes::sampleValue(metrics, "gpsbridge_trackers_connected"));
+    EXPECT_EQ("2", fakes::sampleValue(metrics, "gpsbridge_link_state"));
+    EXPECT_TRUE(gateway->terminate(8s).has_value());
 }
 
 TEST_F(ServiceTest, CheckConfigNamesWhatDoesNotParseAndExitsOne)

@@ -209,6 +209,18 @@ TEST_F(DispatcherTest, SecondIdentificationReplacesVersionAndFieldsWithoutANewRo
     EXPECT_EQ(kPrefix + R"(,"course":16,"hdop":3})", m_sink.messages[1]);
 }
 
+TEST_F(DispatcherTest, RowIsLastSeenAtTheTickThatTookItsLatestPacket)
+{
+    put(fakes::makeIdentification(kImei, 7, {18}), 1, kImei);
+    m_dispatcher.tick();
+    const std::uint64_t identified = m_clock.read();
+    EXPECT_EQ(identified, row(0).lastSeen);
+    m_clock.advanceMs(5000);
+    put(dataPacket(1, {0x10, 0}), 1, kImei);
+    m_dispatcher.tick();
+    EXPECT_EQ(identified + 5000 * fakes::FakeClock::kTicksPerMs, row(0).lastSeen);
+}
+
 TEST_F(DispatcherTest, DisconnectClearsTheLinkOnlyOfItsOwnConnection)
 {
     put(fakes::makeIdentification(kImei), 1, kImei);

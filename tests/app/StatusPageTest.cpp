@@ -1,0 +1,111 @@
+// tests/app/StatusPageTest.cpp: the status page's snapshot and its HTML and JSON.
+#include "app/StatusPage.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/CalendarTime.h"
+#include "tests/fakes/FakeClock.h"
+#include "tests/fakes/Packets.h"
+
+namespace {
+
+const std::string kReplacement = "\xEF\xBF\xBD";
+
+app::StatusSnapshot withText(const std::string& text)
+{
+    app::StatusSnapshot s;
+    s.serverAddress = text;
+    s.events = {text};
+    s.trackers.push_back({});
+    s.trackers[0].imei = text;
+    return s;
+}
+
+} // namespace
+
+// Texts from the network (IMEI, version) and from the link reach the page and the JSON escaped,
+// and whatever is not UTF-8 becomes U+FFFD in both.
+TEST(StatusPageTest, HostileTextsAreEscapedInHtmlAndJson)
+{
+    struct Row
+    {
+        std::string text, html, json, rawNotInHtml;
+    };
+    const std::string r = kReplacement;
+    const Row rows[] = {
+        {"<script>x</script>", "&lt;script&gt;x&lt;/script&gt;", "<script>x</script>", "<script>"},
+        {"a\"b&c'd", "a&quot;b&amp;c&#39;d", "a\\\"b&c'd", "a\"b"},
+        {"back\\slash\nline", "back\\slash\nline", "back\\\\slash\\nline", ""},
+        {"\x01z\x7F", r + "z" + r, "\\u0001z\\u007f", "\x01"},
+        // A stray byte, an overlong '/' and a surrogate: not one of the six bytes is UTF-8.
+        {"\xFF\xC0\xAF\xED\xA0\x80", r + r + r + r + r + r, r + r + r + r + r + r, "\xFF"},
+        {"Соединение...", "Соединение...", "Соединение...", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const app::StatusSnapshot s = withText(row.text);
+        const std::string html = app::statusPageHtml(s);
+        const std::string json = app::statusJson(s);
+        EXPECT_NE(std::string::npos, html.find("<td>" + row.html + "</td>"));
+        EXPECT_NE(std::string::npos, html.find("<li>" + row.html + "</li>"));
+        EXPECT_NE(std::string::npos, json.find("\"imei\":\"" + row.json + "\""));
+        EXPECT_NE(std::string::npos, json.find("\"serverAddress\":\"" + row.json + "\""));
+        EXPECT_NE(std::string::npos, json.find("\"events\":[\"" + row.json + "\"]"));
+        if (!row.rawNotInHtml.empty()) {
+            EXPECT_EQ(std::string::npos, html.find(row.rawNotInHtml)) << html;
+        }
+    }
+}
+
+TEST(StatusPageTest, SnapshotCopiesTheViewAndDatesEachRowByItsLastPacket)
+{
+    fakes::FakeClock clock;
+    tracker::TrackerTable table;
+    tracker::TrackerRow& first = table.add(fakes::imeiFieldOf("356307042441013"));
+    first.linked = true;
+    first.connection = 7;
+    first.version = 25;
+    first.dataCount = 12;
+    first.lastSeen = clock.read();
+    table.add(fakes::imeiFieldOf("356307042441014")).lastSeen = clock.read();
+    clock.advanceMs(15'000);
+    table.add(fakes::imeiFieldOf("356307042441015")).lastSeen = clock.read();
+    clock.advanceMs(5'500);
+
+    app::StatusView view;
+    view.setStartTime("07.12.2026 23:00:00");
+    view.setPort(21000);
+    view.setPortState(app::PortState::Listening);
+    view.showServerAddress("10.0.0.5");
+    view.setTable(&table);
+    for (int i = 0; i < 40; ++i)
+        view.appendLinkEvent("line " + std::to_string(i));
+
+    // 20.5 s after the first rows were seen, 10 s into the day: they were seen the day before.
+    const app::StatusSnapshot s = app::takeStatusSnapshot(
+        view, "gw", app::LinkFigure::Authorised, clock, fakes::calendarTime(2026, 12, 8, 0, 0, 10));
+    EXPECT_EQ("08.12.2026 0:00:10", s.takenAt);
+    EXPECT_TRUE(s.listening);
+    EXPECT_EQ("10.0.0.5", s.serverAddress);
+    ASSERT_EQ(app::kPageEvents, s.events.size());
+    EXPECT_NE(std::string::npos, s.events.front().find(" line 10"));
+    EXPECT_NE(std::string::npos, s.events.back().find(" line 39"));
+    ASSERT_EQ(3u, s.trackers.size());
+    EXPECT_EQ(1u, s.trackers[0].number);
+    EXPECT_EQ(7u, s.trackers[0].connection);
+    EXPECT_EQ("356307042441013", s.trackers[0].imei);
+    EXPECT_EQ(20, s.trackers[0].secondsSinceSeen);
+    EXPECT_EQ("07.12.2026 23:59:50", s.trackers[0].lastSeen);
+    EXPECT_EQ(3u, s.trackers[2].number);
+    EXPECT_EQ(5, s.trackers[2].secondsSinceSeen);
+    EXPECT_EQ("08.12.2026 0:00:05", s.trackers[2].lastSeen);
+
+    const std::string json = app::statusJson(s);
+    EXPECT_NE(std::string::npos,
+              json.find(R"({"number":1,"connection":7,"linked":true,"imei":"356307042441013",)"
+                        R"("version":25,"dataCount":12,"lastSeen":"07.12.2026 23:59:50",)"
+                        R"("secondsSinceSeen":20})"))
+        << json;
+    EXPECT_NE(std::string::npos, json.find(R"("link":"logged in","serverAddress":"10.0.0.5",)"
+                                           R"("trackerPort":21000,"trackerPortListening":true)"));
+}
