@@ -18,7 +18,8 @@ endif
 CMAKE_FLAGS += -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev libsystemd-dev prometheus-cpp-dev dpkg-dev file help2man haproxy
+           libbenchmark-dev libsystemd-dev prometheus-cpp-dev dpkg-dev file help2man haproxy \
+           fonts-liberation
 # The Windows cross build (MinGW-w64 with posix threads, GoogleTest's sources) and Wine to run it.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix googletest wine64
 FUZZ_PACKAGES = clang libclang-rt-14-dev
