@@ -57,13 +57,11 @@ TEST(CloseDialogTest, EntryTakesAtMostFiveDigitsShownAsStars)
     EXPECT_EQ("*****", entry->displayText());
 }
 
-// The title whole beside the title bar's buttons, five digits whole in the entry (not scrolled
-// away) and every control inside the dialog, at the desktop font sizes people use.
+// At the desktop font sizes people use: the title whole beside a title bar's buttons, five digits
+// whole in the entry, every control inside; the prompt in Times New Roman or its metric twin.
 TEST(CloseDialogTest, TitleAndFiveDigitsFitAtEveryDesktopFontSize)
 {
     const QFont desktop = QApplication::font();
-    // Without Times New Roman the prompt takes its metric twin (fonts-liberation, a dependency),
-    // not the system's serif, which is heavier and wider than the prompt's place.
     const QString face =
         QFontInfo(CloseDialog("12345").findChild<QLabel*>(QStringLiteral("Prompt"))->font())
             .family();
