@@ -20,7 +20,7 @@ CMAKE_FLAGS += -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
 
 PACKAGES = cmake ninja-build g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev \
            libbenchmark-dev libsystemd-dev prometheus-cpp-dev dpkg-dev file help2man haproxy \
-           prometheus
+           prometheus fonts-liberation
 # The Windows cross build (MinGW-w64 with posix threads, GoogleTest's sources) and Wine to run it.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix googletest wine64
 FUZZ_PACKAGES = clang libclang-rt-14-dev
@@ -63,16 +63,26 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-# Builds only the gateway, not the tests and benchmarks.
+# Builds only the gateway, not the tests and benchmarks, says where things are, and runs it.
 run: configure run/gpsbridge.ini
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target gpsbridge
+	@echo "gpsbridge: working directory run/, settings run/gpsbridge.ini; check them with"
+	@echo "  $(BUILD_DIR)/app/gpsbridge --check-config --workdir run"
+	@echo "  trackers connect to this machine's TCP port [main] DefaultPort (21000 unless set);"
+	@echo "  messages go to [ServerHost] Address:Port (127.0.0.1:12543 unless set)"
+	@echo "  stop: Ctrl-C here, or close the window with the password it shows"
+	@echo "  make demo runs it with a test message server and simulated trackers"
 	$(BUILD_DIR)/app/gpsbridge --workdir run
 
 run/gpsbridge.ini: gpsbridge.ini.sample
 	mkdir -p run
 	cp gpsbridge.ini.sample run/gpsbridge.ini
 
-demo: build
+# The three programs only. Ctrl-C ends the demo: the script stops them and exits 0. The script
+# is the recipe's whole command, run without a shell between: a shell there would die of the
+# Ctrl-C itself and make would report the recipe as interrupted.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target gpsbridge msgserver gt20sim
 	tools/demo.sh $(BUILD_DIR)
 
 # The Debian package, from a release build of its own with Debian's hardening flags (fortify,

@@ -6,7 +6,9 @@
 
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
+class QPushButton;
 
 namespace app {
 
@@ -21,6 +23,8 @@ public:
     };
 
     static constexpr int kEntryLength = 5;
+    // What a window manager's title bar takes beside the title: icon, three buttons, margins.
+    static constexpr int kTitleBarReserve = 128;
 
     // password: the close password shown on the status page.
     explicit CloseDialog(std::string password, QWidget* parent = nullptr);
@@ -32,6 +36,13 @@ public:
     // Exact comparison as text: fewer digits, or blanks, never match.
     static Result judge(const QString& entry, const std::string& password);
 
+    // The font window managers most often draw titles in: the desktop's, bold. Ours cannot be
+    // asked; the reserve above covers the difference.
+    static QFont titleFont();
+    // The dialog's width: the reference width, or more when the title would not fit beside the
+    // title bar's buttons.
+    static int widthFor(const QString& title, const QFont& font);
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -40,6 +51,8 @@ protected:
 
 private:
     void buildLayout();
+    // The reference layout, centred in a dialog as wide as its title and prompt need.
+    void placeControls(QLabel* prompt, QPushButton* ok, QPushButton* cancel);
     void selectEntry();
 
     const std::string m_password;

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "app/AppIcon.h"
+#include "app/DesignFonts.h"
 #include "app/LinkIndicator.h"
 #include "app/TrackerGrid.h"
 #include "app/TrayIcon.h"
@@ -29,16 +30,6 @@ constexpr int kPageBarHeight = 85;
 constexpr int kDispatchIntervalMs = 10;
 const QColor kPageBackground(0xE9, 0xF1, 0xFA);
 const QColor kPageBarBackground(0xDA, 0xE6, 0xF4);
-
-QFont labelFont()
-{
-    QFont font(QStringLiteral("Tahoma"), 8);
-    // Narrow faces first: the captions are laid out for Tahoma's widths.
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
-                      QStringLiteral("DejaVu Sans")});
-    return font;
-}
 
 void fillBackground(QWidget* widget, const QColor& colour)
 {
@@ -71,7 +62,7 @@ StatusWindow::StatusWindow(GatewayOptions options, TrayAvailable trayAvailable, 
     setWindowTitle(QString::fromUtf8(kDefaultCaption));
     setWindowIcon(applicationIcon());
     setFixedSize(kWidth, kHeight);
-    setFont(labelFont());
+    setFont(tahomaFont(8));
     fillBackground(this, kPageBackground);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

@@ -103,8 +103,6 @@ TrackerGrid::TrackerGrid(const StatusView& view, QWidget* parent)
     m_rowMenu->setObjectName(QStringLiteral("RowMenu"));
     m_copyImei->setObjectName(QStringLiteral("CopyImei"));
     connect(m_copyImei, &QAction::triggered, this, [this] { copyImei(); });
-    // Like the first row of a fresh grid, the first line starts out selected.
-    setCurrentIndex(m_model.index(0, 0));
 }
 
 void TrackerGrid::setUpHeader()
@@ -115,7 +113,8 @@ void TrackerGrid::setUpHeader()
     header->setHighlightSections(false);
     header->setSectionsClickable(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setStretchLastSection(false);
+    // The last column takes what the others leave, so the columns always fill the grid.
+    header->setStretchLastSection(true);
     header->setMinimumSectionSize(8);
     header->setFixedHeight(kGridRowHeight);
     for (int k = 0; k < kGridColumns; ++k)

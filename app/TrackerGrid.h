@@ -14,7 +14,8 @@ namespace app {
 class TrackerGrid final : public QTableView
 {
 public:
-    // view must outlive the grid.
+    // view must outlive the grid. No line is selected, or highlighted, until the user clicks
+    // one.
     explicit TrackerGrid(const StatusView& view, QWidget* parent = nullptr);
 
     // Row count from the tracker table, then a repaint. After each dispatch that changed rows.

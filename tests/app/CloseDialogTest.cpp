@@ -2,6 +2,10 @@
 #include "app/CloseDialog.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -51,6 +55,45 @@ TEST(CloseDialogTest, EntryTakesAtMostFiveDigitsShownAsStars)
     QTest::keyClicks(entry, QStringLiteral("1a2-3 4x5678"));
     EXPECT_EQ("12345", entry->text());
     EXPECT_EQ("*****", entry->displayText());
+}
+
+// At the desktop font sizes people use: the title whole beside a title bar's buttons, five digits
+// whole in the entry, every control inside; the prompt in Times New Roman or its metric twin.
+TEST(CloseDialogTest, TitleAndFiveDigitsFitAtEveryDesktopFontSize)
+{
+    const QFont desktop = QApplication::font();
+    const QString face =
+        QFontInfo(CloseDialog("12345").findChild<QLabel*>(QStringLiteral("Prompt"))->font())
+            .family();
+    EXPECT_TRUE(face == "Times New Roman" || face == "Liberation Serif") << face.toStdString();
+    for (int points : {8, 9, 12}) {
+        SCOPED_TRACE(points);
+        QFont font = desktop;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        CloseDialog dialog("12345");
+        dialog.show();
+        EXPECT_LE(QFontMetrics(CloseDialog::titleFont()).horizontalAdvance(dialog.windowTitle()),
+                  dialog.width() - CloseDialog::kTitleBarReserve);
+        for (QWidget* control : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(dialog.rect().contains(control->geometry()))
+                << control->objectName().toStdString();
+
+        QLineEdit* entry = entryOf(&dialog);
+        const auto cursorX = [entry] {
+            return entry->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x();
+        };
+        entry->setEchoMode(QLineEdit::Normal);
+        entry->setText(QStringLiteral("99999"));
+        entry->setCursorPosition(0);
+        entry->grab(); // the line edit scrolls its text when it paints
+        const int first = cursorX();
+        entry->setCursorPosition(CloseDialog::kEntryLength);
+        entry->grab();
+        EXPECT_NEAR(entry->fontMetrics().horizontalAdvance(QStringLiteral("99999")),
+                    cursorX() - first, 1);
+    }
+    QApplication::setFont(desktop);
 }
 
 TEST(CloseDialogTest, EnterAndEscapeLeaveTheDialogOpen)

@@ -81,7 +81,7 @@ protected:
 TEST_F(TrackerGridTest, EmptyTableShowsOneBlankRowAndDisablesTheCommand)
 {
     EXPECT_EQ(1, m_grid.model()->rowCount());
-    EXPECT_EQ(1, m_grid.selectedGridRow());
+    EXPECT_EQ(-1, m_grid.selectedGridRow());
     QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
     EXPECT_FALSE(rightClickAndCopy(1));
     EXPECT_EQ("untouched", QGuiApplication::clipboard()->text());
@@ -105,6 +105,7 @@ TEST_F(TrackerGridTest, GrowsWithTheTableAndKeepsTheSelection)
 {
     addTracker("356307042441013", true);
     EXPECT_EQ(1, m_grid.model()->rowCount());
+    QTest::mouseClick(m_grid.viewport(), Qt::LeftButton, {}, cellCentre(1, 0));
     addTracker("356307042441021", true);
     EXPECT_EQ(2, m_grid.model()->rowCount());
     EXPECT_EQ(1, m_grid.selectedGridRow());
@@ -119,7 +120,12 @@ TEST_F(TrackerGridTest, PaintsHeaderSelectedAndOtherRows)
     EXPECT_EQ(34, m_grid.columnWidth(0));
     EXPECT_EQ(116, m_grid.columnWidth(2));
     EXPECT_EQ(QHeaderView::Interactive, m_grid.horizontalHeader()->sectionResizeMode(2));
+    // The columns fill the grid: no strip of nothing right of the last one.
+    EXPECT_EQ(m_grid.viewport()->width(), m_grid.horizontalHeader()->length());
 
+    // Nothing is highlighted until a line is clicked.
+    EXPECT_EQ(app::kGridBackground, backgroundOf(1, 2));
+    QTest::mouseClick(m_grid.viewport(), Qt::LeftButton, {}, cellCentre(1, 0));
     EXPECT_EQ(app::kGridSelectedBackground, backgroundOf(1, 2));
     EXPECT_EQ(app::kGridBackground, backgroundOf(2, 2));
     const QImage header = m_grid.horizontalHeader()->grab().toImage();
