@@ -1,6 +1,9 @@
 // link/LinkMachine.cpp
 #include "link/LinkMachine.h"
 
+#include <iterator>
+#include <utility>
+
 #include "link/LinkEvents.h"
 #include "platform/Files.h"
 
@@ -26,59 +29,41 @@ struct ReceiveFailure
     const char* what;
 };
 
+// What each way a reply can fail means for the link.
+constexpr std::pair<ReceiveStatus, ReceiveFailure> kReceiveFailures[] = {
+    {ReceiveStatus::TimedOut, {DropReason::Silence, "no reply in time"}},
+    {ReceiveStatus::Closed, {DropReason::ServerClosed, "the server closed the connection"}},
+    {ReceiveStatus::ShortEnvelope,
+     {DropReason::NotAFrame, "a reply that is not a frame (shorter than an envelope)"}},
+    {ReceiveStatus::BadMarker,
+     {DropReason::NotAFrame, "a reply that is not a frame (wrong envelope marker)"}},
+    {ReceiveStatus::EmptyPayload, {DropReason::NotAFrame, "a reply that is not a frame (no payload)"}},
+    {ReceiveStatus::Oversized,
+     {DropReason::NotAFrame, "a reply that is not a frame (payload above the limit)"}},
+    {ReceiveStatus::WaitFailed, {DropReason::NetworkError, "the wait for the reply failed"}},
+    {ReceiveStatus::ReadFailed, {DropReason::NetworkError, "reading the reply failed"}},
+};
+
 ReceiveFailure receiveFailure(ReceiveStatus status)
 {
-    switch (status) {
-    case ReceiveStatus::TimedOut:
-        return {DropReason::Silence, "no reply in time"};
-    case ReceiveStatus::Closed:
-        return {DropReason::ServerClosed, "the server closed the connection"};
-    case ReceiveStatus::ShortEnvelope:
-        return {DropReason::NotAFrame, "a reply that is not a frame (shorter than an envelope)"};
-    case ReceiveStatus::BadMarker:
-        return {DropReason::NotAFrame, "a reply that is not a frame (wrong envelope marker)"};
-    case ReceiveStatus::EmptyPayload:
-        return {DropReason::NotAFrame, "a reply that is not a frame (no payload)"};
-    case ReceiveStatus::Oversized:
-        return {DropReason::NotAFrame, "a reply that is not a frame (payload above the limit)"};
-    case ReceiveStatus::WaitFailed:
-        return {DropReason::NetworkError, "the wait for the reply failed"};
-    case ReceiveStatus::ReadFailed:
-        return {DropReason::NetworkError, "reading the reply failed"};
-    case ReceiveStatus::NotOpen:
-    case ReceiveStatus::Ok:
-        break;
-    }
+    for (const auto& [failed, failure] : kReceiveFailures)
+        if (failed == status)
+            return failure;
     return {DropReason::NetworkError, "no connection"};
 }
+
+// By DropReason, in its order.
+constexpr const char* kDropReasonNames[] = {
+    "connect_failed", "no_login",      "not_a_frame",   "silence",     "marker_mismatch",
+    "error_limit",    "server_closed", "network_error", "close_order", "disconnect_command",
+};
+static_assert(std::size(kDropReasonNames) == kDropReasons);
 
 } // namespace
 
 const char* dropReasonName(DropReason reason)
 {
-    switch (reason) {
-    case DropReason::ConnectFailed:
-        return "connect_failed";
-    case DropReason::NoLogin:
-        return "no_login";
-    case DropReason::NotAFrame:
-        return "not_a_frame";
-    case DropReason::Silence:
-        return "silence";
-    case DropReason::MarkerMismatch:
-        return "marker_mismatch";
-    case DropReason::ErrorLimit:
-        return "error_limit";
-    case DropReason::ServerClosed:
-        return "server_closed";
-    case DropReason::NetworkError:
-        return "network_error";
-    case DropReason::CloseOrder:
-        return "close_order";
-    case DropReason::DisconnectCommand:
-        break;
-    }
-    return "disconnect_command";
+    return kDropReasonNames[static_cast<std::size_t>(reason)];
 }
 
 LinkMachine::LinkMachine(LinkView& view, const platform::TickClock& clock, Outbox& outbox,

@@ -51,7 +51,7 @@ enum class DropReason
     CloseOrder,        // the server's close order
     DisconnectCommand, // the server's disconnect command
 };
-inline constexpr std::size_t kDropReasons = 10;
+inline constexpr std::size_t kDropReasons = static_cast<std::size_t>(DropReason::DisconnectCommand) + 1;
 
 // The reason as a metric label: "connect_failed", "no_login", "not_a_frame", "silence",
 // "marker_mismatch", "error_limit", "server_closed", "network_error", "close_order",
