@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/CommandLine.h"
+#include "link/FrameFormat.h"
 #include "platform/Files.h"
 
 namespace app {
@@ -120,6 +121,26 @@ std::string prepareWorkdir(const std::string& given)
     if (created)
         note("created working directory " + dir);
     return dir;
+}
+
+std::optional<int> answerWithoutRunning(const CommandLine& cmd)
+{
+    if (!cmd.error.empty()) {
+        note(cmd.error + " (see --help)");
+        return kExitUsage;
+    }
+    if (cmd.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return kExitStopped;
+    }
+    if (cmd.version) {
+        std::printf("gpsbridge %.*s\n", static_cast<int>(msglink::kFileVersion.size()),
+                    msglink::kFileVersion.data());
+        return kExitStopped;
+    }
+    if (cmd.checkConfig)
+        return checkConfig(resolvedWorkdir(cmd.workdir));
+    return std::nullopt;
 }
 
 } // namespace app

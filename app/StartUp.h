@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/ConfigCheck.h"
 #include "app/Gateway.h"
 
@@ -47,6 +49,10 @@ std::string backlogWaiting(Gateway& gateway);
 
 // Runs start-up; false, with the reason on standard error, when it threw.
 bool startGateway(const std::function<void()>& start);
+
+// What the command line is answered with before any gateway runs: its error, --help,
+// --version or --check-config, and the exit status; nothing when the gateway is to run.
+std::optional<int> answerWithoutRunning(const CommandLine& cmd);
 
 // The working directory as given (empty: the current one), made absolute.
 std::string resolvedWorkdir(const std::string& given);

@@ -8,7 +8,6 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
 #include "app/StartUp.h"
-#include "link/FrameFormat.h"
 #include "platform/Files.h"
 #include "platform/ServiceHost.h"
 #include "platform/Socket.h"
@@ -88,22 +87,8 @@ int runService(const std::string& givenWorkdir)
 int main(int argc, char** argv)
 {
     app::CommandLine cmd = app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    if (!cmd.error.empty()) {
-        note(cmd.error + " (see --help)");
-        return app::kExitUsage;
-    }
-    if (cmd.help) {
-        std::fputs(app::usageText().c_str(), stdout);
-        return app::kExitStopped;
-    }
-    if (cmd.version) {
-        std::printf("gpsbridge %.*s\n", static_cast<int>(msglink::kFileVersion.size()),
-                    msglink::kFileVersion.data());
-        return app::kExitStopped;
-    }
-    if (cmd.checkConfig)
-        return app::checkConfig(app::resolvedWorkdir(cmd.workdir));
-
+    if (std::optional<int> answered = app::answerWithoutRunning(cmd))
+        return *answered;
     if (cmd.service) {
         // The manager starts a service in the system folder, which is no place for the backlog.
         if (cmd.workdir.empty()) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,6 @@
 #include "app/StartUp.h"
 #include "app/StatusWindow.h"
 #include "app/SystemdManager.h"
-#include "link/FrameFormat.h"
 #include "platform/Desktop.h"
 #include "platform/Socket.h"
 #include "platform/StopSignal.h"
@@ -111,27 +111,13 @@ int runWindow(int argc, char** argv, const std::string& workdir, const app::Sett
 int main(int argc, char** argv)
 {
     app::CommandLine cmd = app::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    if (!cmd.error.empty()) {
-        note(cmd.error + " (see --help)");
-        return app::kExitUsage;
-    }
-    if (cmd.help) {
-        std::fputs(app::usageText().c_str(), stdout);
-        return app::kExitStopped;
-    }
-    if (cmd.version) {
-        std::printf("gpsbridge %.*s\n", static_cast<int>(msglink::kFileVersion.size()),
-                    msglink::kFileVersion.data());
-        return app::kExitStopped;
-    }
+    if (std::optional<int> answered = app::answerWithoutRunning(cmd))
+        return *answered;
     if (cmd.service) {
         note("--service runs the gateway under the Windows service control manager; under "
              "systemd use --headless (see --help)");
         return app::kExitUsage;
     }
-    if (cmd.checkConfig)
-        return app::checkConfig(app::resolvedWorkdir(cmd.workdir));
-
     std::string workdir = app::prepareWorkdir(cmd.workdir);
     if (workdir.empty())
         return app::kExitStartFailed;
