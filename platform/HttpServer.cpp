@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 namespace platform {
 
@@ -142,14 +141,10 @@ void HttpServer::stop()
 void HttpServer::serve()
 {
     while (!m_stop) {
-        bool timedOut = false;
-        SocketHandle connection = acceptConnection(m_listening, m_options.stopCheckMs, &timedOut);
-        if (connection == kInvalidSocket) {
-            // Out of descriptors or memory: pausing keeps the loop from spinning on it.
-            if (!timedOut)
-                std::this_thread::sleep_for(std::chrono::milliseconds(m_options.stopCheckMs));
+        SocketHandle connection =
+            acceptOrPause(m_listening, m_options.stopCheckMs, m_options.stopCheckMs);
+        if (connection == kInvalidSocket)
             continue;
-        }
         try {
             answer(connection);
         } catch (...) {

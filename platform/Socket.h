@@ -67,6 +67,11 @@ std::uint16_t localPort(SocketHandle s);
 // (timedOut set) or failure (timedOut clear).
 SocketHandle acceptConnection(SocketHandle listening, int timeoutMs, bool* timedOut);
 
+// For accept loops: as acceptConnection, and after a failed accept (out of descriptors or
+// memory: the connection waits in the listen queue) a pause of pauseMs, so the loop cannot spin
+// on it. kInvalidSocket on a time-out or after the pause.
+SocketHandle acceptOrPause(SocketHandle listening, int timeoutMs, int pauseMs);
+
 // Whether text is an IPv4 address as the link connects to it: four decimal numbers 0..255
 // joined by dots ("192.168.0.10"); no names, no short forms, no leading zeros.
 bool isDottedIPv4(std::string_view text);

@@ -2,6 +2,8 @@
 // written over the calls in platform/SocketOs.h.
 #include "platform/Socket.h"
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include "platform/SocketOs.h"
@@ -194,6 +196,15 @@ bool setNoDelay(SocketHandle s)
     int yes = 1;
     return ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes),
                         sizeof yes) == 0;
+}
+
+SocketHandle acceptOrPause(SocketHandle listening, int timeoutMs, int pauseMs)
+{
+    bool timedOut = false;
+    SocketHandle c = acceptConnection(listening, timeoutMs, &timedOut);
+    if (c == kInvalidSocket && !timedOut)
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    return c;
 }
 
 } // namespace platform

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "tracker/ConnectionWorker.h"
 
@@ -94,16 +93,10 @@ void TrackerListener::execute()
         return;
     while (!m_stop) {
         m_pool.reap(); // the threads of workers that were idle too long
-        bool timedOut = false;
         platform::SocketHandle c =
-            platform::acceptConnection(m_socket, m_options.acceptWaitMs, &timedOut);
-        if (c == platform::kInvalidSocket) {
-            // Out of descriptors or memory: the connection waits in the backlog; pausing keeps
-            // the loop from spinning on it.
-            if (!timedOut)
-                std::this_thread::sleep_for(std::chrono::milliseconds(m_options.acceptRetryMs));
+            platform::acceptOrPause(m_socket, m_options.acceptWaitMs, m_options.acceptRetryMs);
+        if (c == platform::kInvalidSocket)
             continue;
-        }
         try {
             handOver(c);
         } catch (...) {
