@@ -34,8 +34,10 @@ store="$work/dd8"
 pids=()
 ok=0
 cleanup() {
-    for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    {
+        for p in "${pids[@]}"; do kill -9 "$p" || true; done
+        wait || true
+    } 2>/dev/null
     if [ "$ok" -eq 1 ]; then rm -rf "$work"; else echo "powercut-check: files kept in $work" >&2; fi
 }
 trap cleanup EXIT
