@@ -44,7 +44,7 @@ std::string metricsAddress(platform::SettingsReader& reader)
     const std::string address = metricsBindAddress(raw).value_or("");
     if (!raw.empty() && address.empty())
         reader.problem(kSection, "MetricsAddress",
-                       "neither a port nor a.b.c.d:port (port 1..65535); no metrics endpoint");
+                       "neither a port (1..65535) nor a.b.c.d:port (0 for any free one); no metrics endpoint");
     reader.show(kSection, "MetricsAddress", address.empty() ? "off" : address);
     return address;
 }
@@ -104,7 +104,10 @@ std::optional<std::string> metricsBindAddress(std::string_view value)
         colon == std::string_view::npos ? std::string_view("127.0.0.1") : value.substr(0, colon);
     std::string_view portText = colon == std::string_view::npos ? value : value.substr(colon + 1);
     std::optional<int> port = decimal(portText, 5);
-    if (!port || *port < 1 || *port > 65535 || !platform::isDottedIPv4(host))
+    // Port 0 (any free one, which the start-up note names) only with an address given: a bare
+    // "0" reads as "off" too easily.
+    const int lowest = colon == std::string_view::npos ? 1 : 0;
+    if (!port || *port < lowest || *port > 65535 || !platform::isDottedIPv4(host))
         return std::nullopt;
     return std::string(host) + ":" + std::to_string(*port);
 }

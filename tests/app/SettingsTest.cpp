@@ -60,6 +60,7 @@ TEST(SettingsTest, MetricsAddressTakesAPortOrAnAddressAndPort)
     EXPECT_EQ("0.0.0.0:9100", app::metricsBindAddress("0.0.0.0:9100"));
     EXPECT_EQ(std::nullopt, app::metricsBindAddress(""));
     EXPECT_EQ(std::nullopt, app::metricsBindAddress("0"));
+    EXPECT_EQ("127.0.0.1:0", app::metricsBindAddress("127.0.0.1:0")); // any free port
     EXPECT_EQ(std::nullopt, app::metricsBindAddress("70000"));
     EXPECT_EQ(std::nullopt, app::metricsBindAddress("localhost:9464"));
     EXPECT_EQ(std::nullopt, app::metricsBindAddress("127.0.0.1:"));

@@ -2,6 +2,8 @@
 // servers printed, for the system tests of the real programs.
 #pragma once
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <chrono>
 #include <set>
@@ -100,6 +102,24 @@ inline bool waitListening(std::uint16_t port, std::chrono::seconds limit = std::
 {
     return fakes::eventually([&] { return fakes::TrackerClient(port).connected(); },
                              static_cast<int>(limit.count() * 1000));
+}
+
+// The metrics port a gateway started with MetricsAddress=127.0.0.1:0 noted in its standard error
+// (readErr), once it has; 0 when it did not within the limit.
+template <typename ReadErr> std::uint16_t awaitMetricsPort(ReadErr readErr)
+{
+    const std::string start = "metrics at http://127.0.0.1:";
+    std::uint16_t port = 0;
+    fakes::eventually(
+        [&] {
+            const std::string err = readErr();
+            const std::size_t at = err.find(start);
+            if (at != std::string::npos)
+                port = static_cast<std::uint16_t>(std::atoi(err.c_str() + at + start.size()));
+            return port != 0;
+        },
+        10000);
+    return port;
 }
 
 } // namespace systemtest

@@ -256,10 +256,12 @@ TEST_F(ServiceTest, TakenTrackerPortEndsTheHeadlessRunWithTheReasonAndNoReady)
 
 TEST_F(ServiceTest, WorkdirHoldsSettingsLogsAndBacklogAndMetricsShowTheTracker)
 {
-    const std::uint16_t metricsPort = fakes::freeLoopbackPort();
-    writeSettings(m_dir.file("gw"), "MetricsAddress=" + std::to_string(metricsPort) + "\n");
+    writeSettings(m_dir.file("gw"), "MetricsAddress=127.0.0.1:0\n");
     auto gateway = startGateway({"--workdir", "gw"}); // relative to the directory it starts in
     ASSERT_TRUE(waitListening(m_trackerPort)) << m_dir.read("gateway.err");
+    const std::uint16_t metricsPort =
+        systemtest::awaitMetricsPort([&] { return m_dir.read("gateway.err"); });
+    ASSERT_NE(0, metricsPort) << m_dir.read("gateway.err");
     fakes::TrackerClient tracker(m_trackerPort);
     ASSERT_TRUE(tracker.send(fakes::makeIdentification(fakes::kWorkedImei)));
     ASSERT_EQ(3u, tracker.receive(3).size());
@@ -279,10 +281,12 @@ TEST_F(ServiceTest, WorkdirHoldsSettingsLogsAndBacklogAndMetricsShowTheTracker)
 
 TEST_F(ServiceTest, StatusPageShowsEveryConnectedTrackerAndTheLink)
 {
-    const std::uint16_t metricsPort = fakes::freeLoopbackPort();
-    writeSettings(m_dir.path(), "MetricsAddress=127.0.0.1:" + std::to_string(metricsPort) + "\n");
+    writeSettings(m_dir.path(), "MetricsAddress=127.0.0.1:0\n");
     auto gateway = startGateway();
     ASSERT_TRUE(waitListening(m_trackerPort)) << m_dir.read("gateway.err");
+    const std::uint16_t metricsPort =
+        systemtest::awaitMetricsPort([&] { return m_dir.read("gateway.err"); });
+    ASSERT_NE(0, metricsPort) << m_dir.read("gateway.err");
     const std::vector<std::string> imeis = {"356307042441013", "356307042441024",
                                             "356307042441035"};
     std::vector<std::unique_ptr<fakes::TrackerClient>> trackers;

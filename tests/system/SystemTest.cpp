@@ -120,10 +120,12 @@ TEST_F(SystemTest, WorkedExampleArrivesAsItsJson)
 // process's own figures are there beside them.
 TEST_F(SystemTest, MetricsCountPositionRecordsNotPackets)
 {
-    const std::uint16_t metricsPort = fakes::freeLoopbackPort();
-    writeSettings("MetricsAddress=" + std::to_string(metricsPort) + "\n");
+    writeSettings("MetricsAddress=127.0.0.1:0\n");
     auto server = startServer("server.out");
     auto gateway = startGateway();
+    const std::uint16_t metricsPort =
+        systemtest::awaitMetricsPort([&] { return m_dir.read("gateway.err"); });
+    ASSERT_NE(0, metricsPort) << m_dir.read("gateway.err");
     auto sim =
         startSimulator({"--trackers", "2", "--count", "4", "--records", "3", "--interval", "0.05"});
     ASSERT_EQ(0, sim->wait(60s).value_or(-1)) << m_dir.read("sim.out");
