@@ -616,6 +616,10 @@ void BacklogStore::consumeHead(const HeadRecord& head)
     ++m_takenInReadFile;
     if (m_pending.load() > 0)
         --m_pending;
+    // Bytes are left, so something may be: an index from before a power cut can count fewer
+    // records than the files hold, and the reader stops asking once this says none.
+    if (m_pending.load() == 0 && (m_readOffset < readableEnd() || m_readNumber != m_writeNumber))
+        m_pending = 1;
 }
 
 StoreStatus BacklogStore::retireReadFile()

@@ -35,7 +35,9 @@ inline constexpr const char* kStoreDirectory = "dd8";
 // record that is to be taken away unsent; a data file is deleted once every record in it is
 // taken, and the write file is emptied once the store holds nothing more. Count is the number of
 // records in the files from the read file on, taken or not, as every reader of these files
-// counts them; between two syncs the index may count a few records too many, never too few.
+// counts them; between two syncs the index may count a few records too many, never too few,
+// unless the power failed: a flush may have made records last that the index did not count yet.
+// Reading goes by the files, never by Count, so those go too.
 // A process killed at any instant leaves files that open with nothing lost; records taken since
 // the last sync come back and go again (duplicates, never losses). A power cut loses only what
 // no sync made last: every record appended before a sync that returned ok was called comes
