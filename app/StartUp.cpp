@@ -7,6 +7,8 @@
 #include "app/CommandLine.h"
 #include "link/FrameFormat.h"
 #include "platform/Files.h"
+#include "platform/Socket.h"
+#include "platform/StopSignal.h"
 
 namespace app {
 
@@ -104,9 +106,9 @@ std::string resolvedWorkdir(const std::string& given)
     return resolveWorkdir(given, platform::currentDirectory(), platform::homeDirectory());
 }
 
-std::string prepareWorkdir(const std::string& given)
+std::string prepareToRun(const std::string& givenWorkdir)
 {
-    std::string dir = resolvedWorkdir(given);
+    std::string dir = resolvedWorkdir(givenWorkdir);
     bool created = false;
     std::string problem;
     try {
@@ -120,6 +122,9 @@ std::string prepareWorkdir(const std::string& given)
     }
     if (created)
         note("created working directory " + dir);
+    platform::installStopSignals();
+    platform::raiseOpenFileLimit();
+    note("working directory " + dir);
     return dir;
 }
 

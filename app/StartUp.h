@@ -57,8 +57,9 @@ std::optional<int> answerWithoutRunning(const CommandLine& cmd);
 // The working directory as given (empty: the current one), made absolute.
 std::string resolvedWorkdir(const std::string& given);
 
-// The working directory, created when missing; empty, with the reason noted, when it cannot be
-// had.
-std::string prepareWorkdir(const std::string& given);
+// Readies the process to run the gateway: the working directory, created when missing and
+// named on the output, the stop signals and the open-file limit. Empty, with the reason noted,
+// when the working directory cannot be had.
+std::string prepareToRun(const std::string& givenWorkdir);
 
 } // namespace app

@@ -10,8 +10,6 @@
 #include "app/StartUp.h"
 #include "platform/Files.h"
 #include "platform/ServiceHost.h"
-#include "platform/Socket.h"
-#include "platform/StopSignal.h"
 
 namespace {
 
@@ -52,7 +50,6 @@ public:
 
 int runGateway(const std::string& workdir, app::ServiceManager& manager)
 {
-    note("working directory " + workdir);
     app::HeadlessOptions options;
     options.workdir = workdir;
     options.settings = app::readSettings(workdir);
@@ -78,6 +75,7 @@ int runService(const std::string& givenWorkdir)
     app::sendOutputTo(log);
     if (created)
         note("created working directory " + workdir);
+    note("working directory " + workdir);
     ServiceControlManager manager;
     return runGateway(workdir, manager);
 }
@@ -108,11 +106,9 @@ int main(int argc, char** argv)
         return *status;
     }
 
-    std::string workdir = app::prepareWorkdir(cmd.workdir);
+    std::string workdir = app::prepareToRun(cmd.workdir);
     if (workdir.empty())
         return app::kExitStartFailed;
-    platform::installStopSignals();
-    platform::raiseOpenFileLimit();
     NoServiceManager manager;
     return runGateway(workdir, manager);
 }

@@ -20,7 +20,6 @@
 #include "app/StatusWindow.h"
 #include "app/SystemdManager.h"
 #include "platform/Desktop.h"
-#include "platform/Socket.h"
 #include "platform/StopSignal.h"
 
 namespace {
@@ -121,12 +120,9 @@ int main(int argc, char** argv)
              "systemd use --headless (see --help)");
         return app::kExitUsage;
     }
-    std::string workdir = app::prepareWorkdir(cmd.workdir);
+    std::string workdir = app::prepareToRun(cmd.workdir);
     if (workdir.empty())
         return app::kExitStartFailed;
-    platform::installStopSignals();
-    platform::raiseOpenFileLimit();
-    note("working directory " + workdir);
     const app::Settings settings = app::readSettings(workdir);
 
     if (!cmd.headless) {
