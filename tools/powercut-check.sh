@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make powercut-check: power cuts simulated from outside the gateway. The gateway runs with the
-# sync recorder preloaded (tools/powercut/SyncRecorder.cpp), which notes, at every successful
-# fsync or fdatasync of something in dd8/, the file's size (and a small file's content) or the
+# sync recorder preloaded (tools/powercut/SyncRecorder.cpp), which notes, as every successful
+# fsync or fdatasync of something in dd8/ began, the file's size (and a small file's content) or the
 # directory's entries. No server answers and simulated trackers send about 1 000 records a
 # second; at a random moment the gateway is killed (SIGKILL). Then the files are put back to
 # what their last flushes made durable:

@@ -6,7 +6,8 @@
 //
 // After every fsync or fdatasync that succeeded on a descriptor naming something directly in
 // <dir>, one line is appended to <file> before the call returns to the program, so whatever the
-// program does after the flush (an acknowledgement) comes after its line:
+// program does after the flush (an acknowledgement) comes after its line. The line says what was
+// there when the flush began: what other threads write meanwhile may or may not be on the disk.
 //   F <name> <size> <hex>   a file: its size, and its content in hex when it is 64 bytes or less
 //   D <name> <name>...      the directory <dir> itself: the entries it holds
 // The line is written with one write() on an O_APPEND descriptor, so lines from several threads
@@ -86,18 +87,21 @@ std::string lineFor(int fd, const std::string& watched)
     return line + "\n";
 }
 
-void note(int fd)
+std::string lineFor(int fd)
 {
     const char* dir = std::getenv("SYNC_RECORD_DIR");
-    const char* log = std::getenv("SYNC_RECORD_LOG");
-    if (dir == nullptr || log == nullptr)
-        return;
     char watched[4096];
-    if (realpath(dir, watched) == nullptr)
-        return;
-    const std::string line = lineFor(fd, watched);
+    if (dir == nullptr || std::getenv("SYNC_RECORD_LOG") == nullptr ||
+        realpath(dir, watched) == nullptr)
+        return {};
+    return lineFor(fd, watched);
+}
+
+void note(const std::string& line)
+{
     if (line.empty())
         return;
+    const char* log = std::getenv("SYNC_RECORD_LOG");
     const int out = open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (out < 0)
         return;
@@ -110,10 +114,12 @@ int recorded(const char* name, int fd)
 {
     static const SyncCall fsyncCall = realCall("fsync");
     static const SyncCall fdatasyncCall = realCall("fdatasync");
+    const int error = errno;
+    const std::string line = lineFor(fd);
+    errno = error;
     const int result = (name[1] == 's' ? fsyncCall : fdatasyncCall)(fd);
     if (result == 0) {
-        const int error = errno;
-        note(fd);
+        note(line);
         errno = error;
     }
     return result;
