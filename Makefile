@@ -1,6 +1,6 @@
 # gpsbridge: make run | make test | make demo | make package | make bench | make bench-load |
 #            make powercut-check | make fuzz | make windows | make windows-test |
-#            make windows-system-test | make deps
+#            make windows-system-test | make deps | make windows-deps
 # SAN=1 builds and tests with AddressSanitizer and UndefinedBehaviorSanitizer in build-san/.
 # make fuzz builds the fuzz targets with clang, libFuzzer, ASan and UBSan in build-fuzz/ and runs
 # each for FUZZ_SECONDS (60 by default).
@@ -26,7 +26,7 @@ WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix googletest wine64
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 SUDO = $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps fuzz-deps configure build test run demo package bench bench-load bench-baseline \
+.PHONY: all deps windows-deps fuzz-deps configure build test run demo package bench bench-load bench-baseline \
         powercut-check \
         fuzz windows windows-test windows-system-test clean format
 
@@ -45,7 +45,10 @@ define install_missing
 endef
 
 deps:
-	$(call install_missing,$(PACKAGES) $(WINDOWS_PACKAGES))
+	$(call install_missing,$(PACKAGES))
+
+windows-deps: deps
+	$(call install_missing,$(WINDOWS_PACKAGES))
 
 fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))
@@ -177,7 +180,7 @@ WIN_BUILD_DIR = build-win
 WIN_CMAKE_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
                   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
                   -DGPSBRIDGE_WERROR=$(if $(filter 1,$(WERROR)),ON,OFF)
-windows: deps
+windows: windows-deps
 	@if [ ! -f $(WIN_BUILD_DIR)/build.ninja ]; then \
 	  cmake -S . -B $(WIN_BUILD_DIR) -G Ninja $(WIN_CMAKE_FLAGS); \
 	else \
