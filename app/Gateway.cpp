@@ -88,7 +88,6 @@ void Gateway::start()
 GatewayFigures Gateway::figures() const
 {
     GatewayFigures f;
-    f.process = platform::readProcessFigures();
     if (m_listener) {
         f.trackersConnected = m_listener->servingCount();
         const tracker::IntakeCounts& counts = m_listener->counts();

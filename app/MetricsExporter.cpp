@@ -182,18 +182,19 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
 }
 
 MetricsExporter::MetricsExporter(const std::string& bindAddress,
-                                 platform::HttpServerOptions options)
-    : m_status(std::make_shared<const StatusSnapshot>()),
+                                 platform::HttpServerOptions options, ProcessReader readProcess)
+    : m_readProcess(std::move(readProcess)),
+      m_status(std::make_shared<const StatusSnapshot>()),
       m_server([this](const platform::HttpRequest& r) { return answer(r); }, options)
 {
     const std::size_t colon = bindAddress.rfind(':');
-    const std::string host = bindAddress.substr(0, colon);
+    m_host = bindAddress.substr(0, colon);
     const std::string port = colon == std::string::npos ? "" : bindAddress.substr(colon + 1);
     if (port.empty() || port.size() > 5 ||
         port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
         throw std::runtime_error("not a.b.c.d:port");
     std::string failure;
-    if (!m_server.start(host, static_cast<std::uint16_t>(std::stoi(port)), &failure))
+    if (!m_server.start(m_host, static_cast<std::uint16_t>(std::stoi(port)), &failure))
         throw std::runtime_error(failure);
 }
 
@@ -215,6 +216,11 @@ std::uint16_t MetricsExporter::port() const
     return m_server.port();
 }
 
+std::string MetricsExporter::address() const
+{
+    return m_host + ":" + std::to_string(port());
+}
+
 platform::HttpResponse MetricsExporter::answer(const platform::HttpRequest& request) const
 {
     const bool known =
@@ -230,11 +236,13 @@ platform::HttpResponse MetricsExporter::answer(const platform::HttpRequest& requ
         figures = m_figures;
         status = m_status;
     }
-    if (request.path == "/metrics")
+    if (request.path == "/metrics") {
+        figures.process = m_readProcess();
         return {200,
                 "text/plain; version=0.0.4; charset=utf-8",
                 prometheus::TextSerializer().Serialize(metricFamilies(figures)),
                 {}};
+    }
     if (request.path == "/status.json")
         return {200, "application/json; charset=utf-8", statusJson(*status), {}};
     return {200, "text/html; charset=utf-8", statusPageHtml(*status), {}};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 #include "app/GatewayFigures.h"
 #include "app/StatusPage.h"
 #include "platform/HttpServer.h"
+#include "platform/ProcessFigures.h"
 
 namespace prometheus {
 struct MetricFamily;
@@ -25,26 +27,33 @@ std::vector<prometheus::MetricFamily> metricFamilies(const GatewayFigures& figur
 class MetricsExporter
 {
 public:
+    // The process's figures, read at each scrape on the server's thread.
+    using ProcessReader = std::function<platform::ProcessFigures()>;
+
     // Starts serving at once, on its own thread. bindAddress is "a.b.c.d:port" (port 0: any
     // free one). Throws std::runtime_error when the address cannot be bound.
     explicit MetricsExporter(const std::string& bindAddress,
-                             platform::HttpServerOptions options = {});
+                             platform::HttpServerOptions options = {},
+                             ProcessReader readProcess = platform::readProcessFigures);
     ~MetricsExporter(); // stops serving; no request is answered afterwards
 
     MetricsExporter(const MetricsExporter&) = delete;
     MetricsExporter& operator=(const MetricsExporter&) = delete;
 
-    // Any thread. What the next requests answer with: until the first call, all zero and a
-    // page with nothing in it.
+    // Any thread. What the next requests answer with (but the process's figures, read afresh):
+    // until the first call, all zero and a page with nothing in it.
     void publish(const GatewayFigures& figures, StatusSnapshot status);
 
-    // The port being served.
+    // What is served: the port, and "a.b.c.d:port" with it.
     std::uint16_t port() const;
+    std::string address() const;
 
 private:
     // The server's thread. Copies what was published under the lock, renders outside it.
     platform::HttpResponse answer(const platform::HttpRequest& request) const;
 
+    const ProcessReader m_readProcess;
+    std::string m_host;
     mutable std::mutex m_mutex;
     GatewayFigures m_figures;                       // guarded by m_mutex
     std::shared_ptr<const StatusSnapshot> m_status; // guarded by m_mutex; never null

@@ -34,10 +34,7 @@ app::PublishStatus startMetrics(const app::MainSettings& settings)
         return {};
     try {
         auto metrics = std::make_shared<app::MetricsExporter>(settings.metricsAddress);
-        // The port actually served: port 0 in the settings takes any free one.
-        const std::string served =
-            settings.metricsAddress.substr(0, settings.metricsAddress.rfind(':') + 1) +
-            std::to_string(metrics->port());
+        const std::string served = metrics->address(); // port 0 in the settings: any free one
         note("metrics at http://" + served + "/metrics, status page at http://" + served + "/");
         return [metrics](const app::GatewayFigures& f, app::StatusSnapshot status) {
             metrics->publish(f, std::move(status));

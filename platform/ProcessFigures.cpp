@@ -52,7 +52,7 @@ std::optional<double> openDescriptors()
 ProcessFigures readProcessFigures()
 {
     ProcessFigures f;
-    const std::optional<double> boot = bootTimeSeconds();
+    static const std::optional<double> boot = bootTimeSeconds();
     if (boot)
         if (std::optional<ProcessFigures> stat = parseProcessStat(
                 fileText("/proc/self/stat"), static_cast<double>(::sysconf(_SC_CLK_TCK)),

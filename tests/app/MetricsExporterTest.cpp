@@ -102,7 +102,7 @@ std::set<std::string> metricNamesIn(const std::string& text)
 
 TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
 {
-    app::MetricsExporter exporter("127.0.0.1:0");
+    app::MetricsExporter exporter("127.0.0.1:0", {}, [] { return sampleFigures().process; });
     ASSERT_NE(0, exporter.port());
     std::string before = fakes::httpGet(exporter.port(), "/metrics");
     ASSERT_EQ(0u, before.find("HTTP/1.1 200")) << before;
