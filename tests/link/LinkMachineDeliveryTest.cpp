@@ -37,32 +37,25 @@ protected:
 
 } // namespace
 
-TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAndDelivered)
+// The clock's rate is set before the runner's thread begins: what the window reads before the
+// first turn is in real time.
+TEST_F(LinkMachineDeliveryTest, MessagesBeforeTheFirstTurnAreKeptAgedAndDelivered)
 {
     create();
-    EXPECT_TRUE(m_outbox->storeMessage("early"));
+    ASSERT_TRUE(m_outbox->storeMessage("early"));
     EXPECT_EQ(1, m_outbox->depth());
+    m_clock.advanceMs(2000);
+    EXPECT_NEAR(2.0, m_outbox->oldestWaitingSeconds(), 0.01);
     start();
     logIn();
     drainAll();
     EXPECT_EQ(std::vector<std::string>{"early"}, m_link->dataTexts());
 }
 
-// The clock's rate is set before the runner's thread begins: what the window reads before the
-// first turn is in real time.
-TEST_F(LinkMachineDeliveryTest, TheOldestMessagesAgeIsRightBeforeTheFirstTurn)
-{
-    create();
-    ASSERT_TRUE(m_outbox->storeMessage("early"));
-    m_clock.advanceMs(2000);
-    EXPECT_NEAR(2.0, m_outbox->oldestWaitingSeconds(), 0.01);
-}
-
 // A flood is stored, whatever its size, and goes out in the order it came.
 TEST_F(LinkMachineDeliveryTest, AFloodIsKeptWholeAndDeliveredInOrder)
 {
-    begin();
-    logIn();
+    beginLoggedIn();
     for (const std::string& m : numbered("m", 3000))
         ASSERT_TRUE(m_outbox->storeMessage(m));
     EXPECT_EQ(3000, m_outbox->depth());
@@ -75,8 +68,7 @@ TEST_F(LinkMachineDeliveryTest, AFloodIsKeptWholeAndDeliveredInOrder)
 TEST_F(LinkMachineDeliveryTest, TheBacklogDrainsOneMessagePerExchangeWithoutAPause)
 {
     storeBefore({"b0", "b1", "b2", "b3", "b4"});
-    begin();
-    logIn();
+    beginLoggedIn();
     turns(5); // the clock stands still
     EXPECT_EQ(numbered("b", 5), m_link->dataTexts());
     EXPECT_EQ(0, m_outbox->depth());
@@ -96,9 +88,7 @@ TEST_F(LinkMachineDeliveryTest, AMessageWhoseExchangeFailedGoesAgainAfterTheNext
         SCOPED_TRACE(name);
         fakes::TempDir dir; // a store of its own
         m_handler = [failure = failure](const ServerFrame& f) {
-            if (f.text() == "lost?" && f.connection == 1)
-                return failure;
-            return fakes::usualAnswer(f);
+            return f.text() == "lost?" && f.connection == 1 ? failure : fakes::usualAnswer(f);
         };
         create({}, {}, dir.path());
         start();
@@ -161,8 +151,7 @@ TEST_F(LinkMachineDeliveryTest, MessagesSentAsTheyCameNeedNoConfirmationBacklogO
 // is not dated back to the first one's second.
 TEST_F(LinkMachineDeliveryTest, ALiveMessageIsTimedFromItsOwnStoring)
 {
-    begin();
-    logIn();
+    beginLoggedIn();
     for (const char* text : {"first", "second"}) {
         m_clock.advanceMs(400);
         ASSERT_TRUE(m_outbox->storeMessage(text));
@@ -178,14 +167,10 @@ TEST_F(LinkMachineDeliveryTest, ALiveMessageIsTimedFromItsOwnStoring)
 TEST_F(LinkMachineDeliveryTest, ALiveMessageAnsweredWithBadMarkersIsNotDone)
 {
     m_handler = [](const ServerFrame& f) {
-        if (f.text() != "live" || f.number != 4)
-            return fakes::usualAnswer(f);
-        Bytes bad = fakes::replyPayload(kPollReply);
-        bad[kHeaderEndOffset] = 0xFD;
-        return ServerAnswer{ServerAnswer::Kind::Reply, bad};
+        return f.text() == "live" && f.number == 4 ? withWrongMarkers(kPollReply)
+                                                   : fakes::usualAnswer(f);
     };
-    begin();
-    logIn();
+    beginLoggedIn();
     m_outbox->storeMessage("live");
     turns();
     EXPECT_EQ(1, m_outbox->depth());
@@ -207,8 +192,7 @@ TEST_F(LinkMachineDeliveryTest, AConfirmationInALaterReplyCounts)
         return fakes::usualAnswer(f);
     };
     storeBefore({"b0", "b1"});
-    begin();
-    logIn();
+    beginLoggedIn();
     turns(3);
     EXPECT_EQ((std::vector<std::string>{"b0", "b1"}), m_link->dataTexts());
     EXPECT_EQ(0, m_outbox->depth());
@@ -235,8 +219,7 @@ TEST_F(LinkMachineDeliveryTest, ALateConfirmationOfAMessageSentTwiceDoesNotTakeT
         return next < script.size() ? script[next++] : fakes::answer(kPollReply, {0});
     };
     storeBefore({"b0", "b1"});
-    begin();
-    logIn();
+    beginLoggedIn();
     turns(); // b0
     m_clock.advanceMs(10000);
     turns(); // a poll
@@ -259,8 +242,7 @@ TEST_F(LinkMachineDeliveryTest, ALateConfirmationOfAMessageSentTwiceDoesNotTakeT
 TEST_F(LinkMachineDeliveryTest, OrderIsKeptThroughALostLink)
 {
     m_handler = closingFirstConnectionAt("m3");
-    begin();
-    logIn();
+    beginLoggedIn();
     for (const std::string& m : numbered("m", 10))
         m_outbox->storeMessage(m);
     turnUntil([&] { return !m_machine->connected(); });
@@ -268,23 +250,18 @@ TEST_F(LinkMachineDeliveryTest, OrderIsKeptThroughALostLink)
     nextAttempt();
     logIn();
     drainAll();
-    std::vector<std::string> expected = {"m0", "m1", "m2", "m3"};
-    for (const std::string& m : numbered("m", 11))
-        if (m != "m0" && m != "m1" && m != "m2")
-            expected.push_back(m);
+    std::vector<std::string> expected = numbered("m", 11);
+    expected.insert(expected.begin() + 3, "m3"); // its exchange failed
     EXPECT_EQ(expected, m_link->dataTexts());
 }
 
 TEST_F(LinkMachineDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentAgain)
 {
-    m_handler = [](const ServerFrame& f) {
-        if (f.text() == "stored" && f.connection == 1)
-            return fakes::silence(); // the link dies before the confirmation
-        return fakes::usualAnswer(f);
+    m_handler = [](const ServerFrame& f) { // the link dies before the confirmation
+        return f.text() == "stored" && f.connection == 1 ? fakes::silence() : fakes::usualAnswer(f);
     };
     storeBefore({"stored"});
-    begin();
-    logIn();
+    beginLoggedIn();
     turnUntil([&] { return !m_machine->connected(); });
     EXPECT_FALSE(m_machine->inFlight());
     EXPECT_EQ(1, m_outbox->depth());
@@ -299,17 +276,14 @@ TEST_F(LinkMachineDeliveryTest, BacklogMessageUnconfirmedWhenTheLinkDropsIsSentA
 
 TEST_F(LinkMachineDeliveryTest, MessagesNotYetSentAtTheEndAreKeptForTheNextRun)
 {
-    begin();
-    logIn();
-    m_outbox->storeMessage("first");
-    m_outbox->storeMessage("second");
-    m_outbox->storeMessage("third");
+    beginLoggedIn();
+    for (const char* text : {"first", "second", "third"})
+        m_outbox->storeMessage(text);
     turns();
     m_machine->end();
     EXPECT_EQ(2, m_outbox->depth());
 
-    begin();
-    logIn();
+    beginLoggedIn();
     drainAll();
     EXPECT_EQ((std::vector<std::string>{"second", "third"}), m_link->dataTexts());
 }
@@ -323,8 +297,7 @@ TEST_F(LinkMachineDeliveryTest, BacklogMessageNeverConfirmedOnALiveLinkIsSentAga
         return fakes::usualAnswer(f);
     };
     storeBefore({"stored"});
-    begin();
-    logIn();
+    beginLoggedIn();
     turnUntil([&] { return !m_link->framesWithCode(kEchoReply).empty(); });
     m_clock.advanceMs(10000);
     turns(2);
@@ -367,22 +340,19 @@ TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenR
 // in it goes once it can be read.
 TEST_F(LinkMachineDeliveryTest, AFailingReadWaitsAndRetriesWithoutSpinning)
 {
-    fakes::FaultyFileSystem& files = m_files;
-    msglink::OutboxOptions outbox;
-    outbox.files = &files;
-    create({}, outbox);
+    create({}, {.files = &m_files});
     for (const char* text : {"a", "b"})
         ASSERT_TRUE(m_outbox->storeMessage(text));
-    files.failReads("bs0.dat", EIO);
+    m_files.failReads("bs0.dat", EIO);
     start();
     logIn();
-    files.resetReads();
+    m_files.resetReads();
     turns(50);
     EXPECT_FALSE(m_machine->framesWaiting()); // the runner pauses between turns meanwhile
-    EXPECT_LE(files.readsOf("bs0.dat"), 1);
+    EXPECT_LE(m_files.readsOf("bs0.dat"), 1);
     EXPECT_EQ(1, m_view.count(std::string(kEventBacklogFailing) + ": " + m_outbox->problem()));
 
-    files.failReads("bs0.dat", 0);
+    m_files.failReads("bs0.dat", 0);
     m_clock.advanceMs(1001);
     drainAll();
     EXPECT_EQ((std::vector<std::string>{"a", "b"}), m_link->dataTexts());

@@ -68,6 +68,20 @@ protected:
         start();
     }
 
+    void beginLoggedIn()
+    {
+        begin();
+        logIn();
+    }
+
+    // Starts it against a server that refuses every connection and takes the first attempt.
+    void beginRefused()
+    {
+        begin();
+        m_link->refuse("connect: Connection refused");
+        turns();
+    }
+
     void turns(int n = 1)
     {
         for (int i = 0; i < n; ++i)
@@ -104,6 +118,14 @@ protected:
             return f.text() == text && f.connection == 1 ? fakes::closeConnection()
                                                          : fakes::usualAnswer(f);
         };
+    }
+
+    // A reply to `code` whose header end marker is wrong.
+    static fakes::ServerAnswer withWrongMarkers(std::uint32_t code)
+    {
+        Bytes bad = fakes::replyPayload(code);
+        bad[msglink::kHeaderEndOffset] = 0xFD;
+        return {fakes::ServerAnswer::Kind::Reply, bad};
     }
 
     // The codes of the frames sent so far, in order.

@@ -4,8 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -67,17 +65,13 @@ TEST(ProcessFiguresTest, ReadingFollowsTheProcessOwnFilesAndThreads)
     EXPECT_GT(*before.residentBytes, 1e6);
     EXPECT_GE(*before.maxOpenFiles, *before.openFiles);
 
-    std::vector<std::FILE*> files;
-    for (int i = 0; i < 3; ++i)
-        files.push_back(std::tmpfile());
+    std::FILE* files[] = {std::tmpfile(), std::tmpfile(), std::tmpfile()};
     std::atomic<bool> release{false};
     platform::Thread extra;
-    extra.start([&] {
-        while (!release)
-            std::this_thread::yield();
-    });
+    extra.start([&] { release.wait(false); });
     const platform::ProcessFigures after = platform::readProcessFigures();
     release = true;
+    release.notify_one();
     extra.join();
     for (std::FILE* f : files)
         std::fclose(f);

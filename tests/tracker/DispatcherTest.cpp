@@ -83,8 +83,7 @@ TEST_F(DispatcherTest, WorkedExampleGivesTheWorkedJsonAndHexLines)
     put(id, 1, kImei);
     put(fakes::workedDataPacket(), 1, kImei);
     EXPECT_TRUE(m_dispatcher.tick());
-    ASSERT_EQ(1u, m_sink.messages.size());
-    EXPECT_EQ(kWorkedJson, m_sink.messages[0]);
+    EXPECT_EQ(std::vector<std::string>{kWorkedJson}, m_sink.messages);
     EXPECT_EQ("9:51:34 " + fakes::toHex(id) + "\r\n9:51:34 " +
                   "15440168440D03ECDE0F0326A809592700C202080E0C003400\r\n",
               m_dir.read("03.05.2017.log"));
@@ -115,24 +114,21 @@ TEST_F(DispatcherTest, PointIsTheDecimalMarkUnderACommaLocale)
     m_dispatcher.tick();
     std::setlocale(LC_ALL, savedC.c_str());
     std::locale::global(savedCpp);
-    ASSERT_EQ(1u, m_sink.messages.size());
-    EXPECT_EQ(kWorkedJson, m_sink.messages[0]);
+    EXPECT_EQ(std::vector<std::string>{kWorkedJson}, m_sink.messages);
 }
 
 TEST_F(DispatcherTest, NumberAndTimeEdgesOfTheMessage)
 {
     put(fakes::makeIdentification(kImei, 1, {16, 17}), 1, kImei);
-    Bytes records = u32(5);
-    for (const Bytes& part : {u32(4294967295u), u32(0), u32(0), u32(0), u32(86400 * 3), u32(60)})
-        records.insert(records.end(), part.begin(), part.end());
     // Records: (5, 4294967295, time 0), (0, 0, three days), then 60 s runs past the packet.
+    const Bytes records =
+        cat({u32(5), u32(4294967295u), u32(0), u32(0), u32(0), u32(86400 * 3), u32(60)});
     put(dataPacket(3, records), 1, kImei);
     m_dispatcher.tick();
-    ASSERT_EQ(2u, m_sink.messages.size());
-    EXPECT_EQ(kPrefix + R"(,"lat":0.000005,"lon":4294.967295,"time":"01.01.1970"})",
-              m_sink.messages[0]);
-    EXPECT_EQ(kPrefix + R"(,"lat":0.000000,"lon":0.000000,"time":"04.01.1970"})",
-              m_sink.messages[1]);
+    EXPECT_EQ((std::vector<std::string>{
+                  kPrefix + R"(,"lat":0.000005,"lon":4294.967295,"time":"01.01.1970"})",
+                  kPrefix + R"(,"lat":0.000000,"lon":0.000000,"time":"04.01.1970"})"}),
+              m_sink.messages);
     EXPECT_EQ(3, row(0).dataCount);
 }
 
@@ -149,11 +145,10 @@ TEST_F(DispatcherTest, ThreeRecordsInOrderAndSkippedFieldsMoveTheOffset)
     }
     put(dataPacket(3, records), 1, kImei);
     m_dispatcher.tick();
-    ASSERT_EQ(3u, m_sink.messages.size());
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(kPrefix + ",\"alt\":" + std::to_string(i + 1) +
-                      ",\"hdop\":" + std::to_string((i + 1) * 10) + "}",
-                  m_sink.messages[static_cast<std::size_t>(i)]);
+    EXPECT_EQ((std::vector<std::string>{kPrefix + R"(,"alt":1,"hdop":10})",
+                                        kPrefix + R"(,"alt":2,"hdop":20})",
+                                        kPrefix + R"(,"alt":3,"hdop":30})"}),
+              m_sink.messages);
     EXPECT_EQ(3, row(0).dataCount);
     EXPECT_EQ(3u, m_dispatcher.positionsDispatched()); // records, not packets (2)
 }
@@ -174,9 +169,7 @@ TEST_F(DispatcherTest, EmptyFieldListGivesTheFixedMembersPerRecord)
     put(fakes::makeIdentification(kImei, 1, {}), 1, kImei);
     put(dataPacket(2, {}), 1, kImei);
     m_dispatcher.tick();
-    ASSERT_EQ(2u, m_sink.messages.size());
-    EXPECT_EQ(kPrefix + "}", m_sink.messages[0]);
-    EXPECT_EQ(kPrefix + "}", m_sink.messages[1]);
+    EXPECT_EQ((std::vector<std::string>{kPrefix + "}", kPrefix + "}"}), m_sink.messages);
 }
 
 TEST_F(DispatcherTest, DataBeforeIdentificationOrWithZeroRecordsGivesOnlyTheHexLine)
@@ -204,9 +197,9 @@ TEST_F(DispatcherTest, SecondIdentificationReplacesVersionAndFieldsWithoutANewRo
     EXPECT_EQ(9, row(0).version);
     EXPECT_EQ(2u, row(0).connection);
     EXPECT_EQ(2, row(0).dataCount);
-    ASSERT_EQ(2u, m_sink.messages.size());
-    EXPECT_EQ(kPrefix + R"(,"alt":16})", m_sink.messages[0]);
-    EXPECT_EQ(kPrefix + R"(,"course":16,"hdop":3})", m_sink.messages[1]);
+    EXPECT_EQ((std::vector<std::string>{kPrefix + R"(,"alt":16})",
+                                        kPrefix + R"(,"course":16,"hdop":3})"}),
+              m_sink.messages);
 }
 
 TEST_F(DispatcherTest, RowIsLastSeenAtTheTickThatTookItsLatestPacket)
@@ -238,9 +231,7 @@ TEST_F(DispatcherTest, DisconnectClearsTheLinkOnlyOfItsOwnConnection)
 
 TEST_F(DispatcherTest, DisconnectWaitsForRecordsQueuedBeforeIt)
 {
-    DispatchBudget small;
-    small.maxRecords = 2;
-    Dispatcher d(m_queue, m_dayLog, m_sink, m_clock, small);
+    Dispatcher d(m_queue, m_dayLog, m_sink, m_clock, {.maxRecords = 2});
     put(fakes::makePacket(0, {}), 1);
     put(fakes::makePacket(0, {}), 1);
     put(fakes::makeIdentification(kImei), 1, kImei);
@@ -290,11 +281,8 @@ TEST_F(DispatcherTest, ShortIdentificationPacketsDecodeNoInventedPositions)
     for (std::uint8_t id : {16, 17, 18})
         body.push_back(id);
     put(fakes::makePacket(1, body), 1, kImei);
-    Bytes record = cat({u32(51201128),
-                        u32(51371756),
-                        u32(1493805094),
-                        {39, 0},
-                        {0xC2, 0x02, 0x08, 0x0E, 0x0C, 0x00}});
+    const Bytes record = cat({u32(51201128), u32(51371756), u32(1493805094), Bytes{39, 0},
+                              Bytes{0xC2, 0x02, 0x08, 0x0E, 0x0C, 0x00}});
     put(dataPacket(2, cat({record, record})), 1, kImei);
     m_dispatcher.tick();
     EXPECT_EQ(7, row(0).fieldCount);
@@ -305,8 +293,7 @@ TEST_F(DispatcherTest, ShortIdentificationPacketsDecodeNoInventedPositions)
     put(fakes::makeIdentification(kImei, 4, {18, 20, 21}), 1, kImei);
     put(dataPacket(2, {7, 0, 1, 2, 8, 0}), 1, kImei); // second record is one byte short
     m_dispatcher.tick();
-    ASSERT_EQ(1u, m_sink.messages.size());
-    EXPECT_EQ(kPrefix + R"(,"alt":7,"hdop":1,"sat":2})", m_sink.messages[0]);
+    EXPECT_EQ(std::vector<std::string>{kPrefix + R"(,"alt":7,"hdop":1,"sat":2})"}, m_sink.messages);
 }
 
 TEST(PositionMessageTest, ImeiCharactersAreEscapedTheJsonWay)
@@ -340,12 +327,10 @@ TEST_F(DispatcherTest, TickGivesTheThreadBackOnceItsTimeIsSpent)
     put(fakes::makeIdentification(kImei, 1, {18}), 1, kImei);
     for (int i = 0; i < 5; ++i)
         put(dataPacket(1, {static_cast<std::uint8_t>(i), 0}), 1, kImei);
-    d.tick();
-    EXPECT_EQ(2, slow.sent);
-    d.tick();
-    EXPECT_EQ(4, slow.sent);
-    d.tick();
-    EXPECT_EQ(5, slow.sent);
+    for (int sent : {2, 4, 5}) {
+        d.tick();
+        EXPECT_EQ(sent, slow.sent);
+    }
 }
 
 // A sink that cannot keep a message (the backlog cannot be written): the message and the rest
@@ -354,10 +339,7 @@ TEST_F(DispatcherTest, TickGivesTheThreadBackOnceItsTimeIsSpent)
 TEST_F(DispatcherTest, MessagesTheSinkCannotKeepAreHeldAndNothingMoreIsTaken)
 {
     put(fakes::makeIdentification(kImei, 1, {16}), 1, kImei);
-    Bytes two = u32(1);
-    for (const Bytes& part : {u32(2), u32(3), u32(4)})
-        two.insert(two.end(), part.begin(), part.end());
-    put(dataPacket(2, two), 1, kImei);
+    put(dataPacket(2, cat({u32(1), u32(2), u32(3), u32(4)})), 1, kImei);
     put(dataPacket(1, cat({u32(5), u32(6)})), 1, kImei);
     m_sink.refusing = true;
     m_dispatcher.tick();

@@ -80,15 +80,12 @@ TEST_F(TrackerListenerTest, IdleWorkerIsReusedWithAFreshImeiField)
 {
     {
         auto t = connect();
-        Bytes id = fakes::makeIdentification(kImeiA);
-        ASSERT_TRUE(t->send(id));
-        ASSERT_EQ(ackFor(id), t->receive(3));
+        exchange(*t, fakes::makeIdentification(kImeiA));
     }
     ASSERT_TRUE(waitNotices(1));
     ASSERT_TRUE(fakes::eventually([&] { return m_listener->servingCount() == 0; }));
     auto t = connect();
-    Bytes p = fakes::makePacket(0, {});
-    exchange(*t, p);
+    exchange(*t, fakes::makePacket(0, {}));
     auto r = takeRecords();
     ASSERT_EQ(2u, r.size());
     EXPECT_EQ(0, r[1].imeiField[0]);
@@ -111,10 +108,8 @@ TEST_F(TrackerListenerTest, TwoTrackersAtOnceUseTwoWorkersAndAThirdReusesAFreedO
     ASSERT_TRUE(waitNotices(1));
     ASSERT_TRUE(fakes::eventually([&] { return m_listener->servingCount() == 1; }));
     auto c = connect();
-    ASSERT_TRUE(c->send(p));
-    EXPECT_EQ(ackFor(p), c->receive(3));
-    ASSERT_TRUE(b->send(p));
-    EXPECT_EQ(ackFor(p), b->receive(3));
+    exchange(*c, p);
+    exchange(*b, p);
     EXPECT_EQ(2u, m_listener->poolSize());
 }
 
@@ -123,9 +118,7 @@ TEST_F(TrackerListenerTest, PeerCloseEndsTheConnectionWithinOneReadCycle)
     // The real wait: the close must not have to wait it out.
     restartListener([](tracker::ListenerOptions& o) { o.receiveWaitMs = 5000; });
     auto t = connect();
-    Bytes p = fakes::makePacket(0, {});
-    ASSERT_TRUE(t->send(p));
-    ASSERT_EQ(ackFor(p), t->receive(3));
+    exchange(*t, fakes::makePacket(0, {}));
     auto started = std::chrono::steady_clock::now();
     t->close();
     ASSERT_TRUE(waitNotices(1, 4000));
@@ -172,8 +165,7 @@ TEST_F(TrackerListenerTest, ExactlyOneNoticePerConnectionWithNumbersNeverReused)
     std::set<std::uint32_t> recorded;
     for (int i = 0; i < 20; ++i) {
         auto t = connect();
-        ASSERT_TRUE(t->send(p));
-        ASSERT_EQ(ackFor(p), t->receive(3));
+        exchange(*t, p);
         if (i % 2 == 0) {
             t->close();
         } else {
@@ -185,8 +177,7 @@ TEST_F(TrackerListenerTest, ExactlyOneNoticePerConnectionWithNumbersNeverReused)
             recorded.insert(r.connection);
     }
     auto open = connect(); // ended by the stop
-    ASSERT_TRUE(open->send(p));
-    ASSERT_EQ(ackFor(p), open->receive(3));
+    exchange(*open, p);
     stopListener(); // joins every worker: no notice can come after this
     for (auto c : takeNotices())
         m_notices.push_back(c);
@@ -200,9 +191,7 @@ TEST_F(TrackerListenerTest, ExactlyOneNoticePerConnectionWithNumbersNeverReused)
 TEST_F(TrackerListenerTest, DayLogHasConnectAndDisconnectWithTheSocketHandle)
 {
     auto t = connect();
-    Bytes p = fakes::makePacket(0, {});
-    ASSERT_TRUE(t->send(p));
-    ASSERT_EQ(ackFor(p), t->receive(3));
+    exchange(*t, fakes::makePacket(0, {}));
     t->close();
     ASSERT_TRUE(waitNotices(1));
     ASSERT_TRUE(fakes::eventually([&] { return m_listener->servingCount() == 0; }));

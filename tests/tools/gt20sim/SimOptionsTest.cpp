@@ -28,58 +28,43 @@ std::string summary(const SimOptions& o)
     for (std::uint8_t f : o.fields)
         out << " " << int(f);
     out << " ack " << o.ackTimeoutMs << " ms log '" << o.ackedPath << "' damage "
-        << o.damage.badChecksum << "/" << o.damage.truncate << "/" << o.damage.garbage
-        << " seed " << (o.seed ? std::to_string(*o.seed) : "time") << (o.quiet ? " quiet" : "");
+        << o.damage.badChecksum << "/" << o.damage.truncate << "/" << o.damage.garbage << " seed "
+        << (o.seed ? std::to_string(*o.seed) : "time") << (o.quiet ? " quiet" : "");
     return out.str();
 }
 
 TEST(SimOptionsTest, ReadsEveryOptionAndDefaultsTheRest)
 {
-    struct Row
-    {
-        std::vector<std::string> args;
-        std::string expected;
-    };
-    const Row rows[] = {
-        {{},
-         "127.0.0.1:21000 trackers 1 records 1 every 5 s for 10 packets imei "
-         "356307042440000,356307042440001 firmware 25 fields 16 17 18 19 20 21 26 ack 5000 ms "
-         "log '' damage 0/0/0 seed time"},
-        {{"--host", "10.0.0.7", "--port", "21777", "--trackers", "200", "--records", "3",
-          "--interval", "0.25", "--duration", "90", "--imei-base", "000000000000099",
-          "--firmware", "7", "--fields", "17,16,22", "--ack-timeout-ms", "250", "--acked",
-          "a.txt", "--bad-checksum", "0.1", "--truncate", "0.2", "--garbage", "0.3", "--seed",
-          "18446744073709551615", "--quiet"},
+    const std::pair<const char*, const char*> rows[] = {
+        {"", "127.0.0.1:21000 trackers 1 records 1 every 5 s for 10 packets imei "
+             "356307042440000,356307042440001 firmware 25 fields 16 17 18 19 20 21 26 ack 5000 ms "
+             "log '' damage 0/0/0 seed time"},
+        {"--host 10.0.0.7 --port 21777 --trackers 200 --records 3 --interval 0.25 --duration 90 "
+         "--imei-base 000000000000099 --firmware 7 --fields 17,16,22 --ack-timeout-ms 250 "
+         "--acked a.txt --bad-checksum 0.1 --truncate 0.2 --garbage 0.3 "
+         "--seed 18446744073709551615 --quiet",
          "10.0.0.7:21777 trackers 200 records 3 every 0.25 s for 90 s imei "
          "000000000000099,000000000000100 firmware 7 fields 17 16 22 ack 250 ms log 'a.txt' "
          "damage 0.1/0.2/0.3 seed 18446744073709551615 quiet"},
-        {{"--count", "4", "--fields", ""}, // records with no fields
+        {"--count 4 --fields ", // records with no fields
          "127.0.0.1:21000 trackers 1 records 1 every 5 s for 4 packets imei "
          "356307042440000,356307042440001 firmware 25 fields ack 5000 ms log '' damage 0/0/0 "
          "seed time"},
     };
-    for (const Row& row : rows) {
-        SimOptionsResult r = parse(row.args);
-        ASSERT_EQ("", r.error) << row.expected;
-        EXPECT_EQ(row.expected, summary(r.options));
+    for (const auto& [line, expected] : rows) {
+        SimOptionsResult r = parse(tooltest::words(line));
+        ASSERT_EQ("", r.error) << line;
+        EXPECT_EQ(expected, summary(r.options));
     }
-    EXPECT_EQ(0u, packetsPerTracker(parse(rows[1].args).options)); // a duration: no packet limit
+    // A duration: no packet limit.
+    EXPECT_EQ(0u, packetsPerTracker(parse(tooltest::words(rows[1].first)).options));
 }
 
 TEST(SimOptionsTest, HelpAndVersionHaveShortFormsAndSkipTheCrossChecks)
 {
-    for (auto args : std::vector<std::vector<std::string>>{{"-h"}, {"--help"}}) {
-        SimOptionsResult r = parse(args);
-        EXPECT_EQ("", r.error);
-        EXPECT_TRUE(r.options.help);
-        EXPECT_FALSE(r.options.version);
-    }
-    for (auto args : std::vector<std::vector<std::string>>{{"-V"}, {"--version"}}) {
-        SimOptionsResult r = parse(args);
-        EXPECT_EQ("", r.error);
-        EXPECT_TRUE(r.options.version);
-        EXPECT_EQ(25, r.options.firmware); // no longer the firmware byte
-    }
+    tooltest::expectHelpAndVersionInBothForms(parse);
+    EXPECT_EQ(25, parse({"-V"}).options.firmware); // no longer the firmware byte
+    EXPECT_EQ(25, parse({"--version"}).options.firmware);
     // Asking for help or the version is answered even when the other options do not fit.
     EXPECT_EQ("", parse({"--duration", "5", "--count", "3", "-V"}).error);
     // But each value is still read as it comes.
@@ -92,28 +77,14 @@ TEST(SimOptionsTest, HelpAndVersionHaveShortFormsAndSkipTheCrossChecks)
 
 TEST(SimOptionsTest, RefusesValuesOutOfRange)
 {
-    tooltest::expectEachRefused(parse, {{"--host", "gateway.local"},
-                                        {"--port", "0"},
-                                        {"--port", "65536"},
-                                        {"--trackers", "0"},
-                                        {"--records", "0"},
-                                        {"--records", "256"},
-                                        {"--interval", "-1"},
-                                        {"--duration", "0"},
-                                        {"--count", "0"},
-                                        {"--imei-base", "35630704244000"},
-                                        {"--imei-base", "35630704244000x"},
-                                        {"--firmware", "256"},
-                                        {"--fields", "16,15"},
-                                        {"--fields", "16,27"},
-                                        {"--fields", "16,"},
-                                        {"--fields", "16,,17"},
-                                        {"--ack-timeout-ms", "0"},
-                                        {"--bad-checksum", "1.5"},
-                                        {"--garbage", "-0.5"},
-                                        {"--seed", "-1"},
-                                        {"--acked", ""},
-                                        {"--quiet=yes"}});
+    tooltest::expectEachRefused(
+        parse, {"--host gateway.local", "--port 0", "--port 65536", "--trackers 0", "--records 0",
+                "--records 256", "--interval -1", "--duration 0", "--count 0", "--ack-timeout-ms 0",
+                "--seed -1", "--acked ", "--quiet=yes"});
+    tooltest::expectEachRefused(parse, {"--imei-base 35630704244000", "--imei-base 35630704244000x",
+                                        "--firmware 256", "--fields 16,15", "--fields 16,27",
+                                        "--fields 16,", "--fields 16,,17", "--bad-checksum 1.5",
+                                        "--garbage -0.5"});
 }
 
 TEST(SimOptionsTest, ChecksOptionsThatMustFitTogether)

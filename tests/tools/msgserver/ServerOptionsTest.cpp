@@ -3,94 +3,66 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "tests/tools/common/CommandLineChecks.h"
 
 using namespace msgserver;
 
 constexpr auto parse = &parseServerOptions;
 
-TEST(ServerOptionsTest, DefaultsListenOnLoopbackWithoutEvents)
+namespace {
+
+std::string orNone(const std::optional<std::uint64_t>& n)
 {
-    ServerOptionsResult r = parse({});
-    ASSERT_EQ("", r.error);
-    EXPECT_EQ("127.0.0.1", r.options.bind);
-    EXPECT_EQ(12543, r.options.port);
-    EXPECT_EQ(0, r.options.delayMs);
-    EXPECT_FALSE(r.options.count.has_value());
-    EXPECT_FALSE(r.options.events.noLogin || r.options.events.noConfirm);
-    EXPECT_EQ(0u, r.options.events.echoEvery);
-    EXPECT_FALSE(r.options.events.closeOrderAfter || r.options.events.disconnectAfter ||
-                 r.options.events.dropAfter || r.options.events.badMarkersAfter);
+    return n ? std::to_string(*n) : "none";
 }
 
-TEST(ServerOptionsTest, ReadsEveryOption)
+// Every option on one line, so that a row can say all a command line must come to.
+std::string summary(const ServerOptions& o)
 {
-    ServerOptionsResult r = parse({"--bind",
-                                   "0.0.0.0",
-                                   "--port",
-                                   "0",
-                                   "--no-login",
-                                   "--delay",
-                                   "250",
-                                   "--no-confirm",
-                                   "--echo-every",
-                                   "4",
-                                   "--close-order-after",
-                                   "0",
-                                   "--disconnect-after",
-                                   "5",
-                                   "--drop-after=6",
-                                   "--bad-markers-after",
-                                   "7",
-                                   "--count",
-                                   "100",
-                                   "--port-file",
-                                   "port.txt",
-                                   "--stamp",
-                                   "--quiet"});
-    ASSERT_EQ("", r.error);
-    const ServerOptions& o = r.options;
-    EXPECT_EQ("0.0.0.0", o.bind);
-    EXPECT_EQ(0, o.port);
-    EXPECT_TRUE(o.events.noLogin);
-    EXPECT_EQ(250, o.delayMs);
-    EXPECT_TRUE(o.events.noConfirm);
-    EXPECT_EQ(4u, o.events.echoEvery);
-    EXPECT_EQ(0u, o.events.closeOrderAfter.value_or(99));
-    EXPECT_EQ(5u, o.events.disconnectAfter.value_or(99));
-    EXPECT_EQ(6u, o.events.dropAfter.value_or(99));
-    EXPECT_EQ(7u, o.events.badMarkersAfter.value_or(99));
-    EXPECT_EQ(100u, o.count.value_or(0));
-    EXPECT_EQ("port.txt", o.portFile);
-    EXPECT_TRUE(o.quiet);
-    EXPECT_TRUE(o.stamp);
-    EXPECT_FALSE(parse({}).options.stamp);
+    std::ostringstream out;
+    const ServerEvents& e = o.events;
+    out << o.bind << ":" << o.port << " delay " << o.delayMs << " count " << orNone(o.count)
+        << (e.noLogin ? " no-login" : "") << (e.noConfirm ? " no-confirm" : "") << " echo "
+        << e.echoEvery << " close-order " << orNone(e.closeOrderAfter) << " disconnect "
+        << orNone(e.disconnectAfter) << " drop " << orNone(e.dropAfter) << " bad-markers "
+        << orNone(e.badMarkersAfter) << " port-file '" << o.portFile << "'"
+        << (o.stamp ? " stamp" : "") << (o.quiet ? " quiet" : "");
+    return out.str();
+}
+
+} // namespace
+
+TEST(ServerOptionsTest, ReadsEveryOptionAndDefaultsToLoopbackWithoutEvents)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"", "127.0.0.1:12543 delay 0 count none echo 0 close-order none disconnect none drop none "
+             "bad-markers none port-file ''"},
+        {"--bind 0.0.0.0 --port 0 --no-login --delay 250 --no-confirm --echo-every 4 "
+         "--close-order-after 0 --disconnect-after 5 --drop-after=6 --bad-markers-after 7 "
+         "--count 100 --port-file port.txt --stamp --quiet",
+         "0.0.0.0:0 delay 250 count 100 no-login no-confirm echo 4 close-order 0 disconnect 5 drop "
+         "6 bad-markers 7 port-file 'port.txt' stamp quiet"},
+    };
+    for (const auto& [line, expected] : rows) {
+        ServerOptionsResult r = parse(tooltest::words(line));
+        ASSERT_EQ("", r.error) << line;
+        EXPECT_EQ(expected, summary(r.options));
+    }
 }
 
 TEST(ServerOptionsTest, HelpAndVersionInBothForms)
 {
-    EXPECT_TRUE(parse({"-h"}).options.help);
-    EXPECT_TRUE(parse({"--help"}).options.help);
-    EXPECT_TRUE(parse({"-V"}).options.version);
-    EXPECT_TRUE(parse({"--version"}).options.version);
-    EXPECT_FALSE(parse({"--help"}).options.version);
+    tooltest::expectHelpAndVersionInBothForms(parse);
     tooltest::expectUsageShows(serverUsage(),
                                {"--stamp", "-h, --help", "-V, --version", "first number N"});
 }
 
 TEST(ServerOptionsTest, RefusesWhatItCannotServe)
 {
-    tooltest::expectEachRefused(parse, {{"--bind", "192.168.1.9"},
-                                        {"--bind", "localhost"},
-                                        {"--port", "65536"},
-                                        {"--delay", "-5"},
-                                        {"--echo-every", "0"},
-                                        {"--count", "0"},
-                                        {"--drop-after", "x"},
-                                        {"--port-file", ""},
-                                        {"--no-login=1"},
-                                        {"--verbose"},
-                                        {"-v"},
-                                        {"--stamp=1"},
-                                        {"12543"}});
+    tooltest::expectEachRefused(parse, {"--bind 192.168.1.9", "--bind localhost", "--port 65536",
+                                        "--delay -5", "--echo-every 0", "--count 0",
+                                        "--drop-after x", "--port-file ", "--no-login=1",
+                                        "--verbose", "-v", "--stamp=1", "12543"});
 }
