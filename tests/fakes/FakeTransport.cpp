@@ -29,6 +29,8 @@ bool FakeTransport::sendFrame(const Bytes& payload)
     f.body.assign(payload.begin() + msglink::kHeaderSize, payload.end());
     f.connection = m_connections;
     m_frames.push_back(f);
+    if (f.code == m_failingCode && f.code != 0)
+        return false;
     m_pending = m_handler(f);
     m_answerPending = true;
     return true;

@@ -29,6 +29,8 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     // Connect attempts fail with this reason while it is not empty.
     void refuse(std::string reason) { m_refusal = std::move(reason); }
+    // Sending a frame with this code fails (after it is recorded); 0: none fails.
+    void failSendsOf(std::uint32_t code) { m_failingCode = code; }
 
     bool openLink(const std::string& address, std::uint16_t port) override;
     bool sendFrame(const msglink::Bytes& payload) override;
@@ -51,6 +53,7 @@ public:
 private:
     Handler m_handler;
     std::string m_refusal;
+    std::uint32_t m_failingCode = 0;
     std::string m_failure;
     bool m_open = false;
     int m_connections = 0;

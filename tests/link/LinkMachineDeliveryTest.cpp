@@ -340,7 +340,9 @@ TEST_F(LinkMachineDeliveryTest, ABacklogThatCannotBeWrittenRefusesAndSaysSoThenR
 // in it goes once it can be read.
 TEST_F(LinkMachineDeliveryTest, AFailingReadWaitsAndRetriesWithoutSpinning)
 {
-    create({}, {.files = &m_files});
+    msglink::OutboxOptions options;
+    options.files = &m_files;
+    create({}, options);
     for (const char* text : {"a", "b"})
         ASSERT_TRUE(m_outbox->storeMessage(text));
     m_files.failReads("bs0.dat", EIO);

@@ -269,6 +269,7 @@ TEST_F(LinkMachineTest, EveryDropIsCountedAndToldWithItsReason)
         std::string told;
         int errors;             // the error count after the drop
         int networkErrorEvents; // lines of that event on the list
+        std::uint32_t sendFails = 0; // the code whose sending fails
     };
     const std::vector<Row> rows = {
         {DropReason::NoLogin, withholdLogin, 10000.01, "no login accepted within 10 s", 0, 1},
@@ -286,6 +287,9 @@ TEST_F(LinkMachineTest, EveryDropIsCountedAndToldWithItsReason)
          "the server's close order", 0, 0},
         {DropReason::DisconnectCommand, onPortReport(fakes::answer(kDisconnectCommand)), 0,
          "the server's disconnect command", 0, 0},
+        // The send and the receive after it count an error each.
+        {DropReason::NetworkError, fakes::usualAnswer, 0, "sending failed", 2, 0, kPortReport},
+        {DropReason::Silence, fakes::usualAnswer, 10000.01, "no valid reply for 10 s", 0, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "row " << &row - rows.data() << ": " << row.told);
@@ -293,6 +297,7 @@ TEST_F(LinkMachineTest, EveryDropIsCountedAndToldWithItsReason)
         m_diagnostics.clear();
         m_view.clear();
         begin();
+        m_link->failSendsOf(row.sendFails);
         turns(5);
         m_clock.advanceMs(row.thenMs);
         turns();
