@@ -1,7 +1,8 @@
 // tests/fakes/FaultyFileSystem.cpp
 #include "tests/fakes/FaultyFileSystem.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <utility>
 
 namespace fakes {
 
@@ -13,12 +14,14 @@ std::string nameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The error number set for this file's name; 0 when none is.
-int errorFor(const std::map<std::string, int>& errors, const std::string& path)
+// The number kept for this file's name (an error number, a count of reads); 0 when none is.
+int numberFor(const std::map<std::string, int>& errors, const std::string& path)
 {
     auto it = errors.find(nameOf(path));
     return it == errors.end() ? 0 : it->second;
 }
+
+} // namespace
 
 class FaultyFile final : public platform::File
 {
@@ -33,21 +36,16 @@ public:
     std::optional<std::size_t> readAt(std::uint64_t offset, void* buffer,
                                       std::size_t count) const override
     {
-        if (!m_fs.mayRead(m_path))
-            return std::nullopt;
-        return m_real->readAt(offset, buffer, count);
+        return m_fs.mayRead(m_path) ? m_real->readAt(offset, buffer, count) : std::nullopt;
     }
 
     bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override
     {
         if (!m_fs.mayChange())
             return false;
-        std::size_t bytes = 0;
-        int error = 0;
-        if (m_fs.takeTear(count, &bytes, &error)) {
-            if (bytes > 0)
-                (void)m_real->writeAt(offset, data, bytes);
-            errno = error;
+        if (const auto tear = std::exchange(m_fs.m_tear, std::nullopt)) {
+            (void)m_real->writeAt(offset, data, std::min(tear->bytes, count));
+            errno = tear->osError;
             return false;
         }
         return m_real->writeAt(offset, data, count);
@@ -62,7 +60,7 @@ public:
     // makes them slow. A refused flush is.
     bool sync() override
     {
-        errno = m_fs.syncError();
+        errno = m_fs.m_syncError;
         return errno == 0;
     }
     bool tryLock() override { return m_real->tryLock(); }
@@ -73,53 +71,31 @@ private:
     std::string m_path;
 };
 
-} // namespace
-
 bool FaultyFileSystem::mayChange()
 {
-    if (m_changesLeft == 0) {
-        errno = EIO;
+    if (m_changes == m_crashAt || m_refusal != 0) {
+        errno = m_changes == m_crashAt ? EIO : m_refusal;
         return false;
     }
-    if (m_refusal != 0) {
-        errno = m_refusal;
-        return false;
-    }
-    if (m_changesLeft > 0)
-        --m_changesLeft;
     ++m_changes;
-    return true;
-}
-
-bool FaultyFileSystem::takeTear(std::size_t count, std::size_t* bytes, int* osError)
-{
-    if (!m_tearArmed)
-        return false;
-    m_tearArmed = false;
-    *bytes = std::min(m_tearAt, count);
-    *osError = m_tearError;
     return true;
 }
 
 bool FaultyFileSystem::mayRead(const std::string& path)
 {
     ++m_reads[nameOf(path)];
-    if (int error = errorFor(m_readErrors, path); error != 0) {
-        errno = error;
-        return false;
-    }
-    return true;
+    errno = numberFor(m_readErrors, path);
+    return errno == 0;
 }
 
 int FaultyFileSystem::readsOf(const std::string& name) const
 {
-    auto it = m_reads.find(name);
-    return it == m_reads.end() ? 0 : it->second;
+    return numberFor(m_reads, name);
 }
 
 std::unique_ptr<platform::File> FaultyFileSystem::open(const std::string& path, Open how)
 {
-    if (int error = errorFor(m_openErrors, path); error != 0) {
+    if (int error = numberFor(m_openErrors, path); error != 0) {
         errno = error;
         return nullptr;
     }
@@ -140,36 +116,13 @@ bool FaultyFileSystem::removeFile(const std::string& path)
 
 std::optional<std::vector<std::string>> FaultyFileSystem::listFiles(const std::string& directory)
 {
-    if (m_listingError != 0) {
-        errno = m_listingError;
-        return std::nullopt;
-    }
-    return m_real.listFiles(directory);
-}
-
-bool FaultyFileSystem::fileExists(const std::string& path)
-{
-    return m_real.fileExists(path);
-}
-
-bool FaultyFileSystem::directoryExists(const std::string& path)
-{
-    return m_real.directoryExists(path);
+    errno = m_listingError;
+    return errno == 0 ? m_real.listFiles(directory) : std::nullopt;
 }
 
 bool FaultyFileSystem::createDirectory(const std::string& path)
 {
     return mayChange() && m_real.createDirectory(path);
-}
-
-bool FaultyFileSystem::syncDirectory(const std::string&)
-{
-    return true;
-}
-
-int FaultyFileSystem::lastError() const
-{
-    return errno;
 }
 
 } // namespace fakes

@@ -4,6 +4,7 @@
 // or listings that fail until told otherwise, and a count of the reads of each file.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -23,17 +24,11 @@ public:
     void refuseChanges(int osError) { m_refusal = osError; }
 
     // The next write puts only this many of its bytes on the disk, then fails with osError.
-    void tearNextWrite(std::size_t bytes, int osError)
-    {
-        m_tearAt = bytes;
-        m_tearError = osError;
-        m_tearArmed = true;
-    }
+    void tearNextWrite(std::size_t bytes, int osError) { m_tear = Tear{bytes, osError}; }
 
     // The process dies after this many more changes: the ones after it are not done (they fail
     // with EIO, as if nobody was there to do them). -1: never.
-    void crashAfter(long changes) { m_changesLeft = changes; }
-    bool crashed() const { return m_changesLeft == 0; }
+    void crashAfter(long changes) { m_crashAt = changes < 0 ? -1 : m_changes + changes; }
     // Changes done so far.
     long changes() const { return m_changes; }
 
@@ -44,7 +39,6 @@ public:
     void failListings(int osError) { m_listingError = osError; }
     // From now on flushing a file to the disk fails with this error number; 0 ends it.
     void failSyncs(int osError) { m_syncError = osError; }
-    int syncError() const { return m_syncError; }
 
     // Reads of files whose name is this (not a path), since the last reset.
     int readsOf(const std::string& name) const;
@@ -53,30 +47,31 @@ public:
     std::unique_ptr<platform::File> open(const std::string& path, Open how) override;
     bool removeFile(const std::string& path) override;
     std::optional<std::vector<std::string>> listFiles(const std::string& directory) override;
-    bool fileExists(const std::string& path) override;
-    bool directoryExists(const std::string& path) override;
+    bool fileExists(const std::string& path) override { return m_real.fileExists(path); }
+    bool directoryExists(const std::string& path) override { return m_real.directoryExists(path); }
     bool createDirectory(const std::string& path) override;
-    bool syncDirectory(const std::string& path) override;
-    int lastError() const override;
+    bool syncDirectory(const std::string&) override { return true; }
+    int lastError() const override { return errno; }
 
-    // For the files it opens. False when the change may not be done (errno set).
+private:
+    friend class FaultyFile;
+    struct Tear
+    {
+        std::size_t bytes;
+        int osError;
+    };
+
+    // False when the change may not be done (errno set).
     bool mayChange();
     // Counts the read; false when it is to fail (errno set).
     bool mayRead(const std::string& path);
-    // Applies a planned tear: how many bytes of count may be written; false when none is armed.
-    bool takeTear(std::size_t count, std::size_t* bytes, int* osError);
 
-private:
     platform::FileSystem& m_real = platform::osFileSystem();
     int m_refusal = 0;
-    long m_changesLeft = -1;
     long m_changes = 0;
-    bool m_tearArmed = false;
-    std::size_t m_tearAt = 0;
-    int m_tearError = 0;
-    std::map<std::string, int> m_reads;
-    std::map<std::string, int> m_openErrors;
-    std::map<std::string, int> m_readErrors;
+    long m_crashAt = -1;        // when m_changes gets here; -1: never
+    std::optional<Tear> m_tear; // for the next write
+    std::map<std::string, int> m_reads, m_openErrors, m_readErrors; // by file name
     int m_listingError = 0;
     int m_syncError = 0;
 };
