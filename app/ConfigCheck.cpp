@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/Files.h"
+#include "platform/Utf8.h"
 
 namespace app {
 
@@ -34,31 +35,6 @@ std::string hexByte(unsigned char c)
     return std::string("0x") + digits[c >> 4] + digits[c & 0xF];
 }
 
-// The length of the UTF-8 sequence that s starts with; 0 when it starts with none (a stray
-// continuation byte, a cut or overlong sequence, a surrogate, a code point beyond U+10FFFF).
-std::size_t utf8Length(std::string_view s)
-{
-    const auto byte = [s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char c = byte(0);
-    if (c < 0x80)
-        return 1;
-    const std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
-                          : c >= 0xE0 && c <= 0xEF ? 3
-                          : c >= 0xF0 && c <= 0xF4 ? 4
-                                                   : 0;
-    if (n == 0 || s.size() < n)
-        return 0;
-    for (std::size_t i = 1; i < n; ++i)
-        if ((byte(i) & 0xC0) != 0x80)
-            return 0;
-    // The second byte's range is what rules out the overlong forms, the surrogates and what
-    // lies beyond U+10FFFF.
-    if ((c == 0xE0 && byte(1) < 0xA0) || (c == 0xED && byte(1) > 0x9F) ||
-        (c == 0xF0 && byte(1) < 0x90) || (c == 0xF4 && byte(1) > 0x8F))
-        return 0;
-    return n;
-}
-
 } // namespace
 
 std::string textProblem(std::string_view bytes)
@@ -77,7 +53,7 @@ std::string textProblem(std::string_view bytes)
     }
     line = 1;
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t n = utf8Length(bytes.substr(i));
+        const std::size_t n = platform::utf8SequenceLength(bytes.substr(i));
         if (n == 0)
             return "the file is not UTF-8 (byte " +
                    hexByte(static_cast<unsigned char>(bytes[i])) + " on line " +

@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "platform/Formats.h"
+#include "platform/Utf8.h"
+#include "tracker/PositionMessage.h"
 
 namespace app {
 
@@ -12,36 +14,12 @@ namespace {
 
 const char* const kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 
-// The length of the well-formed UTF-8 sequence at the start of s, or 0 (a stray byte, a cut
-// sequence, an overlong form, a surrogate or beyond U+10FFFF).
-std::size_t utf8Length(std::string_view s)
-{
-    const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned lead = byte(0);
-    const std::size_t length = lead < 0x80                   ? 1
-                               : lead >= 0xC2 && lead < 0xE0 ? 2
-                               : lead >= 0xE0 && lead < 0xF0 ? 3
-                               : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                             : 0;
-    if (length == 0 || length > s.size())
-        return 0;
-    unsigned code = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (byte(i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return overlong || surrogate || code > 0x10FFFF ? 0 : length;
-}
-
 // Calls out(piece) for each character of text: well-formed UTF-8 sequences as they are, every
 // other byte as U+FFFD.
 template <typename Out> void forEachCharacter(std::string_view text, Out out)
 {
     while (!text.empty()) {
-        const std::size_t n = utf8Length(text);
+        const std::size_t n = platform::utf8SequenceLength(text);
         out(n == 0 ? std::string_view(kReplacement) : text.substr(0, n));
         text.remove_prefix(std::max<std::size_t>(n, 1));
     }
@@ -74,22 +52,9 @@ std::string html(std::string_view text)
 
 std::string json(std::string_view text)
 {
-    static const char* digits = "0123456789abcdef";
     std::string out = "\"";
     forEachCharacter(text, [&out](std::string_view c) {
-        const unsigned char b = static_cast<unsigned char>(c[0]);
-        if (c.size() > 1)
-            out += c;
-        else if (b == '"' || b == '\\')
-            (out += '\\') += static_cast<char>(b);
-        else if (b == '\n')
-            out += "\\n";
-        else if (b == '\t')
-            out += "\\t";
-        else if (b < 0x20 || b == 0x7F)
-            ((out += "\\u00") += digits[b >> 4]) += digits[b & 15];
-        else
-            out += c;
+        tracker::appendJsonEscaped(out, reinterpret_cast<const std::uint8_t*>(c.data()), c.size());
     });
     return out + "\"";
 }
@@ -111,9 +76,15 @@ std::string dateTime(const std::tm& t)
     return platform::shortDate(t) + " " + platform::longTime(t);
 }
 
+// When the tracker's latest packet came, "09.12.2026 21:40:12": reckoned when the page is made,
+// so a snapshot of thousands of rows costs no calendar work on the main thread.
+std::string lastSeenText(const StatusSnapshot& s, const TrackerLine& t)
+{
+    return dateTime(platform::localSecondsBefore(s.takenAtLocal, t.secondsSinceSeen));
+}
+
 TrackerLine trackerLine(const tracker::TrackerRow& row, std::size_t number,
-                        const platform::TickClock& clock, std::uint64_t nowTicks,
-                        const std::tm& now)
+                        const platform::TickClock& clock, std::uint64_t nowTicks)
 {
     TrackerLine line;
     line.number = number;
@@ -124,7 +95,6 @@ TrackerLine trackerLine(const tracker::TrackerRow& row, std::size_t number,
     line.dataCount = row.dataCount;
     line.secondsSinceSeen = std::max<std::int64_t>(
         0, static_cast<std::int64_t>(clock.msBetween(row.lastSeen, nowTicks) / 1000));
-    line.lastSeen = dateTime(platform::localSecondsBefore(now, line.secondsSinceSeen));
     return line;
 }
 
@@ -182,7 +152,7 @@ void appendGrid(std::string& out, const StatusSnapshot& s)
                (t.linked ? "OK" : "") + "</td><td>" + html(t.imei) + "</td><td class=\"n\">" +
                std::to_string(t.version) + "</td><td class=\"n\">" + std::to_string(t.dataCount) +
                "</td><td class=\"n\">" + std::to_string(t.connection) + "</td><td>" +
-               html(t.lastSeen) + "</td></tr>";
+               html(lastSeenText(s, t)) + "</td></tr>";
     }
     if (s.trackers.empty())
         out += "<tr><td colspan=\"7\" class=\"none\">no tracker seen since start</td></tr>";
@@ -198,6 +168,7 @@ StatusSnapshot takeStatusSnapshot(const StatusView& view, const std::string& cap
     StatusSnapshot s;
     s.caption = caption;
     s.takenAt = dateTime(now);
+    s.takenAtLocal = now;
     s.startTime = view.startTime();
     s.link = link;
     s.serverAddress = view.serverAddress();
@@ -211,7 +182,7 @@ StatusSnapshot takeStatusSnapshot(const StatusView& view, const std::string& cap
         const std::uint64_t nowTicks = clock.read();
         s.trackers.reserve(table->size());
         for (const tracker::TrackerRow& row : table->rows())
-            s.trackers.push_back(trackerLine(row, s.trackers.size() + 1, clock, nowTicks, now));
+            s.trackers.push_back(trackerLine(row, s.trackers.size() + 1, clock, nowTicks));
     }
     return s;
 }
@@ -248,7 +219,7 @@ std::string statusJson(const StatusSnapshot& s)
                ",\"linked\":" + (t.linked ? "true" : "false") + ",\"imei\":" + json(t.imei) +
                ",\"version\":" + std::to_string(t.version) +
                ",\"dataCount\":" + std::to_string(t.dataCount) +
-               ",\"lastSeen\":" + json(t.lastSeen) +
+               ",\"lastSeen\":" + json(lastSeenText(s, t)) +
                ",\"secondsSinceSeen\":" + std::to_string(t.secondsSinceSeen) + "}";
     }
     return out + "]}\n";

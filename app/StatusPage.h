@@ -26,14 +26,14 @@ struct TrackerLine
     std::string imei; // as the tracker sent it: untrusted bytes
     unsigned version = 0;
     std::int64_t dataCount = 0;
-    std::string lastSeen;              // local time of its latest packet, "09.12.2026 21:40:12"
-    std::int64_t secondsSinceSeen = 0; // at the time of the snapshot
+    std::int64_t secondsSinceSeen = 0; // its latest packet, before the snapshot
 };
 
 struct StatusSnapshot
 {
     std::string caption; // the window's title
     std::string takenAt; // local time of the snapshot
+    std::tm takenAtLocal{}; // the same; the trackers' times are reckoned from it when shown
     std::string startTime;
     LinkFigure link = LinkFigure::Down;
     std::string serverAddress;

@@ -35,8 +35,8 @@ TEST(StatusPageTest, HostileTextsAreEscapedInHtmlAndJson)
     const Row rows[] = {
         {"<script>x</script>", "&lt;script&gt;x&lt;/script&gt;", "<script>x</script>", "<script>"},
         {"a\"b&c'd", "a&quot;b&amp;c&#39;d", "a\\\"b&c'd", "a\"b"},
-        {"back\\slash\nline", "back\\slash\nline", "back\\\\slash\\nline", ""},
-        {"\x01z\x7F", r + "z" + r, "\\u0001z\\u007f", "\x01"},
+        {"back\\slash\nline", "back\\slash\nline", "back\\\\slash\\u000aline", ""},
+        {"\x01z\x7F", r + "z" + r, "\\u0001z\x7F", "\x01"},
         // A stray byte, an overlong '/' and a surrogate: not one of the six bytes is UTF-8.
         {"\xFF\xC0\xAF\xED\xA0\x80", r + r + r + r + r + r, r + r + r + r + r + r, "\xFF"},
         {"Соединение...", "Соединение...", "Соединение...", ""},
@@ -95,10 +95,8 @@ TEST(StatusPageTest, SnapshotCopiesTheViewAndDatesEachRowByItsLastPacket)
     EXPECT_EQ(7u, s.trackers[0].connection);
     EXPECT_EQ("356307042441013", s.trackers[0].imei);
     EXPECT_EQ(20, s.trackers[0].secondsSinceSeen);
-    EXPECT_EQ("07.12.2026 23:59:50", s.trackers[0].lastSeen);
     EXPECT_EQ(3u, s.trackers[2].number);
     EXPECT_EQ(5, s.trackers[2].secondsSinceSeen);
-    EXPECT_EQ("08.12.2026 0:00:05", s.trackers[2].lastSeen);
 
     const std::string json = app::statusJson(s);
     EXPECT_NE(std::string::npos,
@@ -106,6 +104,7 @@ TEST(StatusPageTest, SnapshotCopiesTheViewAndDatesEachRowByItsLastPacket)
                         R"("version":25,"dataCount":12,"lastSeen":"07.12.2026 23:59:50",)"
                         R"("secondsSinceSeen":20})"))
         << json;
+    EXPECT_NE(std::string::npos, json.find(R"("lastSeen":"08.12.2026 0:00:05","secondsSinceSeen":5})"));
     EXPECT_NE(std::string::npos, json.find(R"("link":"logged in","serverAddress":"10.0.0.5",)"
                                            R"("trackerPort":21000,"trackerPortListening":true)"));
 }
