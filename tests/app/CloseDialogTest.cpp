@@ -42,7 +42,8 @@ void answer(const std::string& text, const char* button)
 
 } // namespace
 
-TEST(CloseDialogTest, EntryTakesAtMostFiveDigitsShownAsStars)
+// Enter and Escape neither accept nor cancel: only the buttons end the dialog.
+TEST(CloseDialogTest, EntryTakesAtMostFiveDigitsShownAsStarsAndKeysLeaveItOpen)
 {
     CloseDialog dialog("12345");
     dialog.show();
@@ -55,6 +56,10 @@ TEST(CloseDialogTest, EntryTakesAtMostFiveDigitsShownAsStars)
     QTest::keyClicks(entry, QStringLiteral("1a2-3 4x5678"));
     EXPECT_EQ("12345", entry->text());
     EXPECT_EQ("*****", entry->displayText());
+    QTest::keyClick(entry, Qt::Key_Return);
+    QTest::keyClick(entry, Qt::Key_Escape);
+    QTest::keyClick(&dialog, Qt::Key_Enter);
+    EXPECT_TRUE(dialog.isVisible());
 }
 
 // At the desktop font sizes people use: the title whole beside a title bar's buttons, five digits
@@ -80,42 +85,27 @@ TEST(CloseDialogTest, TitleAndFiveDigitsFitAtEveryDesktopFontSize)
                 << control->objectName().toStdString();
 
         QLineEdit* entry = entryOf(&dialog);
-        const auto cursorX = [entry] {
+        const auto cursorXAt = [entry](int position) {
+            entry->setCursorPosition(position);
+            entry->grab(); // the line edit scrolls its text when it paints
             return entry->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x();
         };
         entry->setEchoMode(QLineEdit::Normal);
         entry->setText(QStringLiteral("99999"));
-        entry->setCursorPosition(0);
-        entry->grab(); // the line edit scrolls its text when it paints
-        const int first = cursorX();
-        entry->setCursorPosition(CloseDialog::kEntryLength);
-        entry->grab();
+        const int first = cursorXAt(0);
         EXPECT_NEAR(entry->fontMetrics().horizontalAdvance(QStringLiteral("99999")),
-                    cursorX() - first, 1);
+                    cursorXAt(CloseDialog::kEntryLength) - first, 1);
     }
     QApplication::setFont(desktop);
-}
-
-TEST(CloseDialogTest, EnterAndEscapeLeaveTheDialogOpen)
-{
-    CloseDialog dialog("12345");
-    dialog.show();
-    QTest::keyClicks(entryOf(&dialog), QStringLiteral("12345"));
-    QTest::keyClick(entryOf(&dialog), Qt::Key_Return);
-    QTest::keyClick(entryOf(&dialog), Qt::Key_Escape);
-    QTest::keyClick(&dialog, Qt::Key_Enter);
-    EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST(CloseDialogTest, OnlyTheExactTextMatches)
 {
     EXPECT_EQ(CloseDialog::Result::Ok, CloseDialog::judge(QStringLiteral("40417"), "40417"));
-    EXPECT_EQ(CloseDialog::Result::WrongPassword,
-              CloseDialog::judge(QStringLiteral("4041"), "40417"));
-    EXPECT_EQ(CloseDialog::Result::WrongPassword,
-              CloseDialog::judge(QStringLiteral("     "), "40417"));
-    EXPECT_EQ(CloseDialog::Result::WrongPassword,
-              CloseDialog::judge(QStringLiteral("40418"), "40417"));
+    for (const char* typed : {"4041", "     ", "40418"})
+        EXPECT_EQ(CloseDialog::Result::WrongPassword,
+                  CloseDialog::judge(QString::fromLatin1(typed), "40417"))
+            << typed;
 }
 
 TEST_F(WindowTest, WrongPasswordShowsTheMessageAndKeepsRunning)

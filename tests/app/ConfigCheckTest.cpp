@@ -1,7 +1,7 @@
 // tests/app/ConfigCheckTest.cpp: what --check-config and start-up say about gpsbridge.ini.
 #include "app/ConfigCheck.h"
 
-#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 
@@ -11,87 +11,79 @@
 
 using platform::IniFile;
 
-namespace {
-
-std::vector<std::string> problemsOf(const std::string& text)
+TEST(ConfigCheckTest, ResolvedValuesSayHowTheyWereTaken)
 {
-    return app::checkSettings(IniFile::parse(text)).problems;
+    // The file's text, a setting's name and what it resolves to.
+    const std::vector<std::array<std::string, 3>> rows = {
+        {"", "[main] DefaultPort", "21000 (default)"},
+        {"[main]\nDefaultPort=0x5208\n", "[main] DefaultPort", "21000"},
+        {"[main]\nDefaultPort=70000\n", "[main] DefaultPort", "4464"},
+        {"[ServerHost]\nAddress2=127.0.0.1\n", "[ServerHost] Address2", "not set"},
+        {"[main]\nMetricsAddress=9464\n", "[main] MetricsAddress", "127.0.0.1:9464"},
+        {"[main]\nFirstNumber=300\n", "[main] FirstNumber",
+         "300 (its low byte, 44, is reported at login)"},
+    };
+    for (const auto& [text, name, value] : rows) {
+        SCOPED_TRACE(text);
+        std::string resolved = "(missing)";
+        for (const app::ResolvedSetting& s : app::checkSettings(IniFile::parse(text)).settings)
+            if (s.name == name)
+                resolved = s.value;
+        EXPECT_EQ(value, resolved);
+    }
 }
 
-// One problem a fragment, in order, each holding its fragment; returns the problems.
-std::vector<std::string> expectProblems(const std::string& text,
-                                        const std::vector<std::string>& fragments)
+// Each problem, in order, names its key and value, why it was not taken and what is used instead;
+// a key or section it does not know is named with the nearest known one.
+TEST(ConfigCheckTest, ProblemsNameTheKeyTheValueAndWhatIsUsed)
 {
-    std::vector<std::string> p = problemsOf(text);
-    EXPECT_EQ(fragments.size(), p.size());
-    for (std::size_t i = 0; i < std::min(p.size(), fragments.size()); ++i)
-        EXPECT_NE(std::string::npos, p[i].find(fragments[i])) << p[i];
-    return p;
-}
-
-std::string valueOf(const std::string& text, const std::string& name)
-{
-    for (const app::ResolvedSetting& s : app::checkSettings(IniFile::parse(text)).settings)
-        if (s.name == name)
-            return s.value;
-    return "(missing)";
-}
-
-} // namespace
-
-TEST(ConfigCheckTest, DefaultsAndGoodValuesRaiseNothing)
-{
-    EXPECT_TRUE(problemsOf("").empty());
-    EXPECT_TRUE(problemsOf("[main]\nDefaultPort=0x5208\nFirstNumber=300\ncaption=Склад\n"
-                           "MetricsAddress=9464\nKeepDayLogs=30\n"
-                           "[ServerHost]\nAddress=10.0.0.5\nAddress2=127.0.0.1\nPort=$30FF\n"
-                           "PacketSize=4000\n")
-                    .empty());
-    EXPECT_EQ("21000 (default)", valueOf("", "[main] DefaultPort"));
-    EXPECT_EQ("21000", valueOf("[main]\nDefaultPort=0x5208\n", "[main] DefaultPort"));
-    EXPECT_EQ("not set", valueOf("[ServerHost]\nAddress2=127.0.0.1\n", "[ServerHost] Address2"));
-    EXPECT_EQ("127.0.0.1:9464", valueOf("[main]\nMetricsAddress=9464\n", "[main] MetricsAddress"));
-    EXPECT_EQ("300 (its low byte, 44, is reported at login)",
-              valueOf("[main]\nFirstNumber=300\n", "[main] FirstNumber"));
-}
-
-TEST(ConfigCheckTest, ValuesThatDoNotParseAreNamedWithTheDefaultTaken)
-{
-    auto p = expectProblems("[main]\nDefaultPort=abc\nKeepDayLogs=many\n"
-                            "[ServerHost]\nPort=12x\nPacketSize=big\n",
-                            {"[main] DefaultPort", "[main] KeepDayLogs = many: not an integer",
-                             "[ServerHost] Port = 12x: not an integer; the default 12543 is used",
-                             "[ServerHost] PacketSize = big"});
-    ASSERT_FALSE(p.empty());
-    EXPECT_EQ("[main] DefaultPort = abc: not an integer; the default 21000 is used", p[0]);
-}
-
-TEST(ConfigCheckTest, PortsOutsideTheirRangeSayWhatTheLow16BitsGive)
-{
-    auto p = problemsOf("[main]\nDefaultPort=70000\n[ServerHost]\nPort=-5\n");
-    ASSERT_EQ(2u, p.size());
-    EXPECT_EQ("[main] DefaultPort = 70000: outside 1..65535; only its low 16 bits count, which "
-              "give 4464",
-              p[0]);
-    EXPECT_NE(std::string::npos, p[1].find("[ServerHost] Port = -5: outside 1..65535"));
-    EXPECT_NE(std::string::npos, p[1].find("65531"));
-    EXPECT_EQ("4464", valueOf("[main]\nDefaultPort=70000\n", "[main] DefaultPort"));
-}
-
-TEST(ConfigCheckTest, ServerAddressesMustBeDottedIPv4)
-{
-    expectProblems("[ServerHost]\nAddress=999.1.2.3\nAddress2=msg.example.org\nAddress3=10.1.2\n",
-                   {"[ServerHost] Address = 999.1.2.3: not a dotted IPv4",
-                    "Address2 = msg.example.org", "Address3 = 10.1.2"});
-    EXPECT_EQ(1u, problemsOf("[ServerHost]\nAddress=\n").size());
-}
-
-TEST(ConfigCheckTest, NewKeysOutOfRangeAreNamed)
-{
-    expectProblems("[main]\nMetricsAddress=localhost:9464\nKeepDayLogs=-1\n"
-                   "[ServerHost]\nPacketSize=0\n",
-                   {"MetricsAddress = localhost:9464", "KeepDayLogs = -1: below 0",
-                    "PacketSize = 0: not above 0"});
+    const std::string notInteger = ": not an integer; the default ";
+    const std::string lowBits = ": outside 1..65535; only its low 16 bits count, which give ";
+    const std::string notIpv4 =
+        ": not a dotted IPv4 address (a.b.c.d); the link cannot connect to it";
+    const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
+        {"", {}},
+        {"[main]\nDefaultPort=0x5208\nFirstNumber=300\ncaption=Склад\nMetricsAddress=9464\n"
+         "KeepDayLogs=30\n[ServerHost]\nAddress=10.0.0.5\nAddress2=127.0.0.1\nPort=$30FF\n"
+         "PacketSize=4000\n",
+         {}},
+        {"[main]\nDefaultPort=abc\nKeepDayLogs=many\n[ServerHost]\nPort=12x\nPacketSize=big\n",
+         {"[main] DefaultPort = abc" + notInteger + "21000 is used",
+          "[main] KeepDayLogs = many" + notInteger + "0 is used",
+          "[ServerHost] Port = 12x" + notInteger + "12543 is used",
+          "[ServerHost] PacketSize = big" + notInteger + "2000 is used"}},
+        {"[main]\nDefaultPort=70000\n[ServerHost]\nPort=-5\n",
+         {"[main] DefaultPort = 70000" + lowBits + "4464",
+          "[ServerHost] Port = -5" + lowBits + "65531"}},
+        {"[ServerHost]\nAddress=999.1.2.3\nAddress2=msg.example.org\nAddress3=10.1.2\n",
+         {"[ServerHost] Address = 999.1.2.3" + notIpv4,
+          "[ServerHost] Address2 = msg.example.org" + notIpv4,
+          "[ServerHost] Address3 = 10.1.2" + notIpv4}},
+        {"[ServerHost]\nAddress=\n", {"[ServerHost] Address = " + notIpv4}},
+        {"[main]\nMetricsAddress=localhost:9464\nKeepDayLogs=-1\n[ServerHost]\nPacketSize=0\n",
+         {"[main] MetricsAddress = localhost:9464: neither a port (1..65535) nor a.b.c.d:port "
+          "(0 for any free one); no metrics endpoint",
+          "[main] KeepDayLogs = -1: below 0; every day log is kept",
+          "[ServerHost] PacketSize = 0: not above 0; the default 2000 is used"}},
+        {"[main]\nDefaultPortt=21001\n",
+         {"[main] DefaultPortt = 21001: unknown key, not read; did you mean DefaultPort?"}},
+        {"[main]\nmetricaddres=9464\nFirstNubmer=3\n",
+         {"[main] metricaddres = 9464: unknown key, not read; did you mean MetricsAddress?",
+          "[main] FirstNubmer = 3: unknown key, not read; did you mean FirstNumber?"}},
+        {"[ServerHst]\nPort=1\n[Weird]\n",
+         {"[ServerHst]: unknown section, not read; did you mean [ServerHost]?",
+          "[Weird]: unknown section, not read"}},
+        {"[main]\nPort=1\nFrobnicate=1\nFrobnicate=2\n",
+         {"[main] Port = 1: unknown key, not read; did you mean [ServerHost] Port?",
+          "[main] Frobnicate = 1: unknown key, not read"}},
+        {"[MAIN]\ndefaultport=1\nn_abs=1\nLog=0\n[port]\nBaudRate=9600\n"
+         "[serverhost]\naddress3=10.0.0.1\nport=12543\n",
+         {}},
+    };
+    for (const auto& [text, expected] : rows) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(expected, app::checkSettings(IniFile::parse(text)).problems);
+    }
 }
 
 TEST(ConfigCheckTest, FileMissingUnreadableOrALinkToNothing)
@@ -130,30 +122,6 @@ TEST(ConfigCheckTest, ReportListsEveryKeyThenTheProblems)
     EXPECT_EQ(1, app::checkExitStatus(file, check));
     EXPECT_EQ(std::vector<std::string>{"settings: " + check.problems[0]},
               app::startUpNotes(file, check));
-}
-
-TEST(ConfigCheckTest, UnknownSectionsAndKeysAreNamedWithTheNearestKnownOne)
-{
-    const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
-        {"[main]\nDefaultPortt=21001\n",
-         {"[main] DefaultPortt = 21001: unknown key, not read; did you mean DefaultPort?"}},
-        {"[main]\nmetricaddres=9464\nFirstNubmer=3\n",
-         {"[main] metricaddres = 9464: unknown key, not read; did you mean MetricsAddress?",
-          "[main] FirstNubmer = 3: unknown key, not read; did you mean FirstNumber?"}},
-        {"[ServerHst]\nPort=1\n[Weird]\n",
-         {"[ServerHst]: unknown section, not read; did you mean [ServerHost]?",
-          "[Weird]: unknown section, not read"}},
-        {"[main]\nPort=1\nFrobnicate=1\nFrobnicate=2\n",
-         {"[main] Port = 1: unknown key, not read; did you mean [ServerHost] Port?",
-          "[main] Frobnicate = 1: unknown key, not read"}},
-        {"[MAIN]\ndefaultport=1\nn_abs=1\nLog=0\n[port]\nBaudRate=9600\n"
-         "[serverhost]\naddress3=10.0.0.1\nport=12543\n",
-         {}},
-    };
-    for (const auto& [text, expected] : rows) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(expected, problemsOf(text));
-    }
 }
 
 TEST(ConfigCheckTest, AFileThatIsNotUtf8TextIsSaidToBeSo)

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -50,10 +51,8 @@ TEST(HeadlessTest, LogsInPollsWhileIdleAndEndsWithinATurnOfSigterm)
     ASSERT_TRUE(gateway.running());
     bool polled = server.waitFor(
         [](auto& f) {
-            int polls = 0;
-            for (auto& x : f)
-                polls += x.code == msglink::kPoll;
-            return polls >= 2;
+            return std::count_if(f.begin(), f.end(),
+                                 [](auto& x) { return x.code == msglink::kPoll; }) >= 2;
         },
         8000);
     auto took = gateway.terminate(6000ms);
@@ -116,33 +115,30 @@ TEST(HeadlessTest, ChecksAndWorkingDirectoriesEndWithTheirStatusAndSayWhy)
     fs::create_directory(dir.file("shut"));
     fs::permissions(dir.file("shut"), ::geteuid() == 0 ? fs::perms::owner_all : fs::perms::none);
     const std::vector<std::string> asNobody = {"/usr/sbin/runuser", "-u", "nobody", "--"};
-    struct Run
-    {
-        std::vector<std::string> args;
-        int status;
-        std::string said;
-    };
-    std::vector<Run> runs = {
-        {{"--check-config"}, 1, "[main] DefaultPortt = 21001: unknown key, not read; did you mean "
-                                "DefaultPort?"},
+    // The arguments, the exit status and what the run says.
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> runs = {
+        {{"--check-config"},
+         1,
+         "[main] DefaultPortt = 21001: unknown key, not read; did you mean "
+         "DefaultPort?"},
         {{"--headless", "--workdir", dir.file("plain")}, 4, "(not a directory)"},
         {{"--headless", "--workdir", dir.file("plain/below")}, 4, "(not a directory)"},
         {{"--check-config", "--workdir", dir.file("plain")}, 4, "(not a directory)"},
         {{"--headless", "--workdir", dir.file("shut/gw")}, 4, "(Permission denied)"},
         {{"--check-config", "--workdir", dir.file("shut/gw")}, 4, "(Permission denied)"},
     };
-    for (const Run& run : runs) {
+    for (const auto& [args, status, says] : runs) {
         std::vector<std::string> command = {GPSBRIDGE_BINARY};
-        if (::geteuid() == 0 && run.args.back().find("/shut/") != std::string::npos)
+        if (::geteuid() == 0 && args.back().find("/shut/") != std::string::npos)
             command.insert(command.begin(), asNobody.begin(), asNobody.end());
-        command.insert(command.end(), run.args.begin(), run.args.end());
+        command.insert(command.end(), args.begin(), args.end());
         SCOPED_TRACE(command.back());
         fakes::Process p(command[0], {command.begin() + 1, command.end()}, dir.path(),
                          dir.file("out.txt"), dir.file("err.txt"));
-        EXPECT_EQ(run.status, p.wait(10s).value_or(-1));
-        const std::string said = dir.read(run.status == 1 ? "out.txt" : "err.txt");
-        EXPECT_NE(std::string::npos, said.find(run.said)) << said;
-        if (run.status == 4) {
+        EXPECT_EQ(status, p.wait(10s).value_or(-1));
+        const std::string said = dir.read(status == 1 ? "out.txt" : "err.txt");
+        EXPECT_NE(std::string::npos, said.find(says)) << said;
+        if (status == 4) {
             EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
         }
     }

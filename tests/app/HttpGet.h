@@ -18,18 +18,17 @@ inline std::string httpExchange(std::uint16_t port, const std::string& request, 
     if (s == platform::kInvalidSocket)
         return {};
     std::string response;
-    if (platform::connectWithTimeout(s, "127.0.0.1", port, waitMs)) {
-        if (platform::sendOnce(s, request.data(), request.size()) ==
+    if (platform::connectWithTimeout(s, "127.0.0.1", port, waitMs) &&
+        platform::sendOnce(s, request.data(), request.size()) ==
             static_cast<long>(request.size())) {
-            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-            char buf[4096];
-            while (std::chrono::steady_clock::now() < until &&
-                   platform::waitReadable(s, 100) != platform::WaitResult::Failed) {
-                platform::RecvResult r = platform::recvOnce(s, buf, sizeof buf);
-                if (r.kind != platform::RecvResult::Kind::Data)
-                    break; // HTTP/1.0: the server closes after the body
-                response.append(buf, r.bytes);
-            }
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        char buf[4096];
+        while (std::chrono::steady_clock::now() < until &&
+               platform::waitReadable(s, 100) != platform::WaitResult::Failed) {
+            platform::RecvResult r = platform::recvOnce(s, buf, sizeof buf);
+            if (r.kind != platform::RecvResult::Kind::Data)
+                break; // HTTP/1.0: the server closes after the body
+            response.append(buf, r.bytes);
         }
     }
     platform::closeSocket(s);

@@ -1,6 +1,7 @@
 // tests/app/MetricsExporterTest.cpp: the Prometheus endpoint and the status page, over loopback.
 #include "app/MetricsExporter.h"
 
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -24,38 +25,27 @@ namespace {
 
 app::GatewayFigures sampleFigures()
 {
-    app::GatewayFigures f;
-    f.trackersConnected = 12;
-    f.packetsAcknowledged = 4500;
-    f.recordsDispatched = 4499;
-    f.deliveredLive = 4000;
-    f.deliveredBacklog = 480;
-    f.reconnects = 3;
-    f.backlogDepth = 19;
-    f.backlogOldestAgeSeconds = 42.5;
-    f.link = app::LinkFigure::Authorised;
     platform::Histogram h;
-    h.observe(0.004);
-    h.observe(0.2);
-    h.observe(30);
-    f.storedToDelivered = h.snapshot();
-    f.linkDrops = {{"no_login", 2}, {"not_a_frame", 0}, {"silence", 7}};
-    f.refusedWrongChecksum = 7;
-    f.refusedStalled = 6;
-    f.refusedQueueFull = 5;
-    f.refusedWithheld = 4;
-    f.backlogWriteErrors = 2;
-    f.resends = 9;
-    f.process = {1.5, 4096, 12, 1024, 1.7e9, 8};
-    return f;
-}
-
-// Each series with the value it must show.
-void expectSamples(const std::string& text,
-                   const std::vector<std::pair<std::string, std::string>>& expected)
-{
-    for (const auto& [series, value] : expected)
-        EXPECT_EQ(value, sampleValue(text, series)) << series;
+    for (double seconds : {0.004, 0.2, 30.0})
+        h.observe(seconds);
+    return {.trackersConnected = 12,
+            .packetsAcknowledged = 4500,
+            .recordsDispatched = 4499,
+            .deliveredLive = 4000,
+            .deliveredBacklog = 480,
+            .reconnects = 3,
+            .backlogDepth = 19,
+            .backlogOldestAgeSeconds = 42.5,
+            .link = app::LinkFigure::Authorised,
+            .storedToDelivered = h.snapshot(),
+            .refusedWrongChecksum = 7,
+            .refusedStalled = 6,
+            .refusedQueueFull = 5,
+            .refusedWithheld = 4,
+            .backlogWriteErrors = 2,
+            .resends = 9,
+            .process = {1.5, 4096, 12, 1024, 1.7e9, 8},
+            .linkDrops = {{"no_login", 2}, {"not_a_frame", 0}, {"silence", 7}}};
 }
 
 std::string fileText(const std::string& path)
@@ -100,6 +90,7 @@ std::set<std::string> metricNamesIn(const std::string& text)
 
 } // namespace
 
+// Every figure as its series, the latency histogram's buckets cumulative up to +Inf.
 TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
 {
     app::MetricsExporter exporter("127.0.0.1:0", {}, [] { return sampleFigures().process; });
@@ -110,53 +101,47 @@ TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
 
     exporter.publish(sampleFigures(), {});
     std::string text = fakes::httpGet(exporter.port(), "/metrics");
-    EXPECT_NE(std::string::npos, text.find("# TYPE gpsbridge_packets_acknowledged_total counter"));
-    expectSamples(text, {{"gpsbridge_trackers_connected", "12"},
-                         {"gpsbridge_packets_acknowledged_total", "4500"},
-                         {"gpsbridge_records_dispatched_total", "4499"},
-                         {"gpsbridge_messages_delivered_total{source=\"live\"}", "4000"},
-                         {"gpsbridge_messages_delivered_total{source=\"backlog\"}", "480"},
-                         {"gpsbridge_backlog_messages", "19"},
-                         {"gpsbridge_backlog_oldest_age_seconds", "42.5"},
-                         {"gpsbridge_link_state", "2"},
-                         {"gpsbridge_link_reconnects_total", "3"},
-                         {"gpsbridge_link_drops_total{reason=\"no_login\"}", "2"},
-                         {"gpsbridge_link_drops_total{reason=\"not_a_frame\"}", "0"},
-                         {"gpsbridge_link_drops_total{reason=\"silence\"}", "7"},
-                         {"gpsbridge_packets_refused_total{reason=\"checksum\"}", "7"},
-                         {"gpsbridge_packets_refused_total{reason=\"stalled\"}", "6"},
-                         {"gpsbridge_packets_refused_total{reason=\"queue_full\"}", "5"},
-                         {"gpsbridge_packets_refused_total{reason=\"withheld\"}", "4"},
-                         {"gpsbridge_backlog_write_errors_total", "2"},
-                         {"gpsbridge_resends_total", "9"},
-                         {"process_cpu_seconds_total", "1.5"},
-                         {"process_resident_memory_bytes", "4096"},
-                         {"process_open_fds", "12"},
-                         {"process_max_fds", "1024"},
-                         {"process_start_time_seconds", "1700000000"},
-                         {"process_threads", "8"}});
+    for (const char* type : {"gpsbridge_packets_acknowledged_total counter",
+                             "gpsbridge_stored_to_delivered_seconds histogram"})
+        EXPECT_NE(std::string::npos, text.find(std::string("# TYPE ") + type)) << type;
+    const std::vector<std::pair<std::string, std::string>> samples = {
+        {"gpsbridge_trackers_connected", "12"},
+        {"gpsbridge_packets_acknowledged_total", "4500"},
+        {"gpsbridge_records_dispatched_total", "4499"},
+        {"gpsbridge_messages_delivered_total{source=\"live\"}", "4000"},
+        {"gpsbridge_messages_delivered_total{source=\"backlog\"}", "480"},
+        {"gpsbridge_backlog_messages", "19"},
+        {"gpsbridge_backlog_oldest_age_seconds", "42.5"},
+        {"gpsbridge_link_state", "2"},
+        {"gpsbridge_link_reconnects_total", "3"},
+        {"gpsbridge_link_drops_total{reason=\"no_login\"}", "2"},
+        {"gpsbridge_link_drops_total{reason=\"not_a_frame\"}", "0"},
+        {"gpsbridge_link_drops_total{reason=\"silence\"}", "7"},
+        {"gpsbridge_packets_refused_total{reason=\"checksum\"}", "7"},
+        {"gpsbridge_packets_refused_total{reason=\"stalled\"}", "6"},
+        {"gpsbridge_packets_refused_total{reason=\"queue_full\"}", "5"},
+        {"gpsbridge_packets_refused_total{reason=\"withheld\"}", "4"},
+        {"gpsbridge_backlog_write_errors_total", "2"},
+        {"gpsbridge_resends_total", "9"},
+        {"process_cpu_seconds_total", "1.5"},
+        {"process_resident_memory_bytes", "4096"},
+        {"process_open_fds", "12"},
+        {"process_max_fds", "1024"},
+        {"process_start_time_seconds", "1700000000"},
+        {"process_threads", "8"},
+        {"gpsbridge_stored_to_delivered_seconds_count", "3"}};
+    for (const auto& [series, value] : samples)
+        EXPECT_EQ(value, sampleValue(text, series)) << series;
+    const std::vector<std::pair<std::string, std::string>> buckets = {
+        {"0.001", "0"}, {"0.005", "1"}, {"0.25", "2"}, {"10", "2"},
+        {"30", "3"},    {"14400", "3"}, {"+Inf", "3"}};
+    const std::string bucket = "gpsbridge_stored_to_delivered_seconds_bucket{le=\"";
+    for (const auto& [le, count] : buckets)
+        EXPECT_EQ(count, sampleValue(text, bucket + le + "\"}")) << le;
     // The version CMake gave the project.
     EXPECT_NE(std::string::npos,
               text.find("gpsbridge_build_info{version=\"" GPSBRIDGE_FILE_VERSION "\""))
         << text;
-}
-
-TEST(MetricsExporterTest, LatencyHistogramHasCumulativeBucketsUpToInfinity)
-{
-    app::MetricsExporter exporter("127.0.0.1:0");
-    exporter.publish(sampleFigures(), {});
-    std::string text = fakes::httpGet(exporter.port(), "/metrics");
-    EXPECT_NE(std::string::npos,
-              text.find("# TYPE gpsbridge_stored_to_delivered_seconds histogram"));
-    const std::string bucket = "gpsbridge_stored_to_delivered_seconds_bucket";
-    expectSamples(text, {{"gpsbridge_stored_to_delivered_seconds_count", "3"},
-                         {bucket + "{le=\"0.001\"}", "0"},
-                         {bucket + "{le=\"0.005\"}", "1"},
-                         {bucket + "{le=\"0.25\"}", "2"},
-                         {bucket + "{le=\"10\"}", "2"},
-                         {bucket + "{le=\"30\"}", "3"},
-                         {bucket + "{le=\"14400\"}", "3"},
-                         {bucket + "{le=\"+Inf\"}", "3"}});
 }
 
 TEST(MetricsExporterTest, AnAddressInUseIsRefusedWithAReason)
@@ -201,10 +186,8 @@ TEST(MetricsExporterTest, AnswersOnlyGetsOfItsThreePaths)
 {
     app::MetricsExporter exporter("127.0.0.1:0");
     const std::string rest = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    const struct
-    {
-        std::string request, statusLine, header;
-    } rows[] = {
+    // The request, the status line it gets and a header that comes with it.
+    const std::vector<std::array<std::string, 3>> rows = {
         {"GET /" + rest, "HTTP/1.1 200 OK", "Content-Type: text/html; charset=utf-8"},
         {"GET /status.json?x=1" + rest, "HTTP/1.1 200 OK", "Content-Type: application/json"},
         {"GET /metrics" + rest, "HTTP/1.1 200 OK", "Content-Type: text/plain; version=0.0.4"},
@@ -217,12 +200,12 @@ TEST(MetricsExporterTest, AnswersOnlyGetsOfItsThreePaths)
         {"hello\r\n\r\n", "HTTP/1.1 400 Bad Request", ""},
         {"GET http://127.0.0.1/" + rest, "HTTP/1.1 400 Bad Request", ""},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.request.substr(0, 40));
-        const std::string response = fakes::httpExchange(exporter.port(), row.request);
-        EXPECT_EQ(0u, response.find(row.statusLine + "\r\n")) << response.substr(0, 200);
-        if (!row.header.empty()) {
-            EXPECT_NE(std::string::npos, response.find("\r\n" + row.header)) << row.header;
+    for (const auto& [request, statusLine, header] : rows) {
+        SCOPED_TRACE(request.substr(0, 40));
+        const std::string response = fakes::httpExchange(exporter.port(), request);
+        EXPECT_EQ(0u, response.find(statusLine + "\r\n")) << response.substr(0, 200);
+        if (!header.empty()) {
+            EXPECT_NE(std::string::npos, response.find("\r\n" + header)) << header;
         }
     }
 }

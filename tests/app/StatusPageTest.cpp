@@ -1,38 +1,20 @@
 // tests/app/StatusPageTest.cpp: the status page's snapshot and its HTML and JSON.
 #include "app/StatusPage.h"
 
+#include <array>
+
 #include <gtest/gtest.h>
 
 #include "tests/fakes/CalendarTime.h"
 #include "tests/fakes/FakeClock.h"
 #include "tests/fakes/Packets.h"
 
-namespace {
-
-const std::string kReplacement = "\xEF\xBF\xBD";
-
-app::StatusSnapshot withText(const std::string& text)
-{
-    app::StatusSnapshot s;
-    s.serverAddress = text;
-    s.events = {text};
-    s.trackers.push_back({});
-    s.trackers[0].imei = text;
-    return s;
-}
-
-} // namespace
-
 // Texts from the network (IMEI, version) and from the link reach the page and the JSON escaped,
 // and whatever is not UTF-8 becomes U+FFFD in both.
 TEST(StatusPageTest, HostileTextsAreEscapedInHtmlAndJson)
 {
-    struct Row
-    {
-        std::string text, html, json, rawNotInHtml;
-    };
-    const std::string r = kReplacement;
-    const Row rows[] = {
+    const std::string r = "\xEF\xBF\xBD"; // U+FFFD
+    const std::vector<std::array<std::string, 4>> rows = {
         {"<script>x</script>", "&lt;script&gt;x&lt;/script&gt;", "<script>x</script>", "<script>"},
         {"a\"b&c'd", "a&quot;b&amp;c&#39;d", "a\\\"b&c'd", "a\"b"},
         {"back\\slash\nline", "back\\slash\nline", "back\\\\slash\\u000aline", ""},
@@ -41,18 +23,21 @@ TEST(StatusPageTest, HostileTextsAreEscapedInHtmlAndJson)
         {"\xFF\xC0\xAF\xED\xA0\x80", r + r + r + r + r + r, r + r + r + r + r + r, "\xFF"},
         {"Соединение...", "Соединение...", "Соединение...", ""},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        const app::StatusSnapshot s = withText(row.text);
+    for (const auto& [text, inHtml, inJson, rawNotInHtml] : rows) {
+        SCOPED_TRACE(text);
+        app::StatusSnapshot s;
+        s.serverAddress = text;
+        s.events = {text};
+        s.trackers.emplace_back().imei = text;
         const std::string html = app::statusPageHtml(s);
         const std::string json = app::statusJson(s);
-        EXPECT_NE(std::string::npos, html.find("<td>" + row.html + "</td>"));
-        EXPECT_NE(std::string::npos, html.find("<li>" + row.html + "</li>"));
-        EXPECT_NE(std::string::npos, json.find("\"imei\":\"" + row.json + "\""));
-        EXPECT_NE(std::string::npos, json.find("\"serverAddress\":\"" + row.json + "\""));
-        EXPECT_NE(std::string::npos, json.find("\"events\":[\"" + row.json + "\"]"));
-        if (!row.rawNotInHtml.empty()) {
-            EXPECT_EQ(std::string::npos, html.find(row.rawNotInHtml)) << html;
+        EXPECT_NE(std::string::npos, html.find("<td>" + inHtml + "</td>"));
+        EXPECT_NE(std::string::npos, html.find("<li>" + inHtml + "</li>"));
+        EXPECT_NE(std::string::npos, json.find("\"imei\":\"" + inJson + "\""));
+        EXPECT_NE(std::string::npos, json.find("\"serverAddress\":\"" + inJson + "\""));
+        EXPECT_NE(std::string::npos, json.find("\"events\":[\"" + inJson + "\"]"));
+        if (!rawNotInHtml.empty()) {
+            EXPECT_EQ(std::string::npos, html.find(rawNotInHtml)) << html;
         }
     }
 }

@@ -77,23 +77,20 @@ inline std::set<Record> acknowledged(const std::string& ackedLog)
 inline bool allDelivered(const fakes::TempDir& dir, const std::string& ackedLog,
                          const std::vector<std::string>& outputs, std::chrono::seconds limit)
 {
-    auto until = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        std::set<Record> acked = acknowledged(dir.read(ackedLog));
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+        const std::set<Record> acked = acknowledged(dir.read(ackedLog));
         std::multiset<Record> got;
         for (auto& o : outputs)
-            for (auto& r : received(dir.read(o)))
-                got.insert(r);
-        std::size_t missing = 0;
-        for (auto& r : acked)
-            missing += got.count(r) == 0;
+            got.merge(received(dir.read(o)));
+        const auto missing =
+            std::count_if(acked.begin(), acked.end(), [&](auto& r) { return got.count(r) == 0; });
         if (!acked.empty() && missing == 0)
             return true;
         if (std::chrono::steady_clock::now() > until) {
             ADD_FAILURE() << missing << " of " << acked.size() << " acknowledged records missing";
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }
 
@@ -105,14 +102,14 @@ inline bool waitListening(std::uint16_t port, std::chrono::seconds limit = std::
 }
 
 // The metrics port a gateway started with MetricsAddress=127.0.0.1:0 noted in its standard error
-// (readErr), once it has; 0 when it did not within the limit.
-template <typename ReadErr> std::uint16_t awaitMetricsPort(ReadErr readErr)
+// (errFile in dir), once it has; 0 when it did not within 10 s.
+inline std::uint16_t awaitMetricsPort(const fakes::TempDir& dir, const std::string& errFile)
 {
     const std::string start = "metrics at http://127.0.0.1:";
     std::uint16_t port = 0;
     fakes::eventually(
         [&] {
-            const std::string err = readErr();
+            const std::string err = dir.read(errFile);
             const std::size_t at = err.find(start);
             if (at != std::string::npos)
                 port = static_cast<std::uint16_t>(std::atoi(err.c_str() + at + start.size()));

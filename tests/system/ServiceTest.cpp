@@ -2,12 +2,12 @@
 // a closed standard output, SIGHUP, a taken tracker port, --workdir, --check-config, the
 // metrics endpoint and its status page.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -37,7 +37,7 @@ namespace {
 class NotifySocket
 {
 public:
-    explicit NotifySocket(const std::string& path) : m_path(path)
+    explicit NotifySocket(const std::string& path)
     {
         m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
@@ -54,59 +54,26 @@ public:
     bool waitFor(const std::string& prefix, std::chrono::milliseconds limit,
                  std::size_t atLeast = 1)
     {
-        auto until = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            if (count(prefix) >= atLeast)
-                return true;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                return false;
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                continue;
+        const auto arrived = [&] {
             char buf[512];
-            ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-            if (n > 0)
+            for (ssize_t n; (n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
                 for (auto& line : lines(std::string(buf, static_cast<std::size_t>(n))))
                     m_states.push_back(line);
-        }
+            return count(prefix) >= atLeast;
+        };
+        return fakes::eventually(arrived, static_cast<int>(limit.count()));
     }
 
     std::size_t count(const std::string& prefix) const
     {
-        std::size_t n = 0;
-        for (auto& s : m_states)
-            n += s.rfind(prefix, 0) == 0;
-        return n;
+        return std::count_if(m_states.begin(), m_states.end(),
+                             [&](auto& s) { return s.rfind(prefix, 0) == 0; });
     }
 
 private:
-    std::string m_path;
     int m_fd = -1;
     bool m_bound = false;
     std::vector<std::string> m_states;
-};
-
-// Sets environment variables for the programs started while it lives.
-class ScopedEnvironment
-{
-public:
-    ScopedEnvironment(std::initializer_list<std::pair<const char*, std::string>> vars)
-    {
-        for (auto& [name, value] : vars) {
-            ::setenv(name, value.c_str(), 1);
-            m_names.push_back(name);
-        }
-    }
-    ~ScopedEnvironment()
-    {
-        for (const char* name : m_names)
-            ::unsetenv(name);
-    }
-
-private:
-    std::vector<const char*> m_names;
 };
 
 class ServiceTest : public ::testing::Test
@@ -122,12 +89,20 @@ protected:
             << extra << "[ServerHost]\nPort=" << m_server.port() << "\n";
     }
 
-    std::unique_ptr<fakes::Process> startGateway(std::vector<std::string> args = {})
+    // env: variables set for the gateway's start only.
+    std::unique_ptr<fakes::Process>
+    startGateway(std::vector<std::string> args = {},
+                 const std::vector<std::pair<const char*, std::string>>& env = {})
     {
         args.insert(args.begin(), "--headless");
-        return std::make_unique<fakes::Process>(GPSBRIDGE_BINARY, args, m_dir.path(),
-                                                m_dir.file("gateway.out"),
-                                                m_dir.file("gateway.err"));
+        for (auto& [name, value] : env)
+            ::setenv(name, value.c_str(), 1);
+        auto gateway =
+            std::make_unique<fakes::Process>(GPSBRIDGE_BINARY, args, m_dir.path(),
+                                             m_dir.file("gateway.out"), m_dir.file("gateway.err"));
+        for (auto& [name, value] : env)
+            ::unsetenv(name);
+        return gateway;
     }
 
     std::string dayLogs(const std::string& dir) const
@@ -159,12 +134,8 @@ TEST_F(ServiceTest, NotifiesReadyOnceTheTrackerPortListensThenStatusWatchdogAndS
     NotifySocket manager(m_dir.file("notify"));
     ASSERT_TRUE(manager.bound());
     writeSettings(m_dir.path());
-    std::unique_ptr<fakes::Process> gateway;
-    {
-        ScopedEnvironment env{{"NOTIFY_SOCKET", m_dir.file("notify")},
-                              {"WATCHDOG_USEC", "1000000"}};
-        gateway = startGateway();
-    }
+    auto gateway =
+        startGateway({}, {{"NOTIFY_SOCKET", m_dir.file("notify")}, {"WATCHDOG_USEC", "1000000"}});
     ASSERT_TRUE(manager.waitFor("READY=1", 10s)) << m_dir.read("gateway.err");
     EXPECT_TRUE(fakes::TrackerClient(m_trackerPort).connected()) << "READY before the port";
     EXPECT_TRUE(manager.waitFor("STATUS=link ", 5s));
@@ -204,10 +175,9 @@ TEST_F(ServiceTest, ClosedStandardOutputStopsThePrintingAndNothingElse)
     ASSERT_TRUE(m_server.waitConnections(2, 15000)) << "no reconnect after the server closed";
     ASSERT_TRUE(m_server.waitFor(
         [](auto& frames) {
-            for (auto& f : frames)
-                if (f.connection == 2 && f.code == msglink::kPoll)
-                    return true;
-            return false;
+            return std::any_of(frames.begin(), frames.end(), [](auto& f) {
+                return f.connection == 2 && f.code == msglink::kPoll;
+            });
         },
         10000));
     ASSERT_TRUE(gateway->running());
@@ -238,11 +208,7 @@ TEST_F(ServiceTest, TakenTrackerPortEndsTheHeadlessRunWithTheReasonAndNoReady)
     ASSERT_TRUE(platform::bindAny(holder, m_trackerPort) && platform::listenMax(holder));
     NotifySocket manager(m_dir.file("notify"));
     writeSettings(m_dir.path());
-    std::unique_ptr<fakes::Process> gateway;
-    {
-        ScopedEnvironment env{{"NOTIFY_SOCKET", m_dir.file("notify")}};
-        gateway = startGateway();
-    }
+    auto gateway = startGateway({}, {{"NOTIFY_SOCKET", m_dir.file("notify")}});
     EXPECT_EQ(3, gateway->wait(15s).value_or(-1));
     platform::closeSocket(holder);
     EXPECT_NE(std::string::npos,
@@ -259,8 +225,7 @@ TEST_F(ServiceTest, WorkdirHoldsSettingsLogsAndBacklogAndMetricsShowTheTracker)
     writeSettings(m_dir.file("gw"), "MetricsAddress=127.0.0.1:0\n");
     auto gateway = startGateway({"--workdir", "gw"}); // relative to the directory it starts in
     ASSERT_TRUE(waitListening(m_trackerPort)) << m_dir.read("gateway.err");
-    const std::uint16_t metricsPort =
-        systemtest::awaitMetricsPort([&] { return m_dir.read("gateway.err"); });
+    const std::uint16_t metricsPort = systemtest::awaitMetricsPort(m_dir, "gateway.err");
     ASSERT_NE(0, metricsPort) << m_dir.read("gateway.err");
     fakes::TrackerClient tracker(m_trackerPort);
     ASSERT_TRUE(tracker.send(fakes::makeIdentification(fakes::kWorkedImei)));
@@ -284,8 +249,7 @@ TEST_F(ServiceTest, StatusPageShowsEveryConnectedTrackerAndTheLink)
     writeSettings(m_dir.path(), "MetricsAddress=127.0.0.1:0\n");
     auto gateway = startGateway();
     ASSERT_TRUE(waitListening(m_trackerPort)) << m_dir.read("gateway.err");
-    const std::uint16_t metricsPort =
-        systemtest::awaitMetricsPort([&] { return m_dir.read("gateway.err"); });
+    const std::uint16_t metricsPort = systemtest::awaitMetricsPort(m_dir, "gateway.err");
     ASSERT_NE(0, metricsPort) << m_dir.read("gateway.err");
     const std::vector<std::string> imeis = {"356307042441013", "356307042441024",
                                             "356307042441035"};

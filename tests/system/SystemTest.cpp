@@ -25,6 +25,15 @@ using namespace systemtest;
 
 namespace {
 
+// The number of lines in a file that contain text.
+std::size_t linesWith(const fakes::TempDir& dir, const std::string& file, const std::string& text)
+{
+    std::size_t n = 0;
+    for (auto& l : lines(dir.read(file)))
+        n += l.find(text) != std::string::npos;
+    return n;
+}
+
 class SystemTest : public ::testing::Test
 {
 protected:
@@ -52,8 +61,7 @@ protected:
         std::size_t n = 0;
         for (auto& entry : std::filesystem::directory_iterator(m_dir.path()))
             if (entry.path().extension() == ".log")
-                for (auto& l : lines(m_dir.read(entry.path().filename().string())))
-                    n += l.find(word) != std::string::npos;
+                n += linesWith(m_dir, entry.path().filename().string(), word);
         return n;
     }
 
@@ -105,14 +113,10 @@ TEST_F(SystemTest, WorkedExampleArrivesAsItsJson)
     ASSERT_EQ(3u, tracker.receive(3).size());
     ASSERT_TRUE(tracker.send(fakes::workedDataPacket()));
     ASSERT_EQ(3u, tracker.receive(3).size());
-    const std::string& expected = fakes::kWorkedJson;
     std::vector<std::string> out;
-    for (int i = 0; i < 200 && out.empty(); ++i) {
-        std::this_thread::sleep_for(50ms);
-        out = lines(m_dir.read("server.out"));
-    }
+    fakes::eventually([&] { return !(out = lines(m_dir.read("server.out"))).empty(); }, 10000);
     ASSERT_EQ(1u, out.size());
-    EXPECT_EQ(expected, out[0]);
+    EXPECT_EQ(fakes::kWorkedJson, out[0]);
     EXPECT_TRUE(gateway->terminate(8s).has_value());
 }
 
@@ -123,8 +127,7 @@ TEST_F(SystemTest, MetricsCountPositionRecordsNotPackets)
     writeSettings("MetricsAddress=127.0.0.1:0\n");
     auto server = startServer("server.out");
     auto gateway = startGateway();
-    const std::uint16_t metricsPort =
-        systemtest::awaitMetricsPort([&] { return m_dir.read("gateway.err"); });
+    const std::uint16_t metricsPort = awaitMetricsPort(m_dir, "gateway.err");
     ASSERT_NE(0, metricsPort) << m_dir.read("gateway.err");
     auto sim =
         startSimulator({"--trackers", "2", "--count", "4", "--records", "3", "--interval", "0.05"});
@@ -189,8 +192,7 @@ TEST_F(SystemTest, SigtermEndsTheGatewayInOrderAndKeepsWhatItHeld)
     auto server = startServer("server.out");
     auto gateway = startGateway();
     auto sim = startSimulator({"--trackers", "5", "--interval", "0.05", "--duration", "60"});
-    for (int i = 0; i < 200 && lines(m_dir.read("server.out")).size() < 10; ++i)
-        std::this_thread::sleep_for(50ms);
+    fakes::eventually([&] { return lines(m_dir.read("server.out")).size() >= 10; }, 10000);
     ASSERT_GE(lines(m_dir.read("server.out")).size(), 10u);
     ASSERT_TRUE(gateway->terminate(8s).has_value());
     ASSERT_TRUE(sim->stop(5s));
@@ -241,21 +243,18 @@ public:
     // for a retry of the system's, so each gets a few tries.
     bool open(std::uint16_t port, std::size_t count)
     {
-        while (m_sockets.size() < count) {
-            platform::SocketHandle s = platform::kInvalidSocket;
-            for (int attempt = 0; attempt < 5 && s == platform::kInvalidSocket; ++attempt) {
-                s = platform::createTcpSocket();
-                if (s != platform::kInvalidSocket &&
-                    !platform::connectWithTimeout(s, "127.0.0.1", port, 3000)) {
-                    platform::closeSocket(s);
-                    s = platform::kInvalidSocket;
-                }
+        for (int failed = 0; m_sockets.size() < count && failed < 5;) {
+            platform::SocketHandle s = platform::createTcpSocket();
+            if (s != platform::kInvalidSocket &&
+                platform::connectWithTimeout(s, "127.0.0.1", port, 3000)) {
+                m_sockets.push_back(s);
+                failed = 0;
+            } else {
+                platform::closeSocket(s);
+                ++failed;
             }
-            if (s == platform::kInvalidSocket)
-                return false;
-            m_sockets.push_back(s);
         }
-        return true;
+        return m_sockets.size() >= count;
     }
 
 private:
@@ -293,8 +292,7 @@ TEST_F(SystemTest, FloodOfIdleConnectionsLocksNoTrackerOut)
     const std::size_t threadsBefore = threadsOf(gateway->pid());
     ASSERT_GT(threadsBefore, 0u);
     // The one probe that found the port open has come and gone.
-    for (int i = 0; i < 100 && dayLogLines(" Disconnect ") < 1; ++i)
-        std::this_thread::sleep_for(50ms);
+    fakes::eventually([&] { return dayLogLines(" Disconnect ") >= 1; }, 5000);
     const std::size_t probes = dayLogLines(" Connect ");
     ASSERT_EQ(1u, probes);
 
@@ -318,46 +316,12 @@ TEST_F(SystemTest, FloodOfIdleConnectionsLocksNoTrackerOut)
 
     // The flood is gone: its workers end, all but the few kept idle (and the trackers' last).
     const std::size_t settled = threadsBefore + 16 + 10;
-    for (int i = 0; i < 300 && threadsOf(gateway->pid()) > settled; ++i)
-        std::this_thread::sleep_for(50ms);
+    fakes::eventually([&] { return threadsOf(gateway->pid()) <= settled; }, 15000);
     EXPECT_LE(threadsOf(gateway->pid()), settled);
     // Under the leak checker the exit scans what 10 000 threads left behind, which takes
     // seconds; the stop itself is as quick as ever.
     EXPECT_TRUE(gateway->terminate(30s).has_value()) << m_dir.read("gateway.err");
 }
-
-namespace {
-
-// The number of lines in a file that contain text.
-std::size_t linesWith(const fakes::TempDir& dir, const std::string& file, const std::string& text)
-{
-    std::size_t n = 0;
-    for (auto& l : lines(dir.read(file)))
-        n += l.find(text) != std::string::npos;
-    return n;
-}
-
-// Lowers this process's file size limit while it lives, so that a program started meanwhile
-// inherits it; the soft limit only, so that it can be raised again.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit lower = m_old;
-        lower.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lower);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_old{};
-};
-
-} // namespace
 
 // SIGKILL at random moments: with the link up, with the server away, and while the backlog
 // drains. Every record a tracker saw acknowledged reaches the server after the restarts. The
@@ -410,11 +374,14 @@ TEST_F(SystemTest, KilledAtRandomMomentsLosesNothingAcknowledged)
 // once the limit is lifted everything acknowledged is delivered.
 TEST_F(SystemTest, AFullBacklogLosesNothingAndResumesByItself)
 {
-    std::unique_ptr<fakes::Process> gateway;
-    {
-        FileSizeLimit limit(48 * 1024);
-        gateway = startGateway(); // the server is away: the backlog fills
-    }
+    // The gateway inherits the lowered soft limit, which this process takes back at once.
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = 48 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto gateway = startGateway(); // the server is away: the backlog fills
+    ::setrlimit(RLIMIT_FSIZE, &old);
     auto sim = startSimulator(
         {"--trackers", "5", "--records", "2", "--interval", "0.02", "--duration", "600"});
     const std::string failing = "Ошибка записи очереди сообщений";
@@ -423,12 +390,8 @@ TEST_F(SystemTest, AFullBacklogLosesNothingAndResumesByItself)
     ASSERT_EQ(1u, linesWith(m_dir, "gateway.out", failing)) << m_dir.read("gateway.out");
     EXPECT_NE(std::string::npos, m_dir.read("gateway.out").find("File too large"));
 
-    rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    unlimited.rlim_max = old.rlim_max;
-    unlimited.rlim_cur = old.rlim_max;
-    ASSERT_EQ(0, ::prlimit(gateway->pid(), RLIMIT_FSIZE, &unlimited, nullptr));
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(0, ::prlimit(gateway->pid(), RLIMIT_FSIZE, &limit, nullptr));
     auto server = startServer("server.out");
     for (int i = 0; i < 600 && linesWith(m_dir, "gateway.out", "восстановлена") == 0; ++i)
         std::this_thread::sleep_for(50ms);
@@ -442,21 +405,18 @@ TEST_F(SystemTest, AFullBacklogLosesNothingAndResumesByItself)
 // gateway holds, ends the headless gateway at start with the reason.
 TEST_F(SystemTest, ABacklogThatCannotBeUsedEndsTheStart)
 {
+    const auto expectEndsAtStart = [&](const std::string& err, const std::string& reason) {
+        fakes::Process blocked(GPSBRIDGE_BINARY, {"--headless"}, m_dir.path(), "", m_dir.file(err));
+        EXPECT_EQ(4, blocked.wait(20s).value_or(-1));
+        EXPECT_NE(std::string::npos, m_dir.read(err).find(reason)) << m_dir.read(err);
+    };
     std::ofstream(m_dir.file("dd8")) << "not a directory";
-    fakes::Process blocked(GPSBRIDGE_BINARY, {"--headless"}, m_dir.path(), "",
-                           m_dir.file("blocked.err"));
-    EXPECT_EQ(4, blocked.wait(20s).value_or(-1));
-    EXPECT_NE(std::string::npos, m_dir.read("blocked.err").find("backlog: cannot use"))
-        << m_dir.read("blocked.err");
+    expectEndsAtStart("blocked.err", "backlog: cannot use");
 
     std::filesystem::remove(m_dir.file("dd8"));
     auto first = startGateway();
     m_trackerPort = fakes::freeLoopbackPort(); // a port of its own, the same directory
     writeSettings();
-    fakes::Process second(GPSBRIDGE_BINARY, {"--headless"}, m_dir.path(), "",
-                          m_dir.file("second.err"));
-    EXPECT_EQ(4, second.wait(20s).value_or(-1));
-    EXPECT_NE(std::string::npos, m_dir.read("second.err").find("another gateway"))
-        << m_dir.read("second.err");
+    expectEndsAtStart("second.err", "another gateway");
     EXPECT_TRUE(first->terminate(8s).has_value());
 }
