@@ -93,11 +93,9 @@ void ConnectionWorker::serve(const Connection& connection)
         CycleResult r = m_reader.step(source);
         if (r == CycleResult::Ended)
             break;
-        if (r == CycleResult::Dropped || r == CycleResult::WrongChecksum) {
-            m_context.counts.dropped.add();
+        if (r == CycleResult::Dropped || r == CycleResult::WrongChecksum)
             (r == CycleResult::Dropped ? m_context.counts.stalled : m_context.counts.wrongChecksum)
                 .add();
-        }
         if (r == CycleResult::Packet && !takePacket(connection.socket))
             break;
         if (limitReached(accepted))

@@ -2,6 +2,8 @@
 // workers, read by anyone (figures, tests) without locks.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/Stats.h"
 
 namespace tracker {
@@ -13,12 +15,13 @@ struct IntakeCounts
     platform::Counter refusedQueueFull; // good packets not stored: the queue was full
     platform::Counter withheld;         // queued, not acknowledged: not kept in time, or
                                         // records before identification
-    platform::Counter dropped;          // packets stalled or with a wrong checksum
     platform::Counter evicted;          // unidentified connections ended for a new one
     platform::Counter refusedAtCeiling; // connections closed at once at the ceiling
     platform::Counter workerFailures;   // workers ended by an unexpected error
-    platform::Counter wrongChecksum;    // of the dropped: whole packets with a wrong checksum
-    platform::Counter stalled;          // of the dropped: packets that stopped coming midway
+    platform::Counter wrongChecksum;    // whole packets with a wrong checksum, dropped
+    platform::Counter stalled;          // packets that stopped coming midway, dropped
+
+    std::uint64_t dropped() const { return wrongChecksum.get() + stalled.get(); }
 };
 
 } // namespace tracker

@@ -65,7 +65,7 @@ TEST_F(TrackerListenerSegmentsTest, SplitPacketsAreAcknowledgedAndQueued)
         EXPECT_EQ(data, r[1].packet);
         EXPECT_EQ(imeiField(kImei), r[1].imeiField);
     }
-    EXPECT_EQ(0u, m_listener->counts().dropped.get());
+    EXPECT_EQ(0u, m_listener->counts().dropped());
 }
 
 TEST_F(TrackerListenerSegmentsTest, PacketStalledLongerThanTheWaitIsDropped)
@@ -74,7 +74,7 @@ TEST_F(TrackerListenerSegmentsTest, PacketStalledLongerThanTheWaitIsDropped)
     // Were its part kept, the next packet would vanish into its body.
     Bytes stalled = fakes::makePacket(2, Bytes(100, 7)), next = fakes::makePacket(0, {1});
     ASSERT_TRUE(t->send(Bytes(stalled.begin(), stalled.begin() + 10)));
-    ASSERT_TRUE(fakes::eventually([&] { return m_listener->counts().dropped.get() == 1; }));
+    ASSERT_TRUE(fakes::eventually([&] { return m_listener->counts().dropped() == 1; }));
     EXPECT_EQ(1u, m_listener->counts().stalled.get());
     EXPECT_EQ(0u, m_listener->counts().wrongChecksum.get());
     EXPECT_EQ(10u, m_listener->counts().bytesRead.get());

@@ -57,7 +57,7 @@ TEST_F(TrackerListenerTest, AcknowledgesExactlyThePacketsTheIntakeAllows)
         SCOPED_TRACE(row.name);
         const tracker::IntakeCounts& counts = m_listener->counts();
         const std::uint64_t acknowledged = counts.acknowledged.get();
-        const std::uint64_t dropped = counts.dropped.get(), withheld = counts.withheld.get();
+        const std::uint64_t dropped = counts.dropped(), withheld = counts.withheld.get();
         const std::uint64_t wrongChecksum = counts.wrongChecksum.get();
         auto t = connect();
         Bytes stream;
@@ -67,7 +67,7 @@ TEST_F(TrackerListenerTest, AcknowledgesExactlyThePacketsTheIntakeAllows)
         for (const Bytes& p : row.acknowledged)
             EXPECT_EQ(ackFor(p), t->receive(3));
         EXPECT_EQ(row.queued, takeRecords().size());
-        EXPECT_EQ(row.dropped, counts.dropped.get() - dropped);
+        EXPECT_EQ(row.dropped, counts.dropped() - dropped);
         EXPECT_EQ(row.dropped, counts.wrongChecksum.get() - wrongChecksum); // all are checksums
         EXPECT_EQ(row.withheld, counts.withheld.get() - withheld);
         // Counted once sent, just after the tracker may have read it.
@@ -145,7 +145,7 @@ TEST_F(TrackerListenerTest, InactivityLimitIs180000MsAfterTheLastGoodPacket)
     Bytes bad = good;
     bad.back() ^= 0xFF;
     ASSERT_TRUE(t->send(bad));
-    ASSERT_TRUE(fakes::eventually([&] { return m_listener->counts().dropped.get() == 1; }));
+    ASSERT_TRUE(fakes::eventually([&] { return m_listener->counts().dropped() == 1; }));
     expectClosedOnlyAfter(*t, 10000, 0.01);
 }
 
