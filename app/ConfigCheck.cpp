@@ -55,9 +55,8 @@ std::string textProblem(std::string_view bytes)
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = platform::utf8SequenceLength(bytes.substr(i));
         if (n == 0)
-            return "the file is not UTF-8 (byte " +
-                   hexByte(static_cast<unsigned char>(bytes[i])) + " on line " +
-                   std::to_string(line) + "); save it as UTF-8";
+            return "the file is not UTF-8 (byte " + hexByte(static_cast<unsigned char>(bytes[i])) +
+                   " on line " + std::to_string(line) + "); save it as UTF-8";
         line += bytes[i] == '\n';
         i += n;
     }

@@ -33,18 +33,26 @@ double number(std::uint64_t v)
     return static_cast<double>(v);
 }
 
-// One counter family with a sample per value of one label.
+// One counter family with a sample per value of one label: values holds (label value, count)
+// pairs.
+template <typename Values>
 MetricFamily labelledCounter(const char* name, const char* help, const char* label,
-                             std::initializer_list<std::pair<const char*, std::uint64_t>> values)
+                             const Values& values)
 {
     MetricFamily out{name, help, MetricType::Counter, {}};
-    for (auto [value, count] : values) {
+    for (const auto& [value, count] : values) {
         ClientMetric m;
         m.label = {{label, value}};
         m.counter.value = number(count);
         out.metric.push_back(m);
     }
     return out;
+}
+
+MetricFamily labelledCounter(const char* name, const char* help, const char* label,
+                             std::initializer_list<std::pair<const char*, std::uint64_t>> values)
+{
+    return labelledCounter<decltype(values)>(name, help, label, values);
 }
 
 // The version is the project's; the revision, the commit the build was configured at, where
@@ -105,18 +113,10 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
                          "delivery (stored in the backlog) since start.",
                          MetricType::Counter, number(f.recordsDispatched)));
 
-    MetricFamily delivered{"gpsbridge_messages_delivered_total",
-                           "Position messages the message server took, by how they went.",
-                           MetricType::Counter,
-                           {}};
-    for (auto [source, value] :
-         {std::pair{"live", f.deliveredLive}, std::pair{"backlog", f.deliveredBacklog}}) {
-        ClientMetric m;
-        m.label = {{"source", source}};
-        m.counter.value = number(value);
-        delivered.metric.push_back(m);
-    }
-    out.push_back(delivered);
+    out.push_back(labelledCounter("gpsbridge_messages_delivered_total",
+                                  "Position messages the message server took, by how they went.",
+                                  "source",
+                                  {{"live", f.deliveredLive}, {"backlog", f.deliveredBacklog}}));
 
     out.push_back(family("gpsbridge_backlog_messages", "Messages waiting in the backlog (dd8/).",
                          MetricType::Gauge, static_cast<double>(f.backlogDepth)));
@@ -129,17 +129,10 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
     out.push_back(family("gpsbridge_link_reconnects_total",
                          "Connection attempts to the message server after the first.",
                          MetricType::Counter, number(f.reconnects)));
-    MetricFamily drops{"gpsbridge_link_drops_total",
-                       "Message-server links dropped, or attempts that failed, by reason.",
-                       MetricType::Counter,
-                       {}};
-    for (const auto& [reason, count] : f.linkDrops) {
-        ClientMetric m;
-        m.label = {{"reason", reason}};
-        m.counter.value = number(count);
-        drops.metric.push_back(m);
-    }
-    out.push_back(drops);
+    out.push_back(
+        labelledCounter("gpsbridge_link_drops_total",
+                        "Message-server links dropped, or attempts that failed, by reason.",
+                        "reason", f.linkDrops));
 
     ClientMetric h;
     h.histogram.sample_count = f.storedToDelivered.count;
@@ -183,8 +176,7 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
 
 MetricsExporter::MetricsExporter(const std::string& bindAddress,
                                  platform::HttpServerOptions options, ProcessReader readProcess)
-    : m_readProcess(std::move(readProcess)),
-      m_status(std::make_shared<const StatusSnapshot>()),
+    : m_readProcess(std::move(readProcess)), m_status(std::make_shared<const StatusSnapshot>()),
       m_server([this](const platform::HttpRequest& r) { return answer(r); }, options)
 {
     const std::size_t colon = bindAddress.rfind(':');

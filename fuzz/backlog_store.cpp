@@ -9,9 +9,9 @@
 //
 // Properties: the store opens; peek and remove take it to empty within as many steps as the
 // files have bytes (from each reopening on), each removal lowering the number of waiting records by
-// exactly one, but never to none while a record is left (an index may count too few); two messages added then come back unchanged and in order after the store is opened
-// again, with no other whole record before or between them (damaged stretches taken before may come
-// back).
+// exactly one, but never to none while a record is left (an index may count too few); two messages
+// added then come back unchanged and in order after the store is opened again, with no other whole
+// record before or between them (damaged stretches taken before may come back).
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -89,7 +89,8 @@ TEST(StatusPageTest, SnapshotCopiesTheViewAndDatesEachRowByItsLastPacket)
                         R"("version":25,"dataCount":12,"lastSeen":"07.12.2026 23:59:50",)"
                         R"("secondsSinceSeen":20})"))
         << json;
-    EXPECT_NE(std::string::npos, json.find(R"("lastSeen":"08.12.2026 0:00:05","secondsSinceSeen":5})"));
+    EXPECT_NE(std::string::npos,
+              json.find(R"("lastSeen":"08.12.2026 0:00:05","secondsSinceSeen":5})"));
     EXPECT_NE(std::string::npos, json.find(R"("link":"logged in","serverAddress":"10.0.0.5",)"
                                            R"("trackerPort":21000,"trackerPortListening":true)"));
 }

@@ -267,8 +267,8 @@ TEST_F(LinkMachineTest, EveryDropIsCountedAndToldWithItsReason)
         fakes::FakeTransport::Handler handler;
         double thenMs; // waited after the login exchanges, before one more turn
         std::string told;
-        int errors;             // the error count after the drop
-        int networkErrorEvents; // lines of that event on the list
+        int errors;                  // the error count after the drop
+        int networkErrorEvents;      // lines of that event on the list
         std::uint32_t sendFails = 0; // the code whose sending fails
     };
     const std::vector<Row> rows = {
