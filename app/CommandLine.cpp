@@ -138,14 +138,12 @@ std::string workdirProblem(const std::string& dir)
 
 std::string createWorkdir(const std::string& dir, bool* created)
 {
-    *created = false;
-    if (std::string problem = workdirProblem(dir); !problem.empty())
-        return problem;
     std::error_code ec;
     *created = std::filesystem::create_directories(dir, ec);
-    if (ec)
-        return ec.message();
-    return workdirProblem(dir);
+    // What is in the way says more than the failed call's error: "not a directory", or the
+    // parent that cannot be entered.
+    std::string problem = workdirProblem(dir);
+    return problem.empty() && ec ? ec.message() : problem;
 }
 
 } // namespace app

@@ -1,6 +1,8 @@
 // app/MetricsExporter.cpp
 #include "app/MetricsExporter.h"
 
+#include "app/Settings.h"
+
 #include <prometheus/metric_family.h>
 #include <prometheus/text_serializer.h>
 
@@ -179,14 +181,14 @@ MetricsExporter::MetricsExporter(const std::string& bindAddress,
     : m_readProcess(std::move(readProcess)), m_status(std::make_shared<const StatusSnapshot>()),
       m_server([this](const platform::HttpRequest& r) { return answer(r); }, options)
 {
-    const std::size_t colon = bindAddress.rfind(':');
-    m_host = bindAddress.substr(0, colon);
-    const std::string port = colon == std::string::npos ? "" : bindAddress.substr(colon + 1);
-    if (port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
+    const std::optional<std::string> address = metricsBindAddress(bindAddress);
+    if (!address)
         throw std::runtime_error("not a.b.c.d:port");
+    const std::size_t colon = address->rfind(':');
+    m_host = address->substr(0, colon);
     std::string failure;
-    if (!m_server.start(m_host, static_cast<std::uint16_t>(std::stoi(port)), &failure))
+    if (!m_server.start(m_host, static_cast<std::uint16_t>(std::stoi(address->substr(colon + 1))),
+                        &failure))
         throw std::runtime_error(failure);
 }
 
@@ -218,9 +220,12 @@ platform::HttpResponse MetricsExporter::answer(const platform::HttpRequest& requ
     const bool known =
         request.path == "/" || request.path == "/status.json" || request.path == "/metrics";
     if (!known)
-        return {404, "text/plain; charset=utf-8", "Not Found\n", {}};
-    if (request.method != "GET")
-        return {405, "text/plain; charset=utf-8", "Method Not Allowed\n", "GET"};
+        return platform::plainAnswer(404);
+    if (request.method != "GET") {
+        platform::HttpResponse refused = platform::plainAnswer(405);
+        refused.allow = "GET";
+        return refused;
+    }
     GatewayFigures figures;
     std::shared_ptr<const StatusSnapshot> status;
     {

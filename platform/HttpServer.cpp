@@ -33,11 +33,6 @@ const char* reasonPhrase(int status)
     }
 }
 
-HttpResponse plainAnswer(int status)
-{
-    return {status, "text/plain; charset=utf-8", std::string(reasonPhrase(status)) + "\n", {}};
-}
-
 bool isToken(std::string_view s)
 {
     return !s.empty() &&
@@ -51,6 +46,11 @@ int msLeft(Clock::time_point until)
 }
 
 } // namespace
+
+HttpResponse plainAnswer(int status)
+{
+    return {status, "text/plain; charset=utf-8", std::string(reasonPhrase(status)) + "\n", {}};
+}
 
 RequestHead parseRequestHead(std::string_view received, std::size_t limit, HttpRequest* request)
 {

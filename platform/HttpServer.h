@@ -42,6 +42,9 @@ RequestHead parseRequestHead(std::string_view received, std::size_t limit, HttpR
 // The whole response as sent: status line, Content-Type, Content-Length, Connection: close.
 std::string responseText(const HttpResponse& response);
 
+// An answer of that status with its reason phrase as the plain-text body.
+HttpResponse plainAnswer(int status);
+
 struct HttpServerOptions
 {
     std::size_t maxRequestBytes = 8192; // a longer head is answered 431
