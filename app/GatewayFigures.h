@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ProcessFigures.h"
 #include "platform/Stats.h"
 
 namespace app {
@@ -38,7 +37,6 @@ struct GatewayFigures
     std::uint64_t refusedWithheld = 0;      // not kept in time, or records before identification
     std::uint64_t backlogWriteErrors = 0;   // store openings, appends and syncs that failed
     std::uint64_t resends = 0;              // data messages sent to the server again
-    platform::ProcessFigures process;       // the endpoint reads these afresh at each scrape
     // Message-server links dropped or not had, by reason ("no_login", ...); empty without a client.
     std::vector<std::pair<std::string, std::uint64_t>> linkDrops;
 };

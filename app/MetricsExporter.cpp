@@ -102,7 +102,8 @@ void addProcessFamilies(std::vector<MetricFamily>& out, const platform::ProcessF
 
 } // namespace
 
-std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
+std::vector<MetricFamily> metricFamilies(const GatewayFigures& f,
+                                         const platform::ProcessFigures& process)
 {
     std::vector<MetricFamily> out;
     out.push_back(family("gpsbridge_trackers_connected", "Tracker connections being served now.",
@@ -172,7 +173,7 @@ std::vector<MetricFamily> metricFamilies(const GatewayFigures& f)
                          "copy.",
                          MetricType::Counter, number(f.resends)));
     out.push_back(buildInfo());
-    addProcessFamilies(out, f.process);
+    addProcessFamilies(out, process);
     return out;
 }
 
@@ -234,10 +235,9 @@ platform::HttpResponse MetricsExporter::answer(const platform::HttpRequest& requ
         status = m_status;
     }
     if (request.path == "/metrics") {
-        figures.process = m_readProcess();
         return {200,
                 "text/plain; version=0.0.4; charset=utf-8",
-                prometheus::TextSerializer().Serialize(metricFamilies(figures)),
+                prometheus::TextSerializer().Serialize(metricFamilies(figures, m_readProcess())),
                 {}};
     }
     if (request.path == "/status.json")

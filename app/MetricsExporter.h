@@ -21,8 +21,9 @@ struct MetricFamily;
 
 namespace app {
 
-// The metric families for one reading of the figures.
-std::vector<prometheus::MetricFamily> metricFamilies(const GatewayFigures& figures);
+// The metric families for one reading of the figures and of the process's.
+std::vector<prometheus::MetricFamily> metricFamilies(const GatewayFigures& figures,
+                                                     const platform::ProcessFigures& process);
 
 class MetricsExporter
 {
