@@ -82,30 +82,72 @@ std::uint64_t HandoverQueue::recordsDropped() const
 
 void HandoverQueue::markKept(std::uint64_t upTo)
 {
-    std::lock_guard<std::mutex> lock(m_keptMutex);
-    if (upTo <= m_kept)
-        return;
-    m_kept = upTo;
-    for (auto it = m_keptWaiters.begin(); it != m_keptWaiters.end() && it->first <= upTo; ++it)
-        it->second->woken.notify_one();
+    std::vector<KeptWaiter*> claimed;
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        if (upTo <= m_kept)
+            return;
+        m_kept = upTo;
+        const auto end = m_keptWaiters.upper_bound(upTo);
+        for (auto it = m_keptWaiters.begin(); it != end; ++it) {
+            it->second->claimed = true;
+            claimed.push_back(it->second);
+        }
+        m_keptWaiters.erase(m_keptWaiters.begin(), end);
+    }
+    for (KeptWaiter* waiter : claimed)
+        wake(*waiter, true);
+}
+
+void HandoverQueue::wake(KeptWaiter& waiter, bool kept)
+{
+    // Told under the waiter's lock: it cannot return, and its wait end, before this is done.
+    std::lock_guard<std::mutex> lock(waiter.mutex);
+    waiter.kept = kept;
+    waiter.done = true;
+    waiter.woken.notify_one();
 }
 
 bool HandoverQueue::waitKept(std::uint64_t sequence, std::chrono::milliseconds limit)
 {
-    std::unique_lock<std::mutex> lock(m_keptMutex);
     KeptWaiter waiter;
-    const auto entry = m_keptWaiters.emplace(sequence, &waiter);
-    waiter.woken.wait_for(lock, limit, [&] { return m_kept >= sequence || m_released; });
-    m_keptWaiters.erase(entry);
-    return m_kept >= sequence;
+    std::multimap<std::uint64_t, KeptWaiter*>::iterator entry;
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        if (m_kept >= sequence || m_released)
+            return m_kept >= sequence;
+        entry = m_keptWaiters.emplace(sequence, &waiter);
+    }
+    std::unique_lock<std::mutex> own(waiter.mutex);
+    if (!waiter.woken.wait_for(own, limit, [&] { return waiter.done; })) {
+        own.unlock();
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        if (!waiter.claimed) {
+            m_keptWaiters.erase(entry);
+            return m_kept >= sequence;
+        }
+        // Claimed as the wait ran out: the waker is on its way and must find the waiter.
+    }
+    if (!own.owns_lock())
+        own.lock();
+    waiter.woken.wait(own, [&] { return waiter.done; });
+    return waiter.kept;
 }
 
 void HandoverQueue::releaseWaiters()
 {
-    std::lock_guard<std::mutex> lock(m_keptMutex);
-    m_released = true;
-    for (auto& [sequence, waiter] : m_keptWaiters)
-        waiter->woken.notify_one();
+    std::vector<KeptWaiter*> claimed;
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        m_released = true;
+        for (auto& [sequence, waiter] : m_keptWaiters) {
+            waiter->claimed = true;
+            claimed.push_back(waiter);
+        }
+        m_keptWaiters.clear();
+    }
+    for (KeptWaiter* waiter : claimed)
+        wake(*waiter, false);
 }
 
 std::size_t HandoverQueue::keptWaiters() const

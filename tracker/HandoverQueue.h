@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/Ring.h"
 #include "tracker/PacketFormat.h"
@@ -96,11 +97,19 @@ private:
     std::uint64_t m_recordsPut = 0;       // guarded by m_mutex
     std::uint64_t m_recordsDropped = 0;   // guarded by m_mutex
 
-    // A worker waiting for its record: woken only when that record is kept.
+    // A worker waiting for its record. Whoever ends the wait takes it out of the list under
+    // m_keptMutex (claimed), then wakes it under the waiter's own lock, so the woken workers do
+    // not queue up for m_keptMutex behind each other and the one that wakes them.
     struct KeptWaiter
     {
+        std::mutex mutex;
         std::condition_variable woken;
+        bool claimed = false; // guarded by m_keptMutex: out of the list, about to be woken
+        bool done = false;    // guarded by mutex: woken, the waker no longer touches it
+        bool kept = false;    // guarded by mutex: what the wait ends with
     };
+
+    static void wake(KeptWaiter& waiter, bool kept);
 
     // Apart from the rings: reporting kept records never waits for a put.
     mutable std::mutex m_keptMutex;
