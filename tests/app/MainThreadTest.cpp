@@ -9,6 +9,7 @@
 
 #include "app/MainThreadLinkView.h"
 #include "app/StatusView.h"
+#include "tests/fakes/FakeClock.h"
 
 TEST(MainThreadTest, OtherThreadWaitsUntilTheWorkRanOnTheMainThread)
 {
@@ -40,31 +41,40 @@ TEST(MainThreadTest, MainThreadRunsItsOwnWorkAtOnce)
     EXPECT_EQ(1, ran);
 }
 
-TEST(MainThreadTest, IndicatorAdvancesDoNotWaitAndFoldWhilePending)
+TEST(MainThreadTest, IndicatorAdvancesDoNotWaitAndFoldIntoOneStepPerInterval)
 {
     app::StatusView view;
-    app::MainThreadLinkView linkView(view);
-    std::atomic<bool> done{false};
-    std::thread client([&] {
-        for (int i = 0; i < 50; ++i)
-            linkView.advanceLinkIndicator(); // the main thread is not serving yet
-        done = true;
-    });
-    client.join(); // returned although nothing ran on the main thread
-    EXPECT_TRUE(done);
+    fakes::FakeClock clock;
+    app::MainThreadLinkView linkView(view, clock);
+    auto advanceFromClient = [&](int times) {
+        std::thread client([&] {
+            for (int i = 0; i < times; ++i)
+                linkView.advanceLinkIndicator(); // returns although the main thread is not serving
+        });
+        client.join();
+    };
+    advanceFromClient(50);
     EXPECT_EQ(0, view.activity());
     platform::serveMainThreadFor(20);
     EXPECT_EQ(1, view.activity()); // fifty advances while one was pending: one step
-    std::thread again([&] { linkView.advanceLinkIndicator(); });
-    again.join();
-    platform::serveMainThreadFor(20);
-    EXPECT_EQ(2, view.activity());
+    struct Row
+    {
+        double afterMs;
+        int activity;
+    };
+    for (const Row& row : {Row{app::MainThreadLinkView::kIndicatorStepMs - 1, 1}, // too soon
+                           Row{1, 2}}) {
+        clock.advanceMs(row.afterMs);
+        advanceFromClient(1);
+        platform::serveMainThreadFor(20);
+        EXPECT_EQ(row.activity, view.activity()) << row.afterMs;
+    }
 }
 
 TEST(MainThreadTest, EventsFromTheClientThreadWaitUntilTheyAreOnTheList)
 {
     app::StatusView view;
-    app::MainThreadLinkView linkView(view);
+    app::MainThreadLinkView linkView(view, platform::steadyClock());
     std::atomic<bool> done{false};
     std::size_t seen = 0;
     std::thread client([&] {
