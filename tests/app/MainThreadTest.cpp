@@ -46,29 +46,27 @@ TEST(MainThreadTest, IndicatorAdvancesDoNotWaitAndFoldIntoOneStepPerInterval)
     app::StatusView view;
     fakes::FakeClock clock;
     app::MainThreadLinkView linkView(view, clock);
-    auto advanceFromClient = [&](int times) {
+    // From the client thread; then the main thread serves until a marker posted after them ran.
+    auto advance = [&](int times) {
+        const int before = view.activity();
+        std::atomic<bool> served{false};
         std::thread client([&] {
             for (int i = 0; i < times; ++i)
-                linkView.advanceLinkIndicator(); // returns although the main thread is not serving
+                linkView.advanceLinkIndicator();
+            platform::postToMainThread([&] { served = true; });
         });
         client.join();
+        EXPECT_EQ(before,
+                  view.activity()); // the client returned while the main thread did not serve
+        for (int i = 0; i < 30000 && !served; ++i)
+            platform::serveMainThreadFor(1);
+        return view.activity();
     };
-    advanceFromClient(50);
-    EXPECT_EQ(0, view.activity());
-    platform::serveMainThreadFor(20);
-    EXPECT_EQ(1, view.activity()); // fifty advances while one was pending: one step
-    struct Row
-    {
-        double afterMs;
-        int activity;
-    };
-    for (const Row& row : {Row{app::MainThreadLinkView::kIndicatorStepMs - 1, 1}, // too soon
-                           Row{1, 2}}) {
-        clock.advanceMs(row.afterMs);
-        advanceFromClient(1);
-        platform::serveMainThreadFor(20);
-        EXPECT_EQ(row.activity, view.activity()) << row.afterMs;
-    }
+    EXPECT_EQ(1, advance(50)); // folded into one step
+    clock.advanceMs(app::MainThreadLinkView::kIndicatorStepMs - 1);
+    EXPECT_EQ(1, advance(1)); // too soon after it
+    clock.advanceMs(1);
+    EXPECT_EQ(2, advance(1));
 }
 
 TEST(MainThreadTest, EventsFromTheClientThreadWaitUntilTheyAreOnTheList)

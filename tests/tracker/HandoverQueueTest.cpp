@@ -205,28 +205,23 @@ TEST_F(KeptWaitTest, ReleaseEndsWaitsNowAndLaterWithoutKeepingAnything)
     EXPECT_TRUE(m_queue.waitKept(1, std::chrono::hours(1))); // what is kept still says so
 }
 
-// Waits that run out just as their record is kept: each ends, and says true only for a record
-// already marked; the waker never reaches a waiter that has gone (the sanitizer build sees it).
+// Waits running out just as their record is kept end, and say true only for a record already
+// marked; a waker reaching a waiter that has gone shows in the sanitizer build.
 TEST(HandoverQueueTest, WaitsRunningOutWhileTheyAreWokenEndWithTheTruth)
 {
-    constexpr std::uint64_t kRecords = 20000;
+    constexpr std::uint64_t kRecords = 20000, kWaiters = 8;
     HandoverQueue q;
-    std::atomic<std::uint64_t> marked{0};
-    std::atomic<int> wrong{0};
+    std::atomic<std::uint64_t> marked{0}, wrong{0};
     std::vector<std::thread> waiters;
-    for (int t = 0; t < 8; ++t)
-        waiters.emplace_back([&, t] {
-            for (std::uint64_t s = 1 + t; s <= kRecords; s += 8)
-                if (q.waitKept(s, std::chrono::milliseconds(s % 2)) && marked.load() < s)
-                    ++wrong;
+    for (std::uint64_t first = 1; first <= kWaiters; ++first)
+        waiters.emplace_back([&, first] {
+            for (std::uint64_t s = first; s <= kRecords; s += kWaiters)
+                wrong += q.waitKept(s, std::chrono::milliseconds(s % 2)) && marked < s;
         });
-    for (std::uint64_t s = 1; s <= kRecords; ++s) {
-        marked = s;
-        q.markKept(s);
-        std::this_thread::yield();
-    }
+    for (std::uint64_t s = 1; s <= kRecords; ++s, std::this_thread::yield())
+        q.markKept(marked = s);
     for (std::thread& w : waiters)
         w.join();
-    EXPECT_EQ(0, wrong.load());
+    EXPECT_EQ(0u, wrong.load());
     EXPECT_EQ(0u, q.keptWaiters());
 }
