@@ -112,8 +112,8 @@ public:
 
 private:
     StatusView& m_view;
+    MainThreadLinkView m_linkView{m_view};
     GatewayOptions m_options;
-    MainThreadLinkView m_linkView{m_view, *m_options.listener.clock};
     std::string m_workingDirectory;
     Settings m_settings;
     std::string m_caption = kDefaultCaption;

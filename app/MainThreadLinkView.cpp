@@ -17,12 +17,8 @@ void MainThreadLinkView::showServerAddress(const std::string& address)
 
 void MainThreadLinkView::advanceLinkIndicator()
 {
-    const std::uint64_t now = m_clock.read();
-    const std::uint64_t posted = m_advancePosted.load();
-    if ((posted != 0 && m_clock.msBetween(posted, now) < kIndicatorStepMs) ||
-        m_advancePending.exchange(true))
+    if (m_advancePending.exchange(true))
         return;
-    m_advancePosted = now;
     platform::postToMainThread([this, alive = m_alive] {
         if (!*alive)
             return;

@@ -37,7 +37,8 @@ constexpr std::pair<ReceiveStatus, ReceiveFailure> kReceiveFailures[] = {
      {DropReason::NotAFrame, "a reply that is not a frame (shorter than an envelope)"}},
     {ReceiveStatus::BadMarker,
      {DropReason::NotAFrame, "a reply that is not a frame (wrong envelope marker)"}},
-    {ReceiveStatus::EmptyPayload, {DropReason::NotAFrame, "a reply that is not a frame (no payload)"}},
+    {ReceiveStatus::EmptyPayload,
+     {DropReason::NotAFrame, "a reply that is not a frame (no payload)"}},
     {ReceiveStatus::Oversized,
      {DropReason::NotAFrame, "a reply that is not a frame (payload above the limit)"}},
     {ReceiveStatus::WaitFailed, {DropReason::NetworkError, "the wait for the reply failed"}},
@@ -246,7 +247,7 @@ void LinkMachine::handleReply(const Bytes& payload, Sent sent)
     }
     m_lastValidReply = now();
     m_wrongMarkers = false;
-    m_view.advanceLinkIndicator();
+    advanceIndicator(true);
     const bool confirmation = reply->kind == ReplyKind::DeliveryConfirmation;
     if (sent == Sent::Data) {
         if (m_dataLive || confirmation)
@@ -332,13 +333,25 @@ std::string LinkMachine::nextServerAddress(const ServerSettings& settings)
     return settings.address;
 }
 
+void LinkMachine::advanceIndicator(bool validReply)
+{
+    // Attempts and connections always step it: its redraw shows the link's new state.
+    const std::uint64_t at = now();
+    if (validReply && m_indicatorStepped &&
+        m_clock.msBetween(m_lastIndicatorStep, at) < m_timings.indicatorStepMs)
+        return;
+    m_indicatorStepped = true;
+    m_lastIndicatorStep = at;
+    m_view.advanceLinkIndicator();
+}
+
 void LinkMachine::connectionAttempt()
 {
     if (m_attempted && msSince(m_lastConnectAttempt) <= m_timings.reconnectWaitMs)
         return;
     m_attempted = true;
     m_figures.attempts.add();
-    m_view.advanceLinkIndicator();
+    advanceIndicator(false);
     m_view.appendLinkEvent(kEventConnecting);
     m_lastConnectAttempt = now();
     m_lastValidReply = m_lastConnectAttempt;
@@ -360,7 +373,7 @@ void LinkMachine::connectionAttempt()
     }
     m_lastConnectFailure.clear();
     m_view.appendLinkEvent(kEventConnected);
-    m_view.advanceLinkIndicator();
+    advanceIndicator(false);
     // The login goes first on a new connection: what the last one left queued (echo replies)
     // belonged to it, and data waits in the backlog.
     m_queue.clear();

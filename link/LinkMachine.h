@@ -34,6 +34,9 @@ struct LinkTimings
     // After a message that went more than once is confirmed, how long the next one waits for
     // the confirmations of the other copies.
     double staleConfirmationWaitMs = 5000.0;
+    // Valid replies move the activity picture at most this often. Each step wakes the window's
+    // thread, and nobody sees fifty steps a second, let alone one per message.
+    double indicatorStepMs = 20.0;
     int maxErrors = 20;
 };
 
@@ -51,7 +54,8 @@ enum class DropReason
     CloseOrder,        // the server's close order
     DisconnectCommand, // the server's disconnect command
 };
-inline constexpr std::size_t kDropReasons = static_cast<std::size_t>(DropReason::DisconnectCommand) + 1;
+inline constexpr std::size_t kDropReasons =
+    static_cast<std::size_t>(DropReason::DisconnectCommand) + 1;
 
 // The reason as a metric label: "connect_failed", "no_login", "not_a_frame", "silence",
 // "marker_mismatch", "error_limit", "server_closed", "network_error", "close_order",
@@ -137,7 +141,9 @@ private:
     std::optional<DropReason> silenceCheck() const;
     std::string silenceText(DropReason reason) const;
     void sendFrame(const Bytes& frame); // counts a failed send
-    void connectFailed(); // counted, and told once while its reason stays
+    void connectFailed();               // counted, and told once while its reason stays
+    // Moves the activity picture; a valid reply's step waits for the indicator step time.
+    void advanceIndicator(bool validReply);
     bool dataMayGo() const;
     std::string nextServerAddress(const ServerSettings& settings);
 
@@ -163,6 +169,8 @@ private:
     std::uint64_t m_lastValidReply = 0;
     std::uint64_t m_lastPoll = 0;
     std::uint64_t m_lastConnectAttempt = 0;
+    std::uint64_t m_lastIndicatorStep = 0;
+    bool m_indicatorStepped = false;
     bool m_attempted = false; // the first attempt goes at once
     std::uint8_t m_addressSlot = 0;
     bool m_accessNoticeShown = false;

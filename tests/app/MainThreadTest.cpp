@@ -9,7 +9,6 @@
 
 #include "app/MainThreadLinkView.h"
 #include "app/StatusView.h"
-#include "tests/fakes/FakeClock.h"
 
 TEST(MainThreadTest, OtherThreadWaitsUntilTheWorkRanOnTheMainThread)
 {
@@ -41,38 +40,31 @@ TEST(MainThreadTest, MainThreadRunsItsOwnWorkAtOnce)
     EXPECT_EQ(1, ran);
 }
 
-TEST(MainThreadTest, IndicatorAdvancesDoNotWaitAndFoldIntoOneStepPerInterval)
+TEST(MainThreadTest, IndicatorAdvancesDoNotWaitAndFoldWhilePending)
 {
     app::StatusView view;
-    fakes::FakeClock clock;
-    app::MainThreadLinkView linkView(view, clock);
-    // From the client thread; then the main thread serves until a marker posted after them ran.
-    auto advance = [&](int times) {
-        const int before = view.activity();
-        std::atomic<bool> served{false};
-        std::thread client([&] {
-            for (int i = 0; i < times; ++i)
-                linkView.advanceLinkIndicator();
-            platform::postToMainThread([&] { served = true; });
-        });
-        client.join();
-        EXPECT_EQ(before,
-                  view.activity()); // the client returned while the main thread did not serve
-        for (int i = 0; i < 30000 && !served; ++i)
-            platform::serveMainThreadFor(1);
-        return view.activity();
-    };
-    EXPECT_EQ(1, advance(50)); // folded into one step
-    clock.advanceMs(app::MainThreadLinkView::kIndicatorStepMs - 1);
-    EXPECT_EQ(1, advance(1)); // too soon after it
-    clock.advanceMs(1);
-    EXPECT_EQ(2, advance(1));
+    app::MainThreadLinkView linkView(view);
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        for (int i = 0; i < 50; ++i)
+            linkView.advanceLinkIndicator(); // the main thread is not serving yet
+        done = true;
+    });
+    client.join(); // returned although nothing ran on the main thread
+    EXPECT_TRUE(done);
+    EXPECT_EQ(0, view.activity());
+    platform::serveMainThreadFor(20);
+    EXPECT_EQ(1, view.activity()); // fifty advances while one was pending: one step
+    std::thread again([&] { linkView.advanceLinkIndicator(); });
+    again.join();
+    platform::serveMainThreadFor(20);
+    EXPECT_EQ(2, view.activity());
 }
 
 TEST(MainThreadTest, EventsFromTheClientThreadWaitUntilTheyAreOnTheList)
 {
     app::StatusView view;
-    app::MainThreadLinkView linkView(view, platform::steadyClock());
+    app::MainThreadLinkView linkView(view);
     std::atomic<bool> done{false};
     std::size_t seen = 0;
     std::thread client([&] {

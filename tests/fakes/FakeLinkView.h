@@ -38,6 +38,12 @@ public:
         m_advances = 0;
     }
 
+    int advances() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_advances;
+    }
+
     std::vector<std::string> events() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);

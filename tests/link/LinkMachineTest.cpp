@@ -92,6 +92,21 @@ TEST_F(LinkMachineTest, PollsWhileIdleAndAuthorisedEveryMoreThan500Ms)
     EXPECT_EQ(1u, m_link->framesWithCode(kPoll).size());
 }
 
+// A busy link moves the activity picture at most once per step time, however many replies.
+TEST_F(LinkMachineTest, ValidRepliesMoveTheIndicatorAtMostOncePerStepTime)
+{
+    beginLoggedIn();
+    m_view.clear();
+    for (int i = 0; i < 6; ++i)
+        m_outbox->storeMessage("m" + std::to_string(i));
+    turns(5);
+    EXPECT_EQ(0, m_view.advances()); // the login's replies stepped it at this very time
+    m_clock.advanceMs(LinkTimings{}.indicatorStepMs);
+    turns();
+    EXPECT_EQ(1, m_view.advances());
+    EXPECT_EQ(0, m_outbox->depth());
+}
+
 // Whatever the last connection left undone waits in the backlog; the new connection logs in
 // first, however much waits.
 TEST_F(LinkMachineTest, LoginGoesFirstOnANewConnectionHoweverMuchWaits)
