@@ -35,11 +35,9 @@ double number(std::uint64_t v)
     return static_cast<double>(v);
 }
 
-// One counter family with a sample per value of one label: values holds (label value, count)
-// pairs.
-template <typename Values>
+// One counter family with a sample per value of one label: (label value, count) pairs.
 MetricFamily labelledCounter(const char* name, const char* help, const char* label,
-                             const Values& values)
+                             const std::vector<std::pair<std::string, std::uint64_t>>& values)
 {
     MetricFamily out{name, help, MetricType::Counter, {}};
     for (const auto& [value, count] : values) {
@@ -49,12 +47,6 @@ MetricFamily labelledCounter(const char* name, const char* help, const char* lab
         out.metric.push_back(m);
     }
     return out;
-}
-
-MetricFamily labelledCounter(const char* name, const char* help, const char* label,
-                             std::initializer_list<std::pair<const char*, std::uint64_t>> values)
-{
-    return labelledCounter<decltype(values)>(name, help, label, values);
 }
 
 // The version is the project's; the revision, the commit the build was configured at, where

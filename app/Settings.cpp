@@ -44,7 +44,8 @@ std::string metricsAddress(platform::SettingsReader& reader)
     const std::string address = metricsBindAddress(raw).value_or("");
     if (!raw.empty() && address.empty())
         reader.problem(kSection, "MetricsAddress",
-                       "neither a port (1..65535) nor a.b.c.d:port (0 for any free one); no metrics endpoint");
+                       "neither a port (1..65535) nor a.b.c.d:port (0 for any free one); "
+                       "no metrics endpoint");
     reader.show(kSection, "MetricsAddress", address.empty() ? "off" : address);
     return address;
 }

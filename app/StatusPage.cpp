@@ -80,7 +80,7 @@ std::string dateTime(const std::tm& t)
 // so a snapshot of thousands of rows costs no calendar work on the main thread.
 std::string lastSeenText(const StatusSnapshot& s, const TrackerLine& t)
 {
-    return dateTime(platform::localSecondsBefore(s.takenAtLocal, t.secondsSinceSeen));
+    return dateTime(platform::localSecondsBefore(s.takenAt, t.secondsSinceSeen));
 }
 
 TrackerLine trackerLine(const tracker::TrackerRow& row, std::size_t number,
@@ -167,8 +167,7 @@ StatusSnapshot takeStatusSnapshot(const StatusView& view, const std::string& cap
 {
     StatusSnapshot s;
     s.caption = caption;
-    s.takenAt = dateTime(now);
-    s.takenAtLocal = now;
+    s.takenAt = now;
     s.startTime = view.startTime();
     s.link = link;
     s.serverAddress = view.serverAddress();
@@ -194,8 +193,8 @@ std::string statusPageHtml(const StatusSnapshot& s)
                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
                       "<title>" +
                       html(s.caption) + "</title><style>" + kStyle + "</style></head><body>";
-    out += "<header><h1>" + html(s.caption) + "</h1><div class=\"taken\">as of " + html(s.takenAt) +
-           ", reloads every 5 s</div></header><main>";
+    out += "<header><h1>" + html(s.caption) + "</h1><div class=\"taken\">as of " +
+           html(dateTime(s.takenAt)) + ", reloads every 5 s</div></header><main>";
     appendState(out, s);
     appendGrid(out, s);
     return out + "</main></body></html>\n";
@@ -204,7 +203,7 @@ std::string statusPageHtml(const StatusSnapshot& s)
 std::string statusJson(const StatusSnapshot& s)
 {
     std::string out =
-        "{\"caption\":" + json(s.caption) + ",\"takenAt\":" + json(s.takenAt) +
+        "{\"caption\":" + json(s.caption) + ",\"takenAt\":" + json(dateTime(s.takenAt)) +
         ",\"startTime\":" + json(s.startTime) + ",\"link\":" + json(linkText(s.link)) +
         ",\"serverAddress\":" + json(s.serverAddress) +
         ",\"trackerPort\":" + std::to_string(s.trackerPort) +

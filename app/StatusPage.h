@@ -31,9 +31,8 @@ struct TrackerLine
 
 struct StatusSnapshot
 {
-    std::string caption;    // the window's title
-    std::string takenAt;    // local time of the snapshot
-    std::tm takenAtLocal{}; // the same; the trackers' times are reckoned from it when shown
+    std::string caption; // the window's title
+    std::tm takenAt{};   // local time of the snapshot; the trackers' times are reckoned from it
     std::string startTime;
     LinkFigure link = LinkFigure::Down;
     std::string serverAddress;

@@ -83,8 +83,8 @@ int runWindow(int argc, char** argv, const std::string& workdir, const app::Sett
     form->onEnded = [&] {
         dutiesTimer.stop();
         duties.stopping();
-        note(
-            app::backlogWaiting(form->gateway())); // the gateway has stopped: the last sync is done
+        // The gateway has stopped: the last sync is done.
+        note(app::backlogWaiting(form->gateway()));
         QCoreApplication::quit();
     };
 

@@ -108,9 +108,7 @@ bool HttpServer::start(const std::string& dottedAddress, std::uint16_t port, std
 {
     m_listening = createTcpSocket();
     std::string why;
-    if (!isDottedIPv4(dottedAddress))
-        why = dottedAddress + " is not a dotted IPv4 address";
-    else if (m_listening == kInvalidSocket)
+    if (m_listening == kInvalidSocket)
         why = "socket: " + lastSocketError();
     else if (!bindAddress(m_listening, dottedAddress, port))
         why = "bind: " + lastSocketError();

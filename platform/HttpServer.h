@@ -66,7 +66,8 @@ public:
     HttpServer& operator=(const HttpServer&) = delete;
 
     // Binds dottedAddress:port (port 0: any free one), listens and starts the thread. False
-    // with *failure set ("bind: Address already in use") when it cannot.
+    // with *failure set ("bind: Address already in use") when it cannot. The caller has checked
+    // the address (a.b.c.d): the system has no reason to give for another form.
     bool start(const std::string& dottedAddress, std::uint16_t port, std::string* failure);
 
     // Ends the thread (within stopCheckMs and the connection being served) and the listening
