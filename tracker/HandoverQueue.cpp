@@ -80,6 +80,17 @@ std::uint64_t HandoverQueue::recordsDropped() const
     return m_recordsDropped;
 }
 
+std::vector<HandoverQueue::KeptWaiter*> HandoverQueue::claimBefore(KeptWaiters::iterator end)
+{
+    std::vector<KeptWaiter*> claimed;
+    for (auto it = m_keptWaiters.begin(); it != end; ++it) {
+        it->second->claimed = true;
+        claimed.push_back(it->second);
+    }
+    m_keptWaiters.erase(m_keptWaiters.begin(), end);
+    return claimed;
+}
+
 void HandoverQueue::markKept(std::uint64_t upTo)
 {
     std::vector<KeptWaiter*> claimed;
@@ -88,12 +99,7 @@ void HandoverQueue::markKept(std::uint64_t upTo)
         if (upTo <= m_kept)
             return;
         m_kept = upTo;
-        const auto end = m_keptWaiters.upper_bound(upTo);
-        for (auto it = m_keptWaiters.begin(); it != end; ++it) {
-            it->second->claimed = true;
-            claimed.push_back(it->second);
-        }
-        m_keptWaiters.erase(m_keptWaiters.begin(), end);
+        claimed = claimBefore(m_keptWaiters.upper_bound(upTo));
     }
     for (KeptWaiter* waiter : claimed)
         wake(*waiter, true);
@@ -111,7 +117,7 @@ void HandoverQueue::wake(KeptWaiter& waiter, bool kept)
 bool HandoverQueue::waitKept(std::uint64_t sequence, std::chrono::milliseconds limit)
 {
     KeptWaiter waiter;
-    std::multimap<std::uint64_t, KeptWaiter*>::iterator entry;
+    KeptWaiters::iterator entry;
     {
         std::lock_guard<std::mutex> lock(m_keptMutex);
         if (m_kept >= sequence || m_released)
@@ -121,16 +127,17 @@ bool HandoverQueue::waitKept(std::uint64_t sequence, std::chrono::milliseconds l
     std::unique_lock<std::mutex> own(waiter.mutex);
     if (!waiter.woken.wait_for(own, limit, [&] { return waiter.done; })) {
         own.unlock();
-        std::lock_guard<std::mutex> lock(m_keptMutex);
-        if (!waiter.claimed) {
-            m_keptWaiters.erase(entry);
-            return m_kept >= sequence;
+        {
+            std::lock_guard<std::mutex> lock(m_keptMutex);
+            if (!waiter.claimed) {
+                m_keptWaiters.erase(entry);
+                return m_kept >= sequence;
+            }
         }
         // Claimed as the wait ran out: the waker is on its way and must find the waiter.
-    }
-    if (!own.owns_lock())
         own.lock();
-    waiter.woken.wait(own, [&] { return waiter.done; });
+        waiter.woken.wait(own, [&] { return waiter.done; });
+    }
     return waiter.kept;
 }
 
@@ -140,11 +147,7 @@ void HandoverQueue::releaseWaiters()
     {
         std::lock_guard<std::mutex> lock(m_keptMutex);
         m_released = true;
-        for (auto& [sequence, waiter] : m_keptWaiters) {
-            waiter->claimed = true;
-            claimed.push_back(waiter);
-        }
-        m_keptWaiters.clear();
+        claimed = claimBefore(m_keptWaiters.end());
     }
     for (KeptWaiter* waiter : claimed)
         wake(*waiter, false);

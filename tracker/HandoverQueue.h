@@ -109,13 +109,17 @@ private:
         bool kept = false;    // guarded by mutex: what the wait ends with
     };
 
+    using KeptWaiters = std::multimap<std::uint64_t, KeptWaiter*>; // by sequence
+
+    // Under m_keptMutex: takes the waiters before end off the list, claimed, to be woken.
+    std::vector<KeptWaiter*> claimBefore(KeptWaiters::iterator end);
     static void wake(KeptWaiter& waiter, bool kept);
 
     // Apart from the rings: reporting kept records never waits for a put.
     mutable std::mutex m_keptMutex;
-    std::uint64_t m_kept = 0;                                // guarded by m_keptMutex
-    bool m_released = false;                                 // guarded by m_keptMutex
-    std::multimap<std::uint64_t, KeptWaiter*> m_keptWaiters; // by sequence; m_keptMutex
+    std::uint64_t m_kept = 0;  // guarded by m_keptMutex
+    bool m_released = false;   // guarded by m_keptMutex
+    KeptWaiters m_keptWaiters; // guarded by m_keptMutex
 };
 
 } // namespace tracker
