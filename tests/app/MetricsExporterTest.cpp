@@ -130,15 +130,16 @@ TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
         {"process_max_fds", "1024"},
         {"process_start_time_seconds", "1700000000"},
         {"process_threads", "8"},
-        {"gpsbridge_stored_to_delivered_seconds_count", "3"}};
+        {"gpsbridge_stored_to_delivered_seconds_count", "3"},
+        {"gpsbridge_stored_to_delivered_seconds_bucket{le=\"0.001\"}", "0"},
+        {"gpsbridge_stored_to_delivered_seconds_bucket{le=\"0.005\"}", "1"},
+        {"gpsbridge_stored_to_delivered_seconds_bucket{le=\"0.25\"}", "2"},
+        {"gpsbridge_stored_to_delivered_seconds_bucket{le=\"10\"}", "2"},
+        {"gpsbridge_stored_to_delivered_seconds_bucket{le=\"30\"}", "3"},
+        {"gpsbridge_stored_to_delivered_seconds_bucket{le=\"14400\"}", "3"},
+        {"gpsbridge_stored_to_delivered_seconds_bucket{le=\"+Inf\"}", "3"}};
     for (const auto& [series, value] : samples)
         EXPECT_EQ(value, sampleValue(text, series)) << series;
-    const std::vector<std::pair<std::string, std::string>> buckets = {
-        {"0.001", "0"}, {"0.005", "1"}, {"0.25", "2"}, {"10", "2"},
-        {"30", "3"},    {"14400", "3"}, {"+Inf", "3"}};
-    const std::string bucket = "gpsbridge_stored_to_delivered_seconds_bucket{le=\"";
-    for (const auto& [le, count] : buckets)
-        EXPECT_EQ(count, sampleValue(text, bucket + le + "\"}")) << le;
     // The version CMake gave the project.
     EXPECT_NE(std::string::npos,
               text.find("gpsbridge_build_info{version=\"" GPSBRIDGE_FILE_VERSION "\""))
@@ -148,8 +149,17 @@ TEST(MetricsExporterTest, ScrapeAnswersWithThePublishedFigures)
 TEST(MetricsExporterTest, AnAddressInUseOrNotDottedIsRefusedWithAReason)
 {
     app::MetricsExporter first("127.0.0.1:0");
-    for (const std::string& refused : {first.address(), std::string("localhost:9464")})
-        EXPECT_THROW(app::MetricsExporter second(refused), std::runtime_error) << refused;
+    const std::pair<std::string, std::string> rows[] = {{first.address(), "bind: "},
+                                                        {"localhost:9464", "not a.b.c.d:port"}};
+    for (const auto& [address, reason] : rows) {
+        std::string said;
+        try {
+            app::MetricsExporter second(address);
+        } catch (const std::runtime_error& e) {
+            said = e.what();
+        }
+        EXPECT_EQ(0u, said.find(reason)) << address << ": " << said;
+    }
 }
 
 // The dashboard and the alert rules shipped beside the gateway ask only for metrics it exports:

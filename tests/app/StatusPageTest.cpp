@@ -91,6 +91,9 @@ TEST(StatusPageTest, SnapshotCopiesTheViewAndDatesEachRowByItsLastPacket)
     EXPECT_NE(std::string::npos,
               json.find(R"("lastSeen":"08.12.2026 0:00:05","secondsSinceSeen":5})"));
     EXPECT_NE(std::string::npos, json.find(R"("takenAt":"08.12.2026 0:00:10",)"));
+    const std::string page = app::statusPageHtml(s);
+    for (const char* shown : {"as of 08.12.2026 0:00:10", "<td>07.12.2026 23:59:50</td>"})
+        EXPECT_NE(std::string::npos, page.find(shown)) << shown;
     EXPECT_NE(std::string::npos, json.find(R"("link":"logged in","serverAddress":"10.0.0.5",)"
                                            R"("trackerPort":21000,"trackerPortListening":true)"));
 }

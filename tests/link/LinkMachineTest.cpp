@@ -96,6 +96,7 @@ TEST_F(LinkMachineTest, PollsWhileIdleAndAuthorisedEveryMoreThan500Ms)
 TEST_F(LinkMachineTest, ValidRepliesMoveTheIndicatorAtMostOncePerStepTime)
 {
     beginLoggedIn();
+    EXPECT_EQ(2, m_view.advances()); // the attempt and the connection step it, at one instant
     m_view.clear();
     for (int i = 0; i < 6; ++i)
         m_outbox->storeMessage("m" + std::to_string(i));
